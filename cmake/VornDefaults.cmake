@@ -1,0 +1,20 @@
+# Compiler settings shared by every target of the project.
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+  set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "Build type" FORCE)
+endif()
+
+set(VORN_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align -Woverloaded-virtual)
+
+# vorn_defaults(target): warnings and include root for one of our targets.
+function(vorn_defaults target)
+  target_compile_options(${target} PRIVATE ${VORN_WARNINGS})
+endfunction()
+
+# Everything includes headers as "folder/File.h" from the source root.
+include_directories(${PROJECT_SOURCE_DIR})
+
+set(VORN_SANITIZE "" CACHE STRING "Sanitizers to enable, e.g. address,undefined")
+if(VORN_SANITIZE)
+  add_compile_options(-fsanitize=${VORN_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=${VORN_SANITIZE})
+endif()

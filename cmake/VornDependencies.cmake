@@ -1,0 +1,22 @@
+# System libraries, all from Debian packages (see scripts/install-deps.sh).
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libswresample libavutil)
+pkg_check_modules(UDEV REQUIRED IMPORTED_TARGET libudev)
+pkg_check_modules(BLKID REQUIRED IMPORTED_TARGET blkid)
+pkg_check_modules(LIBUSB01 REQUIRED IMPORTED_TARGET libusb)
+
+find_path(MP3LAME_INCLUDE_DIR lame/lame.h REQUIRED)
+find_library(MP3LAME_LIBRARY mp3lame REQUIRED)
+add_library(Mp3Lame::Mp3Lame UNKNOWN IMPORTED)
+set_target_properties(Mp3Lame::Mp3Lame PROPERTIES
+  IMPORTED_LOCATION ${MP3LAME_LIBRARY}
+  INTERFACE_INCLUDE_DIRECTORIES ${MP3LAME_INCLUDE_DIR})
+
+if(VORN_BUILD_UI)
+  find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
+endif()
+if(VORN_BUILD_TESTS)
+  find_package(GTest REQUIRED)
+endif()

@@ -1,0 +1,66 @@
+#pragma once
+// One opened VORN disk and its routine table in memory, for one user action.
+//
+// Layout: sector 0 is the header; routines lie end to end from sector 1; the
+// table (8 records per sector) lies behind the last routine. The header is the
+// single-sector commit point: every table update writes the new table where it
+// cannot disturb the live one, then points the header at it, so a failure at
+// any single write leaves the disk reading as the old table or the new one.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "device/SectorDevice.h"
+#include "disk/DiskHeader.h"
+#include "disk/RoutineEntry.h"
+#include "platform/ProgressBar.h"
+#include "platform/StatusText.h"
+#include "platform/TempFiles.h"
+
+namespace vorn {
+
+class CVornDisk {
+ public:
+  // The device is opened by the caller before and closed after; not owned.
+  CVornDisk(CSectorDevice& device, CStatusText* status);
+  CVornDisk(const CVornDisk&) = delete;
+  CVornDisk& operator=(const CVornDisk&) = delete;
+  ~CVornDisk();  // deletes the temporary files of the action
+
+  // Reads and checks header and table; an unformatted disk reads as empty and invalid.
+  const std::vector<RoutineEntry>& ReadTable();
+  const std::vector<RoutineEntry>& Table() const { return m_table; }
+  bool IsValid() const { return m_valid; }
+  bool CheckTable() const;
+  std::uint32_t NextFreeSector() const;
+
+  // Writes header and table from the table in memory.
+  void WriteTable();
+  void Format();
+  void RemoveLastRoutine();  // throws CUsbDeviceException "Too few tracks" on an empty table
+
+  // Appends `entry`, whose sectors [startSector, endSector) `writeRoutine` writes.
+  // The live table is moved out of the routine's way first, so a failure at any
+  // single write leaves the old table or the new one. When the device knows its
+  // size, checks first that routine and new table fit (disk untouched otherwise).
+  void AppendRoutine(const RoutineEntry& entry, const std::function<void()>& writeRoutine);
+
+  // Imports one ".vorn" file (routine import).
+  void AddRoutine(const std::string& path, CProgressBar* progress);
+
+  CSectorDevice& Device() { return m_device; }
+  void SetStatusText(const std::string& text);
+  CStatusText* StatusText() const { return m_status; }
+  CTempFileList& TempFiles() { return m_tempFiles; }
+
+ private:
+  CSectorDevice& m_device;
+  CStatusText* m_status;
+  std::vector<RoutineEntry> m_table;
+  bool m_valid = false;
+  CTempFileList m_tempFiles;
+};
+
+}  // namespace vorn

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs to build, test and run its demo.
+# Idempotent: installs only what is missing, runs `apt-get update` at most once.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  libgtest-dev libgmock-dev
+  qt6-base-dev
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
+  libmp3lame-dev libusb-dev libudev-dev libblkid-dev
+  # test peers and fixture makers only; the product links the libraries above
+  xvfb xauth ffmpeg lame sox
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  sudo="sudo"
+fi
+echo "Installing: ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
