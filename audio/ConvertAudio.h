@@ -1,0 +1,29 @@
+#pragma once
+// Turns a routine's audio section into MP3 data of the disk's kind: nothing for
+// no audio, the routine file itself when it already is of that kind, else a
+// converted temporary file.
+
+#include <cstdint>
+#include <cstdio>
+
+#include "audio/RoutineFileHeader.h"
+#include "platform/ProgressBar.h"
+#include "platform/StatusText.h"
+#include "platform/TempFiles.h"
+
+namespace vorn {
+
+struct ConversionContext {
+  CTempFileList& tempFiles;  // temporary files live until the disk action ends
+  CStatusText* status = nullptr;
+  CProgressBar* progress = nullptr;
+};
+
+// routineFile stands at the first audio byte. On return mp3Size bytes are to be
+// read from mp3Stream (the routine file itself when passed through, a new stream
+// the caller closes when converted, untouched when mp3Size is 0). Throws
+// CFileAccessException on failure.
+void ConvertAudio(const RoutineFileHeader& header, std::FILE* routineFile, std::uint32_t& mp3Size,
+                  std::FILE*& mp3Stream, const ConversionContext& context);
+
+}  // namespace vorn
