@@ -22,8 +22,9 @@ void CQtProgressBar::Apply(Change change) {
 
 void CQtProgressBar::SetRange(int lower, int upper) {
   Apply([lower, upper](QProgressBar* bar) {
+    const int position = bar->value();  // setRange resets a bar whose value falls outside
     bar->setRange(lower, std::max(lower, upper));
-    SetClamped(bar, bar->value());
+    SetClamped(bar, position);
   });
 }
 
