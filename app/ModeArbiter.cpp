@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,7 +12,7 @@
 #include "platform/LittleEndian.h"
 #include "platform/MessageBox.h"
 #include "platform/RuntimeDirectory.h"
-#include "platform/UniqueMapping.h"
+#include "platform/Mapping.h"
 
 namespace vorn {
 namespace {
@@ -102,10 +101,10 @@ bool CModeArbiter::Claim(RunMode mode) {
       throw StartupObjectFailure{kNoWhoIsRunningMapText,
                                  std::string(kWhoIsRunningName) + " is shorter than 4 bytes"};
   }
-  CUniqueMapping map(::mmap(nullptr, kBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, block.Get(), 0),
-                     kBlockSize);
-  if (!map.IsValid()) Fail(kNoWhoIsRunningMapText, std::string("cannot map ") + kWhoIsRunningName);
-  auto* value = static_cast<std::uint8_t*>(map.Get());
+  CMapping map;
+  if (!map.Map(block.Get(), kBlockSize))
+    Fail(kNoWhoIsRunningMapText, std::string("cannot map ") + kWhoIsRunningName);
+  std::uint8_t* value = map.Data();
 
   bool allowed;
   if (!existed) {
