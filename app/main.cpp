@@ -3,6 +3,11 @@
 
 #include "app/ManagerApp.h"
 
+#ifdef VORN_WITH_UI
+#include "ui/MainWindowMode.h"
+#include "ui/QtMessagePresenter.h"
+#endif
+
 namespace {
 
 int RunList() { return vorn::ReportModeUnavailable("list"); }
@@ -11,13 +16,24 @@ int RunServer(const vorn::CManagerCommandLineInfo& /*cmdInfo*/) {
   return vorn::ReportModeUnavailable("server");
 }
 
-int RunMainWindow(int& /*argc*/, char** /*argv*/) {
+int RunMainWindow(int& argc, char** argv) {
+#ifdef VORN_WITH_UI
+  return vorn::RunMainWindowMode(argc, argv);
+#else
+  (void)argc;
+  (void)argv;
   return vorn::ReportModeUnavailable("main window");
+#endif
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef VORN_WITH_UI
+  // Boxes raised before or outside the window (decoder gate, server, list mode)
+  // show as Qt boxes whenever a display is present.
+  vorn::InstallLazyQtMessageBoxes(argc, argv);
+#endif
   vorn::ModeHandlers handlers;
   handlers.runList = RunList;
   handlers.runServer = RunServer;

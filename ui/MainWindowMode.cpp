@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <memory>
 
 #include "platform/MessageBox.h"
 #include "ui/DeviceSource.h"
@@ -23,8 +24,13 @@ int RunMainWindowMode(int argc, char** argv) {
                  argc > 0 ? argv[0] : "vorn3manager");
     return 1;
   }
-  int qtArgc = argc;
-  QApplication app(qtArgc, argv);
+  // A box shown before the window (start-up) may have made the application already.
+  static int qtArgc = 1;
+  std::unique_ptr<QApplication> ownApp;
+  if (!QCoreApplication::instance()) {
+    qtArgc = argc > 0 ? 1 : 0;
+    ownApp = std::make_unique<QApplication>(qtArgc, argv);
+  }
   QApplication::setApplicationName(QString::fromLatin1(kAppName));
   InitUiResources();
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/vorn3manager.png")));
