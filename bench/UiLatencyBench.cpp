@@ -23,6 +23,7 @@
 #include "disk/VornDisk.h"
 #include "platform/LittleEndian.h"
 #include "platform/MessageBox.h"
+#include "ui/ControlList.h"
 #include "ui/ManagerDlg.h"
 
 namespace {

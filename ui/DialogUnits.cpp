@@ -20,6 +20,10 @@ QSize BaseUnitsOf(const QFont& font) {
   return QSize((letters / 26 + 1) / 2, metrics.height());
 }
 
+int ScaleWidth(int designPixels, const QFont& font) {
+  return Scale(designPixels, BaseUnitsOf(font).width(), kDesignBaseUnits.width());
+}
+
 void ScaleToDialogFont(QWidget* dialog) {
   const QSize units = BaseUnitsOf(dialog->font());
   const QSize design = kDesignBaseUnits;

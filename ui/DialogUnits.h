@@ -14,6 +14,9 @@ inline constexpr QSize kDesignBaseUnits{6, 13};
 // The base units of a font: average width of the Latin letters, and line height.
 QSize BaseUnitsOf(const QFont& font);
 
+// A horizontal length in design pixels, scaled to the base units of `font`.
+int ScaleWidth(int designPixels, const QFont& font);
+
 // Moves and sizes the direct children of `dialog` and fixes the dialog's size,
 // scaled from kDesignBaseUnits to the base units of the dialog's font.
 void ScaleToDialogFont(QWidget* dialog);

@@ -113,9 +113,11 @@ CManagerDlg::CManagerDlg(std::unique_ptr<CDeviceSource> source, QWidget* parent)
 
   QStringList titles;
   QVector<int> widths;
+  // The column widths are pixels at the 8-point design font; they grow with the
+  // font like the list does, so the titles stay readable on larger desktop fonts.
   for (const RoutineColumn& column : RoutineColumns()) {
     titles << QString::fromLatin1(column.name);
-    widths << column.width;
+    widths << ScaleWidth(column.width, font());
   }
   m_ui->m_routineList->SetColumns(titles, widths);
 

@@ -11,6 +11,7 @@
 #include "UiTestSupport.h"
 #include "disk/VornDisk.h"
 #include "ui/ControlList.h"
+#include "ui/DialogUnits.h"
 
 namespace vorn {
 namespace {
@@ -115,13 +116,16 @@ TEST_F(ManagerDlgTest, ShowsTheWindowsTextsAndTheRoutineColumns) {
   const int widths[] = {150, 75, 100, 100, 100};
   for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(list->horizontalHeaderItem(i)->text(), titles[i]);
-    EXPECT_EQ(list->columnWidth(i), widths[i]);
+    EXPECT_EQ(list->columnWidth(i), ScaleWidth(widths[i], dialog.font()));
   }
   // The controls keep the proportions of the dialog layout: the list spans the
   // width of the progress bar's right edge, the buttons sit in one row.
   EXPECT_EQ(list->geometry().right(), dialog.ProgressBar()->geometry().right());
   EXPECT_EQ(dialog.Button("m_addButton")->y(), dialog.Button("m_exitButton")->y());
   EXPECT_LT(dialog.StatusField()->geometry().right(), dialog.ProgressBar()->x());
+  int columns = 0;
+  for (int i = 0; i < 5; ++i) columns += list->columnWidth(i);
+  EXPECT_LT(columns, list->width());
 }
 
 TEST_F(ManagerDlgTest, WithoutAnyDiskEveryActionEndsWithoutTouchingOne) {

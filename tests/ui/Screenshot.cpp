@@ -11,6 +11,7 @@
 
 #include "UiTestSupport.h"
 #include "disk/VornDisk.h"
+#include "ui/ControlList.h"
 #include "ui/ManagerDlg.h"
 
 namespace {
@@ -35,7 +36,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   QApplication app(argc, argv);
-  const fs::path dir = fs::temp_directory_path() / ("vorn-screenshot-" + std::to_string(::getpid()));
+  const fs::path dir = fs::temp_directory_path() / "vorn-demo";
   fs::create_directories(dir);
   const std::string image = test::MakeImage(dir / "show-card.img", 65536);
   {
