@@ -9,8 +9,10 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -108,6 +110,14 @@ void WriteWavRoutine(const fs::path& path, int seconds) {
 struct Lateness {
   double maxMs = 0;
   long ticks = 0;
+  std::vector<double> samples;
+
+  double Percentile(double p) {
+    if (samples.empty()) return 0;
+    std::sort(samples.begin(), samples.end());
+    return samples[static_cast<std::size_t>(p * (samples.size() - 1))];
+  }
+  long Over(double ms) const { return std::count_if(samples.begin(), samples.end(), [ms](double v) { return v > ms; }); }
 };
 
 // Runs the event loop, ticking every `intervalMs`, until `done` holds.
@@ -124,6 +134,7 @@ Lateness Measure(int intervalMs, Done done) {
     const qint64 now = clock.nsecsElapsed();
     const double late = (now - last) / 1e6 - intervalMs;
     if (late > result.maxMs) result.maxMs = late;
+    result.samples.push_back(late);
     last = now;
     ++result.ticks;
   });
@@ -168,7 +179,7 @@ int main(int argc, char** argv) {
 
     QElapsedTimer wall;
     wall.start();
-    QMetaObject::invokeMethod(dialog.Button("m_addButton"), "click", Qt::QueuedConnection);
+    QTimer::singleShot(0, dialog.Button("m_addButton"), &QPushButton::click);
     bool started = false;
     importing = Measure(2, [&] {
       if (dialog.IsImporting()) started = true;
@@ -187,10 +198,10 @@ int main(int argc, char** argv) {
 
   std::printf("ui latency: %d s WAV routine imported in %.1f s, %d row(s) listed\n", seconds,
               importSeconds, rows);
-  std::printf("  max event-loop lateness while importing: %7.2f ms (%ld ticks of 2 ms)\n",
-              importing.maxMs, importing.ticks);
-  std::printf("  peer, the same window idle:              %7.2f ms (%ld ticks)\n", idle.maxMs,
-              idle.ticks);
+  std::printf("  event-loop lateness while importing: max %7.2f ms, p99 %6.2f ms, %ld of %ld ticks > 50 ms\n",
+              importing.maxMs, importing.Percentile(0.99), importing.Over(50), importing.ticks);
+  std::printf("  peer, the same window idle:          max %7.2f ms, p99 %6.2f ms, %ld of %ld ticks > 50 ms\n",
+              idle.maxMs, idle.Percentile(0.99), idle.Over(50), idle.ticks);
   std::printf("  ratio importing / idle: %.2f   goal: max < 50 ms -> %s\n",
               idle.maxMs > 0 ? importing.maxMs / idle.maxMs : 0.0,
               importing.maxMs < 50 ? "met" : "NOT met");
