@@ -139,35 +139,57 @@ void CVornDisk::WriteTable() {
   }
   const std::uint32_t target = NextFreeSector();
   const std::uint64_t targetEnd = target + TableSectors(m_table.size());
+  const bool isPrefix = m_table.size() <= m_liveTable.size() &&
+                        std::equal(m_table.begin(), m_table.end(), m_liveTable.begin());
 
   if (m_table.empty()) {
     CommitHeader(m_table, target);
+  } else if (isPrefix) {
+    // A removal: the first records of the live table are the new table, so a
+    // shorter count commits it at once, before anything overwrites the removed
+    // routine. Then the table moves to its place behind the last routine.
+    if (m_table.size() < m_liveTable.size() || m_liveTableSector == target) {
+      CommitHeader(m_table, m_liveTableSector);
+    }
+    if (m_liveTableSector != target) MoveLiveTable(target);
   } else if (!Overlaps(target, targetEnd, m_liveTableSector, LiveTableEnd())) {
-    // Free space (or the removed routine's sectors): the live table stays intact
-    // until the header points at the new one.
     if (!FitsOnDevice(target, m_table.size())) throw CUsbDeviceException(kNoRoomMessage);
     WriteTableAt(m_table, target);
     CommitHeader(m_table, target);
   } else {
-    // The new place overlaps the live table (a routine shorter than the table was
-    // removed): commit a copy behind both first, then move it into place.
+    // The place overlaps a different live table: commit a copy behind both
+    // first, then write it into place.
     const std::uint64_t scratch = std::max<std::uint64_t>(targetEnd, LiveTableEnd());
-    bool isPrefix = m_table.size() <= m_liveTable.size() &&
-                    std::equal(m_table.begin(), m_table.end(), m_liveTable.begin());
-    if (FitsOnDevice(target, m_table.size()) && FitsOnDevice(scratch, m_table.size())) {
-      WriteTableAt(m_table, static_cast<std::uint32_t>(scratch));
-      CommitHeader(m_table, static_cast<std::uint32_t>(scratch));
-      WriteTableAt(m_table, target);
-      CommitHeader(m_table, target);
-    } else if (isPrefix) {
-      // No room for a copy on a full disk: the first records of the live table
-      // are the new table, so a shorter count in the header commits it in place.
-      CommitHeader(m_table, m_liveTableSector);
-    } else {
+    if (!FitsOnDevice(target, m_table.size()) || !FitsOnDevice(scratch, m_table.size())) {
       throw CUsbDeviceException(kNoRoomMessage);
     }
+    WriteTableAt(m_table, static_cast<std::uint32_t>(scratch));
+    CommitHeader(m_table, static_cast<std::uint32_t>(scratch));
+    WriteTableAt(m_table, target);
+    CommitHeader(m_table, target);
   }
   SetStatusText("Ready");
+}
+
+// Moves the live table (which is the table in memory) to `target`, never
+// writing over it before the header points elsewhere.
+void CVornDisk::MoveLiveTable(std::uint32_t target) {
+  const std::uint64_t targetEnd = target + TableSectors(m_table.size());
+  if (!Overlaps(target, targetEnd, m_liveTableSector, LiveTableEnd())) {
+    if (!FitsOnDevice(target, m_table.size())) return;
+    WriteTableAt(m_table, target);
+    CommitHeader(m_table, target);
+    return;
+  }
+  // The removed routine was shorter than the table: go through a copy behind
+  // the live table. On a disk too full for that copy the table stays where it
+  // is, which every reader follows through the header.
+  const std::uint64_t scratch = std::max<std::uint64_t>(targetEnd, LiveTableEnd());
+  if (!FitsOnDevice(target, m_table.size()) || !FitsOnDevice(scratch, m_table.size())) return;
+  WriteTableAt(m_table, static_cast<std::uint32_t>(scratch));
+  CommitHeader(m_table, static_cast<std::uint32_t>(scratch));
+  WriteTableAt(m_table, target);
+  CommitHeader(m_table, target);
 }
 
 void CVornDisk::Format() {

@@ -77,6 +77,15 @@ void FillRoutine(CMemoryDevice& device, const RoutineEntry& entry) {
   for (std::size_t i = 0; i < bytes; ++i) p[i] = PatternByte(entry, i);
 }
 
+void WriteRoutineSectors(CSectorDevice& device, const RoutineEntry& entry) {
+  std::array<std::uint8_t, kSectorSize> sector{};
+  for (std::uint32_t n = entry.startSector; n < entry.endSector; ++n) {
+    std::size_t base = static_cast<std::size_t>(n - entry.startSector) * kSectorSize;
+    for (std::size_t i = 0; i < kSectorSize; ++i) sector[i] = PatternByte(entry, base + i);
+    device.WriteSectors(n, 1, sector.data());
+  }
+}
+
 bool RoutineIntact(CMemoryDevice& device, const RoutineEntry& entry) {
   const std::uint8_t* p = device.Sector(entry.startSector);
   std::size_t bytes = static_cast<std::size_t>(entry.endSector - entry.startSector) * kSectorSize;

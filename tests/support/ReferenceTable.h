@@ -33,6 +33,9 @@ RoutineEntry MakeRoutine(std::uint32_t start, std::uint32_t sectors, const std::
 // Fills the sectors of `entry` with a pattern derived from its title, and checks it.
 void FillRoutine(CMemoryDevice& device, const RoutineEntry& entry);
 bool RoutineIntact(CMemoryDevice& device, const RoutineEntry& entry);
+// Writes the same pattern through a device, one WriteSectors call per sector,
+// as an import would.
+void WriteRoutineSectors(CSectorDevice& device, const RoutineEntry& entry);
 
 // Writes a header and table the way the original program lays them out:
 // the table at `tableSector` (default: behind the last routine).
