@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -106,6 +107,26 @@ TEST(DriveDiscoveryTest, FixtureMachineOffersOnlyTheCard) {
   EnumerateDrives(drives, source);
   EXPECT_EQ(Texts(drives), (std::vector<std::string>{"PhysicalDrive3 (32.00MB) ()",
                                                      "PhysicalDrive1 (1024.00MB) (D:, E:)"}));
+}
+
+// The shell fixture that end-to-end tests use, reached through the VORN_*
+// variables of the process default.
+TEST(DriveDiscoveryTest, ShellFixtureIsSeenThroughTheEnvironmentHooks) {
+  CDriveFixture scratch;
+  const std::string script = std::string(VORN_SOURCE_DIR) + "/scripts/make-drive-fixture.sh";
+  const std::string tree = scratch.Dir() + "/tree";
+  const std::string command = script + " " + tree + " 64 > " + scratch.Dir() + "/vars";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  ::setenv("VORN_SYSFS_ROOT", (tree + "/sys").c_str(), 1);
+  ::setenv("VORN_DEV_ROOT", (tree + "/dev").c_str(), 1);
+  ::setenv("VORN_MOUNTINFO", (tree + "/mountinfo").c_str(), 1);
+  ::setenv("VORN_SWAPS", (tree + "/swaps").c_str(), 1);
+  std::vector<DeviceEntry> drives;
+  EnumerateDrives(drives);
+  for (const char* name : {"VORN_SYSFS_ROOT", "VORN_DEV_ROOT", "VORN_MOUNTINFO", "VORN_SWAPS"}) {
+    ::unsetenv(name);
+  }
+  EXPECT_EQ(Texts(drives), std::vector<std::string>{"PhysicalDrive1 (64.00MB) ()"});
 }
 
 // This machine: whatever it offers, never the drive that holds "/".
