@@ -34,8 +34,11 @@ RoutineEntry MakeEntry(const RoutineFileHeader& header, std::uint32_t startSecto
     throw CFileAccessException("The routine does not fit on the disk");
   }
   RoutineEntry entry;
-  // Up to 15 characters keep their NUL; a longer title fills all 16 bytes.
-  std::strncpy(entry.title.data(), header.title.data(), entry.title.size());
+  // Up to 15 characters keep their NUL (the rest stays zero); of a longer
+  // title the first 16 characters fill the field without one.
+  for (std::size_t i = 0; i < entry.title.size() && header.title[i] != '\0'; ++i) {
+    entry.title[i] = header.title[i];
+  }
   entry.startSector = startSector;
   entry.dataSector = static_cast<std::uint32_t>(dataSector);
   entry.endSector = static_cast<std::uint32_t>(endSector);
