@@ -1,0 +1,14 @@
+#include "platform/ShmNameOwner.h"
+
+#include <sys/mman.h>
+
+#include "platform/ShmObject.h"
+
+namespace vorn {
+
+void CShmNameOwner::Reset() {
+  if (!m_name.empty()) ::shm_unlink(ShmPath(m_name).c_str());
+  m_name.clear();
+}
+
+}  // namespace vorn
