@@ -113,7 +113,9 @@ TEST_F(ConvertAudioTest, OneFrameOfAnotherBitrateSendsEverythingThroughConversio
   const auto other = test::ReadFileBytes(VORN_TEST_DATA_DIR "/tone-160k.mp3");
   ASSERT_EQ(other[2] & 0xF0, 0xA0);  // 160 kbit/s
   // 160 kbit/s frames are 522 bytes: one of them, between frames of the disk's kind.
-  mp3.insert(mp3.begin() + 417 * 10 + 5, other.begin(), other.begin() + 522);
+  std::size_t at = 0;
+  for (int frame = 0; frame < 10; ++frame) at += 417 + ((mp3[at + 2] >> 1) & 1u);
+  mp3.insert(mp3.begin() + static_cast<std::ptrdiff_t>(at), other.begin(), other.begin() + 522);
   Conversion c = Convert(test::MakeHeader("mixed", 1, static_cast<std::uint32_t>(mp3.size()), 3), mp3);
   EXPECT_NE(c.stream, c.routineFile.get());
   EXPECT_EQ(tempFiles.Paths().size(), 2u + 2u);  // the tone's and this one's
