@@ -123,4 +123,21 @@ inline std::vector<std::uint8_t> PatternBytes(std::size_t n, std::uint8_t seed =
   return out;
 }
 
+// `frames` frames with headers of the disk's MP3 kind (alternately unpadded and
+// padded) and noise for bodies: what the pass-through check accepts, though
+// no decoder would make sense of it.
+inline std::vector<std::uint8_t> DiskKindFrames(int frames, std::uint32_t seed = 7) {
+  std::vector<std::uint8_t> out;
+  std::uint32_t state = seed;
+  for (int i = 0; i < frames; ++i) {
+    const bool padded = i % 2 == 1;
+    out.insert(out.end(), {0xFF, 0xFB, static_cast<std::uint8_t>(padded ? 0x92 : 0x90), 0x44});
+    for (int b = 4; b < 417 + (padded ? 1 : 0); ++b) {
+      state = state * 1103515245u + 12345u;
+      out.push_back(static_cast<std::uint8_t>(state >> 16));
+    }
+  }
+  return out;
+}
+
 }  // namespace vorn::test

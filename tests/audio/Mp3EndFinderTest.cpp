@@ -2,25 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <vector>
 
 #include "audio/Mp3Frames.h"
+#include "tests/audio/AudioFixtures.h"
 
 namespace vorn {
 namespace {
 
-// `frames` accepted frames with noisy bodies, alternating unpadded and padded.
-std::vector<std::uint8_t> MakeFrames(int frames, std::uint32_t seed = 7) {
-  std::mt19937 rng(seed);
-  std::vector<std::uint8_t> out;
-  for (int i = 0; i < frames; ++i) {
-    const bool padded = i % 2 == 1;
-    out.insert(out.end(), {0xFF, 0xFB, static_cast<std::uint8_t>(padded ? 0x92 : 0x90), 0x44});
-    for (int b = 4; b < 417 + (padded ? 1 : 0); ++b) out.push_back(static_cast<std::uint8_t>(rng()));
-  }
-  return out;
-}
+std::vector<std::uint8_t> MakeFrames(int frames) { return test::DiskKindFrames(frames); }
 
 // The MP3 region as the import leaves it: the data, then the sector filler.
 std::vector<std::uint8_t> Padded(std::vector<std::uint8_t> data) {
