@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "audio/Mp3Frames.h"
-#include "tests/audio/AudioFixtures.h"
+#include "tests/audio/RoutineFixtures.h"
 
 namespace vorn {
 namespace {

@@ -1,10 +1,9 @@
 #pragma once
-// Status field, progress bar and message presenter that record what they are told.
+// Status field and progress bar that record what they are told.
 
 #include <string>
 #include <vector>
 
-#include "platform/MessageBox.h"
 #include "platform/ProgressBar.h"
 #include "platform/StatusText.h"
 
@@ -26,20 +25,6 @@ class CRecordingProgress final : public CProgressBar {
   void SetStep(int step) override { calls.push_back("step " + std::to_string(step)); }
   void StepIt() override { calls.push_back("stepit"); }
   std::vector<std::string> calls;
-};
-
-// Installed for its lifetime; answers every box with OK / No.
-class CRecordingPresenter final : public CMessagePresenter {
- public:
-  CRecordingPresenter() { SetMessagePresenter(this); }
-  ~CRecordingPresenter() override { SetMessagePresenter(nullptr); }
-  CRecordingPresenter(const CRecordingPresenter&) = delete;
-  CRecordingPresenter& operator=(const CRecordingPresenter&) = delete;
-  MessageAnswer Present(const MessageRequest& request) override {
-    boxes.push_back(request);
-    return request.buttons == MessageButtons::kYesNo ? MessageAnswer::kNo : MessageAnswer::kOk;
-  }
-  std::vector<MessageRequest> boxes;
 };
 
 }  // namespace vorn::test

@@ -10,7 +10,7 @@
 #include "audio/Mp3Frames.h"
 #include "device/DeviceExceptions.h"
 #include "disk/VornDisk.h"
-#include "tests/audio/AudioFixtures.h"
+#include "tests/audio/RoutineFixtures.h"
 #include "tests/support/FaultyDevice.h"
 #include "tests/support/ReferenceTable.h"
 
@@ -42,13 +42,13 @@ class ImportCrashTest : public ::testing::Test {
     std::uint32_t format = 1;
     if (kind == Kind::kAudioAndData || kind == Kind::kNoData) audio = test::DiskKindFrames(3);
     if (kind == Kind::kConvertedAudio) {
-      audio = test::WavBytes(test::StereoTone(3000, 440, 550));
+      audio = test::WavBytes(test::Tone(3000, 440, 550));
       format = 0;
     }
     std::vector<std::uint8_t> data;
     if (kind != Kind::kNoData) data = test::PatternBytes(700, 9);
     const std::string path = dir.File(std::string("routine") + std::to_string(static_cast<int>(kind)) + ".vorn");
-    test::WriteFileBytes(path, test::RoutineFileBytes(
+    test::WriteBytes(path, test::RoutineFileBytes(
         test::MakeHeader("Imported", format, static_cast<std::uint32_t>(audio.size()),
                          static_cast<std::uint32_t>(data.size())), audio, data));
     return path;

@@ -8,7 +8,7 @@
 #include "disk/RoutineImport.h"
 #include "disk/VornDisk.h"
 #include "platform/UniqueFile.h"
-#include "tests/audio/AudioFixtures.h"
+#include "tests/audio/RoutineFixtures.h"
 #include "tests/audio/RecordingControls.h"
 #include "tests/support/MemoryDevice.h"
 #include "tests/support/ReferenceTable.h"
@@ -42,8 +42,8 @@ class RoutineImportTest : public ::testing::Test {
 
   std::string File(const RoutineFileHeader& header, const std::vector<std::uint8_t>& audio,
                     const std::vector<std::uint8_t>& data) {
-    const std::string path = dir.File("r" + std::to_string(++files) + ".vorn");
-    test::WriteFileBytes(path, test::RoutineFileBytes(header, audio, data));
+    const std::string path = (dir / "r" + std::to_string(++files) + ".vorn");
+    test::WriteBytes(path, test::RoutineFileBytes(header, audio, data));
     return path;
   }
 
@@ -170,9 +170,9 @@ TEST_F(RoutineImportTest, BrokenFilesFailBeforeTheDiskIsTouched) {
   RoutineFileHeader version2 = test::MakeHeader("v2", 0, 0, 10);
   version2.version = 2;
   const std::string v2 = File(version2, {}, test::PatternBytes(10));
-  const std::string shortFile = dir.File("short.vorn");
-  test::WriteFileBytes(shortFile, std::vector<std::uint8_t>(67, 1));
-  const std::string missing = dir.File("missing.vorn");
+  const std::string shortFile = (dir / "short.vorn");
+  test::WriteBytes(shortFile, std::vector<std::uint8_t>(67, 1));
+  const std::string missing = (dir / "missing.vorn");
 
   CVornDisk disk(device, &status);
   disk.ReadTable();
@@ -251,7 +251,7 @@ TEST_F(RoutineImportTest, RoutineThatDoesNotFitIsRefusedWithTheDiskUntouched) {
 }
 
 TEST_F(RoutineImportTest, ConvertedAudioIsStoredAsFramesOfTheDiskKind) {
-  const auto wav = test::WavBytes(test::StereoTone(20000, 500, 700));
+  const auto wav = test::WavBytes(test::Tone(20000, 500, 700));
   Import({File(test::MakeHeader("wav", 0, static_cast<std::uint32_t>(wav.size()), 5), wav, test::PatternBytes(5))});
   const auto table = TableOnDisk();
   ASSERT_EQ(table.size(), 1u);
@@ -268,8 +268,8 @@ TEST_F(RoutineImportTest, ConvertedAudioIsStoredAsFramesOfTheDiskKind) {
 
 TEST(WriteFromFileTest, StopsWithFalseWhenTheFileEndsEarly) {
   CScratchDir dir;
-  const std::string path = dir.File("bytes");
-  test::WriteFileBytes(path, test::PatternBytes(1200));
+  const std::string path = (dir / "bytes");
+  test::WriteBytes(path, test::PatternBytes(1200));
   CMemoryDevice device(16);
   CUniqueFile file(std::fopen(path.c_str(), "rb"));
   EXPECT_FALSE(WriteFromFile(device, file.get(), 2, 1500, nullptr, nullptr));

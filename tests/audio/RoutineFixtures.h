@@ -1,59 +1,26 @@
 #pragma once
-// Inputs for audio and import tests, made at test time: generated tones as PCM
-// and WAV, ".vorn" routine files, scratch directories.
+// Inputs for import tests, made at test time: WAV bytes of generated tones,
+// ".vorn" routine files, MP3 frame chains of the disk's kind.
 
-#include <unistd.h>
-
-#include <cmath>
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "audio/RoutineFileHeader.h"
 #include "platform/LittleEndian.h"
+#include "tests/audio/AudioTestSupport.h"
 
 namespace vorn::test {
 
-// A directory of its own under the temporary directory, removed at the end.
-class CScratchDir {
- public:
-  CScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vorntestXXXXXX").string();
-    if (!::mkdtemp(pattern.data())) std::abort();
-    m_path = pattern;
-  }
-  ~CScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-  }
-  CScratchDir(const CScratchDir&) = delete;
-  CScratchDir& operator=(const CScratchDir&) = delete;
-  std::string File(const std::string& name) const { return (m_path / name).string(); }
-  const std::filesystem::path& Path() const { return m_path; }
-
- private:
-  std::filesystem::path m_path;
-};
-
-// Interleaved 16-bit stereo samples: one sine per channel.
-inline std::vector<std::int16_t> StereoTone(int frames, double leftHz, double rightHz,
-                                            double amplitude = 12000.0) {
-  std::vector<std::int16_t> samples(static_cast<std::size_t>(frames) * 2);
-  for (int i = 0; i < frames; ++i) {
-    const double t = i / 44100.0;
-    samples[2 * i] = static_cast<std::int16_t>(amplitude * std::sin(2 * M_PI * leftHz * t));
-    samples[2 * i + 1] = static_cast<std::int16_t>(amplitude * std::sin(2 * M_PI * rightHz * t));
-  }
-  return samples;
+// `frames` frames of a sine per channel, at 44,100 Hz.
+inline Pcm Tone(int frames, double leftHz, double rightHz, double amplitude = 0.37) {
+  return MakeTone(44100, {leftHz, rightHz}, frames / 44100.0, amplitude);
 }
 
-// A canonical 44-byte-header PCM WAV of 44,100 Hz stereo 16-bit samples.
-inline std::vector<std::uint8_t> WavBytes(const std::vector<std::int16_t>& samples) {
+// The bytes of a canonical 44-byte-header PCM WAV of 44,100 Hz stereo 16-bit samples.
+inline std::vector<std::uint8_t> WavBytes(const Pcm& pcm) {
+  const std::vector<std::int16_t>& samples = pcm.samples;
   const std::uint32_t dataBytes = static_cast<std::uint32_t>(samples.size() * 2);
   std::vector<std::uint8_t> out(44 + dataBytes);
   std::uint8_t* p = out.data();
@@ -75,16 +42,6 @@ inline std::vector<std::uint8_t> WavBytes(const std::vector<std::int16_t>& sampl
     PutLe16(p + 44 + 2 * i, static_cast<std::uint16_t>(samples[i]));
   }
   return out;
-}
-
-inline void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 inline RoutineFileHeader MakeHeader(const char* title, std::uint32_t audioFormat,
