@@ -47,7 +47,7 @@ class ImportCrashTest : public ::testing::Test {
     }
     std::vector<std::uint8_t> data;
     if (kind != Kind::kNoData) data = test::PatternBytes(700, 9);
-    const std::string path = dir.File(std::string("routine") + std::to_string(static_cast<int>(kind)) + ".vorn");
+    const std::string path = dir / ("routine" + std::to_string(static_cast<int>(kind)) + ".vorn");
     test::WriteBytes(path, test::RoutineFileBytes(
         test::MakeHeader("Imported", format, static_cast<std::uint32_t>(audio.size()),
                          static_cast<std::uint32_t>(data.size())), audio, data));

@@ -42,7 +42,7 @@ class RoutineImportTest : public ::testing::Test {
 
   std::string File(const RoutineFileHeader& header, const std::vector<std::uint8_t>& audio,
                     const std::vector<std::uint8_t>& data) {
-    const std::string path = (dir / "r" + std::to_string(++files) + ".vorn");
+    const std::string path = dir / ("r" + std::to_string(++files) + ".vorn");
     test::WriteBytes(path, test::RoutineFileBytes(header, audio, data));
     return path;
   }
@@ -170,9 +170,9 @@ TEST_F(RoutineImportTest, BrokenFilesFailBeforeTheDiskIsTouched) {
   RoutineFileHeader version2 = test::MakeHeader("v2", 0, 0, 10);
   version2.version = 2;
   const std::string v2 = File(version2, {}, test::PatternBytes(10));
-  const std::string shortFile = (dir / "short.vorn");
+  const std::string shortFile = dir / "short.vorn";
   test::WriteBytes(shortFile, std::vector<std::uint8_t>(67, 1));
-  const std::string missing = (dir / "missing.vorn");
+  const std::string missing = dir / "missing.vorn";
 
   CVornDisk disk(device, &status);
   disk.ReadTable();
@@ -268,7 +268,7 @@ TEST_F(RoutineImportTest, ConvertedAudioIsStoredAsFramesOfTheDiskKind) {
 
 TEST(WriteFromFileTest, StopsWithFalseWhenTheFileEndsEarly) {
   CScratchDir dir;
-  const std::string path = (dir / "bytes");
+  const std::string path = dir / "bytes";
   test::WriteBytes(path, test::PatternBytes(1200));
   CMemoryDevice device(16);
   CUniqueFile file(std::fopen(path.c_str(), "rb"));

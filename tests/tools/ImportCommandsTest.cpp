@@ -44,7 +44,7 @@ class ImportCommandsTest : public ::testing::Test {
     test::WriteBytes(Path("data.bin"), test::PatternBytes(1024, 5));
     test::WriteBytes(Path("odd.bin"), test::PatternBytes(700, 6));
   }
-  std::string Path(const std::string& name) const { return (dir / name); }
+  std::string Path(const std::string& name) const { return dir / name; }
   static int Ctl(std::vector<std::string> args) { return RunVorn3ctl(args); }
 
   std::string NewImage(const std::string& name) {
