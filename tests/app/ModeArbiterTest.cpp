@@ -82,18 +82,6 @@ TEST_F(ModeArbiterTest, CreatorStoresItsModeAsFourLittleEndianBytes) {
   EXPECT_TRUE(m_presenter.requests.empty());
 }
 
-TEST_F(ModeArbiterTest, ALeftoverBlockFileWithoutHolderIsReused) {
-  {
-    CModeArbiter window(m_dir);
-    ASSERT_TRUE(window.ArbitrateMode(RunMode::kMainWindow));
-  }
-  ASSERT_TRUE(fs::exists(PathOf(kWhoIsRunningName)));  // the file outlives its holders
-  CModeArbiter server(m_dir);
-  EXPECT_TRUE(server.ArbitrateMode(RunMode::kServer));
-  CModeArbiter second(m_dir);
-  EXPECT_TRUE(second.ArbitrateMode(RunMode::kServer));
-}
-
 TEST_F(ModeArbiterTest, LockThatCannotBeOpenedIsReported) {
   ASSERT_TRUE(fs::create_directories(PathOf(kStartupMutexName)));
   ::chmod(m_dir.c_str(), 0700);
