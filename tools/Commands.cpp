@@ -8,6 +8,9 @@ const std::vector<Command>& Commands() {
       ListCommand(),
       FormatCommand(),
       RemoveLastCommand(),
+      AddCommand(),
+      MakeRoutineCommand(),
+      ExportCommand(),
   };
   return commands;
 }

@@ -10,5 +10,8 @@ Command CreateImageCommand();
 Command ListCommand();
 Command FormatCommand();
 Command RemoveLastCommand();
+Command AddCommand();
+Command MakeRoutineCommand();
+Command ExportCommand();
 
 }  // namespace vorn
