@@ -10,5 +10,6 @@ Command CreateImageCommand();
 Command ListCommand();
 Command FormatCommand();
 Command RemoveLastCommand();
+Command DevicesCommand();
 
 }  // namespace vorn
