@@ -10,6 +10,7 @@ Command CreateImageCommand();
 Command ListCommand();
 Command FormatCommand();
 Command RemoveLastCommand();
+Command DevicesCommand();
 Command AddCommand();
 Command MakeRoutineCommand();
 Command ExportCommand();
