@@ -1,0 +1,16 @@
+#pragma once
+// Reports a failed FFmpeg step the way every decoding step does: one error box,
+// caption kDecoderErrorCaption, text "<label>: <FFmpeg's text for the code>".
+
+#include <string>
+
+namespace vorn {
+
+inline constexpr const char* kDecoderErrorCaption = "FFmpeg Error!";
+
+// Shows the box when result is a negative FFmpeg error code; true when it is not.
+bool CheckResult(int result, const std::string& label);
+// The text FFmpeg gives for an error code ("Unknown Error: 0x.." when it has none).
+std::string FfmpegErrorText(int result);
+
+}  // namespace vorn

@@ -1,0 +1,247 @@
+#include "audio/PcmDecoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
+#include <libswresample/swresample.h>
+}
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "audio/FfmpegError.h"
+#include "platform/MessageBox.h"
+
+namespace vorn {
+namespace {
+
+// 256 KiB per write to the PCM file.
+constexpr int kBlockFrames = 65536;
+// Room made for each call that drains the resampler.
+constexpr int kDrainFrames = 4096;
+
+struct FormatCloser {
+  void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+struct CodecFreer {
+  void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct ResamplerFreer {
+  void operator()(SwrContext* context) const { swr_free(&context); }
+};
+struct PacketFreer {
+  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct FrameFreer {
+  void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+
+using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
+using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
+using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerFreer>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
+
+// The input format a resampler was made for; a change in mid-stream (chained
+// Ogg streams, for one) needs a new resampler.
+struct InputFormat {
+  int sampleFormat = -1;
+  int sampleRate = 0;
+  AVChannelLayout layout{};
+
+  bool Matches(const AVFrame& frame) const {
+    return frame.format == sampleFormat && frame.sample_rate == sampleRate &&
+           av_channel_layout_compare(&frame.ch_layout, &layout) == 0;
+  }
+};
+
+class CPcmDecoder {
+ public:
+  explicit CPcmDecoder(CPcmTempFile& pcm) : m_pcm(pcm), m_block(kBlockFrames * kPcmFrameBytes) {}
+  CPcmDecoder(const CPcmDecoder&) = delete;
+  CPcmDecoder& operator=(const CPcmDecoder&) = delete;
+  ~CPcmDecoder() { av_channel_layout_uninit(&m_input.layout); }
+
+  bool Run(const std::string& path);
+
+ private:
+  bool OpenInput(const std::string& path);
+  bool Decode(const AVPacket* packet);  // null drains the decoder
+  bool Resample(const AVFrame* frame);  // null drains the resampler
+  bool Convert(const std::uint8_t** input, int inputFrames, int room);
+  bool MakeResampler(const AVFrame& frame);
+  bool MakeRoom(int frames);
+  bool WriteBlock();
+
+  CPcmTempFile& m_pcm;
+  FormatPtr m_format;
+  CodecPtr m_codec;
+  ResamplerPtr m_resampler;
+  InputFormat m_input;
+  int m_streamIndex = -1;
+  std::vector<std::uint8_t> m_block;  // converted frames waiting to be written
+  int m_blockFrames = 0;
+};
+
+bool CPcmDecoder::Run(const std::string& path) {
+  if (!OpenInput(path)) return false;
+
+  PacketPtr packet(av_packet_alloc());
+  if (!CheckResult(packet ? 0 : AVERROR(ENOMEM), "av_packet_alloc")) return false;
+  int result = 0;
+  while ((result = av_read_frame(m_format.get(), packet.get())) >= 0) {
+    // An empty packet would read as "end of stream" to the decoder.
+    const bool ours = packet->stream_index == m_streamIndex && packet->size > 0;
+    const bool ok = !ours || Decode(packet.get());
+    av_packet_unref(packet.get());
+    if (!ok) return false;
+  }
+  if (result != AVERROR_EOF) return CheckResult(result, "av_read_frame");
+
+  return Decode(nullptr) && Resample(nullptr) && WriteBlock();
+}
+
+bool CPcmDecoder::OpenInput(const std::string& path) {
+  AVFormatContext* format = nullptr;
+  if (!CheckResult(avformat_open_input(&format, path.c_str(), nullptr, nullptr),
+                   "avformat_open_input")) {
+    return false;
+  }
+  m_format.reset(format);
+  if (!CheckResult(avformat_find_stream_info(format, nullptr), "avformat_find_stream_info")) {
+    return false;
+  }
+  const AVCodec* decoder = nullptr;
+  m_streamIndex = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+  if (!CheckResult(m_streamIndex, "av_find_best_stream")) return false;
+
+  m_codec.reset(avcodec_alloc_context3(decoder));
+  if (!CheckResult(m_codec ? 0 : AVERROR(ENOMEM), "avcodec_alloc_context3")) return false;
+  if (!CheckResult(avcodec_parameters_to_context(m_codec.get(),
+                                                 format->streams[m_streamIndex]->codecpar),
+                   "avcodec_parameters_to_context")) {
+    return false;
+  }
+  return CheckResult(avcodec_open2(m_codec.get(), decoder, nullptr), "avcodec_open2");
+}
+
+bool CPcmDecoder::Decode(const AVPacket* packet) {
+  if (!CheckResult(avcodec_send_packet(m_codec.get(), packet), "avcodec_send_packet")) {
+    return false;
+  }
+  FramePtr frame(av_frame_alloc());
+  if (!CheckResult(frame ? 0 : AVERROR(ENOMEM), "av_frame_alloc")) return false;
+  for (;;) {
+    const int result = avcodec_receive_frame(m_codec.get(), frame.get());
+    if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return true;
+    if (!CheckResult(result, "avcodec_receive_frame")) return false;
+    const bool ok = Resample(frame.get());
+    av_frame_unref(frame.get());
+    if (!ok) return false;
+  }
+}
+
+bool CPcmDecoder::Resample(const AVFrame* frame) {
+  if (frame == nullptr) {
+    if (!m_resampler) return true;  // nothing was decoded
+    // Empty the resampler's filter tail: null input means "end of stream".
+    for (;;) {
+      if (!MakeRoom(kDrainFrames)) return false;
+      const int before = m_blockFrames;
+      if (!Convert(nullptr, 0, kBlockFrames - m_blockFrames)) return false;
+      if (m_blockFrames == before) return true;
+    }
+  }
+  if (frame->nb_samples <= 0) return true;
+  if (!m_resampler || !m_input.Matches(*frame)) {
+    if (!Resample(nullptr) || !MakeResampler(*frame)) return false;
+  }
+  const int bound = swr_get_out_samples(m_resampler.get(), frame->nb_samples);
+  if (!CheckResult(bound, "swr_get_out_samples") || !MakeRoom(bound)) return false;
+  return Convert(const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples,
+                 static_cast<int>(m_block.size() / kPcmFrameBytes) - m_blockFrames);
+}
+
+bool CPcmDecoder::Convert(const std::uint8_t** input, int inputFrames, int room) {
+  std::uint8_t* output = m_block.data() + static_cast<std::size_t>(m_blockFrames) * kPcmFrameBytes;
+  const int converted = swr_convert(m_resampler.get(), &output, room, input, inputFrames);
+  if (!CheckResult(converted, "swr_convert")) return false;
+  m_blockFrames += converted;
+  return true;
+}
+
+bool CPcmDecoder::MakeResampler(const AVFrame& frame) {
+  av_channel_layout_uninit(&m_input.layout);
+  m_resampler.reset();
+  if (frame.ch_layout.nb_channels <= 0) return CheckResult(AVERROR(EINVAL), "channel layout");
+  AVChannelLayout inputLayout{};
+  if (frame.ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+    // Channels without positions (a WAV without a channel mask): the usual ones.
+    av_channel_layout_default(&inputLayout, frame.ch_layout.nb_channels);
+  } else if (!CheckResult(av_channel_layout_copy(&inputLayout, &frame.ch_layout),
+                          "av_channel_layout_copy")) {
+    return false;
+  }
+  std::unique_ptr<AVChannelLayout, void (*)(AVChannelLayout*)> layoutGuard(
+      &inputLayout, av_channel_layout_uninit);
+
+  AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+  SwrContext* resampler = nullptr;
+  if (!CheckResult(swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_S16, kPcmSampleRate,
+                                       &inputLayout, static_cast<AVSampleFormat>(frame.format),
+                                       frame.sample_rate, 0, nullptr),
+                   "swr_alloc_set_opts2")) {
+    return false;
+  }
+  m_resampler.reset(resampler);
+  if (inputLayout.nb_channels == 1) {
+    // Mono plays on both channels at its own level (the default mix would lower it by 3 dB).
+    const double toBoth[kPcmChannels] = {1.0, 1.0};
+    if (!CheckResult(swr_set_matrix(resampler, toBoth, 1), "swr_set_matrix")) return false;
+  }
+  if (!CheckResult(swr_init(resampler), "swr_init")) return false;
+
+  m_input.sampleFormat = frame.format;
+  m_input.sampleRate = frame.sample_rate;
+  return CheckResult(av_channel_layout_copy(&m_input.layout, &frame.ch_layout),
+                     "av_channel_layout_copy");
+}
+
+bool CPcmDecoder::MakeRoom(int frames) {
+  const int capacity = static_cast<int>(m_block.size() / kPcmFrameBytes);
+  if (m_blockFrames + frames <= capacity) return true;
+  if (!WriteBlock()) return false;
+  // One very long frame resampled upwards may not fit even an empty block; the
+  // block then grows to the longest frame, never with the length of the audio.
+  if (frames > capacity) m_block.resize(static_cast<std::size_t>(frames) * kPcmFrameBytes);
+  return true;
+}
+
+bool CPcmDecoder::WriteBlock() {
+  std::string error;
+  if (!m_pcm.WriteAll(m_block.data(), static_cast<std::size_t>(m_blockFrames) * kPcmFrameBytes,
+                      error)) {
+    ShowMessageBox("Unable to write the decoded audio to the temporary file " + error,
+                   kDecoderErrorCaption, MessageIcon::kError);
+    return false;
+  }
+  m_blockFrames = 0;
+  return true;
+}
+
+}  // namespace
+
+bool DecodeToPcm(const std::string& path, CPcmTempFile& pcm) {
+  // FFmpeg's own warnings (guessed durations and the like) are noise here; its
+  // errors still reach stderr, and every failure reaches the user in a box.
+  static std::once_flag quiet;
+  std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); });
+  CPcmDecoder decoder(pcm);
+  return decoder.Run(path);
+}
+
+}  // namespace vorn

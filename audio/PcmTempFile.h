@@ -1,0 +1,40 @@
+#pragma once
+// The decoder's PCM file: a "zov" temporary file opened read-write, closed and
+// deleted when this object lets it go. Writes go straight to the descriptor, so
+// callers hand it large blocks.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/UniqueFd.h"
+
+namespace vorn {
+
+class CPcmTempFile {
+ public:
+  CPcmTempFile() = default;
+  CPcmTempFile(const CPcmTempFile&) = delete;
+  CPcmTempFile& operator=(const CPcmTempFile&) = delete;
+  ~CPcmTempFile() { Remove(); }
+
+  // Makes and opens a new temporary file; on failure returns false and sets error.
+  bool Create(std::string& error);
+  // Writes all of data; on failure returns false and sets error.
+  bool WriteAll(const void* data, std::size_t size, std::string& error);
+  // Reads up to size bytes (fewer only at the end); returns the bytes read.
+  std::size_t ReadUpTo(void* data, std::size_t size);
+  bool SeekTo(std::uint64_t offset);
+  std::uint64_t GetSize() const;
+
+  bool IsOpen() const { return m_fd.IsValid(); }
+  const std::string& GetPath() const { return m_path; }
+  // Closes and deletes the file; does nothing when there is none.
+  void Remove();
+
+ private:
+  CUniqueFd m_fd;
+  std::string m_path;
+};
+
+}  // namespace vorn
