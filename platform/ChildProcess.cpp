@@ -4,7 +4,12 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -32,12 +37,38 @@ CChildProcess& CChildProcess::operator=(CChildProcess&& other) noexcept {
 
 CChildProcess::~CChildProcess() { Kill(); }
 
-CChildProcess CChildProcess::Start(const std::vector<std::string>& argv) {
+CChildProcess CChildProcess::Start(const std::vector<std::string>& argv,
+                                  const std::vector<std::string>& extraEnvironment,
+                                  const std::string& stderrPath) {
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
+
+  std::vector<char*> environment;
+  for (const std::string& entry : extraEnvironment) {
+    environment.push_back(const_cast<char*>(entry.c_str()));
+  }
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    const std::string_view name = text.substr(0, text.find('='));
+    const bool overridden = std::any_of(
+        extraEnvironment.begin(), extraEnvironment.end(), [name](const std::string& extra) {
+          return std::string_view(extra).substr(0, extra.find('=')) == name;
+        });
+    if (!overridden) environment.push_back(*entry);
+  }
+  environment.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  if (!stderrPath.empty()) {
+    ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrPath.c_str(),
+                                       O_WRONLY | O_CREAT | O_APPEND, 0600);
+  }
   CChildProcess child;
-  const int rc = ::posix_spawnp(&child.m_pid, args[0], nullptr, nullptr, args.data(), environ);
+  const int rc =
+      ::posix_spawnp(&child.m_pid, args[0], &actions, nullptr, args.data(), environment.data());
+  ::posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) {
     child.m_pid = -1;
     throw std::system_error(rc, std::generic_category(), "cannot start " + argv[0]);

@@ -19,9 +19,13 @@ class CChildProcess {
   CChildProcess& operator=(const CChildProcess&) = delete;
   ~CChildProcess();
 
-  // Starts argv[0] (a path, or a name looked up in PATH) with its arguments,
-  // sharing our standard streams. Throws std::system_error.
-  static CChildProcess Start(const std::vector<std::string>& argv);
+  // Starts argv[0] (a path, or a name looked up in PATH) with its arguments and
+  // our environment plus `extraEnvironment` ("NAME=value", these win). Standard
+  // streams are ours, except stderr when `stderrPath` names a file to append
+  // to. Throws std::system_error.
+  static CChildProcess Start(const std::vector<std::string>& argv,
+                             const std::vector<std::string>& extraEnvironment = {},
+                             const std::string& stderrPath = {});
 
   // Reaps the child if it has ended; true once it has.
   bool HasEnded();
