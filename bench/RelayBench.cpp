@@ -50,7 +50,7 @@ std::vector<double> RunRelay(const std::string& dir) {
     config << "bus 001\nunit 250\nmanufacturer Calverin\nproduct \"VORN unit\"\n";
   }
   ::setenv("LD_PRELOAD", VORN_SIM_LIBRARY, 1);
-  ::setenv("VORN_SIM_CONFIG", (dir + "/sim.conf").c_str(), 1);
+  ::setenv("VORN_USB_SIM_CONFIG", (dir + "/sim.conf").c_str(), 1);
   ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
   ::setenv("VORN3MANAGER", VORN3MANAGER_PATH, 1);
 

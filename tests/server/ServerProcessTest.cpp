@@ -146,7 +146,7 @@ TEST(ServerProcessTest, MissingQuitEventEndsBeforeTheUnitIsOpened) {
   EXPECT_NE(server.ExitCode(), 0);
   EXPECT_EQ(CountOf(world.Stderr(), "could not open quitevent"), 1) << world.Stderr();
   EXPECT_EQ(CountOf(world.Stderr(), "FATAL SERVER"), 0);
-  EXPECT_EQ(CountOf(world.Read("sim.log"), "open"), 0) << world.Read("sim.log");
+  EXPECT_EQ(CountOf(world.Read("sim.log"), " open"), 0) << world.Read("sim.log");
   EXPECT_FALSE(world.Exists("baud205.txt"));
 }
 
