@@ -47,7 +47,8 @@ Figures Summarise(std::vector<double> micros) {
 std::vector<double> RunRelay(const std::string& dir) {
   {
     std::ofstream config(dir + "/sim.conf");
-    config << "bus 001\nunit 250\nmanufacturer Calverin\nproduct \"VORN unit\"\n";
+    config << "bus 001\nunit 250\nmanufacturer Calverin\nproduct \"VORN unit\"\ncapture " << dir
+           << "/capture.bin\n";
   }
   ::setenv("LD_PRELOAD", VORN_SIM_LIBRARY, 1);
   ::setenv("VORN_USB_SIM_CONFIG", (dir + "/sim.conf").c_str(), 1);

@@ -40,8 +40,14 @@ bool CSimWorld::Exists(const std::string& name) const {
 }
 
 CChildProcess CSimWorld::Start(const std::vector<std::string>& argv) const {
+  // In sanitizer builds the preloaded simulator comes before the sanitizer
+  // runtime, which is harmless here since the program links that runtime.
+  const char* asanOptions = std::getenv("ASAN_OPTIONS");
+  const std::string sanitizer = std::string("ASAN_OPTIONS=") +
+                                (asanOptions ? std::string(asanOptions) + ":" : std::string()) +
+                                "verify_asan_link_order=0";
   return CChildProcess::Start(argv,
-                              {std::string("LD_PRELOAD=") + VORN_SIM_LIBRARY,
+                              {std::string("LD_PRELOAD=") + VORN_SIM_LIBRARY, sanitizer,
                                std::string(VORN_SIM_CONFIG_ENV) + "=" + Path("sim.conf"),
                                "XDG_RUNTIME_DIR=" + Path("run"),
                                std::string("VORN3MANAGER=") + VORN3MANAGER_PATH},
