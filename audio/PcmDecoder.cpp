@@ -83,6 +83,8 @@ class CPcmDecoder {
   ResamplerPtr m_resampler;
   InputFormat m_input;
   int m_streamIndex = -1;
+  int m_refusedPacket = 0;  // the decoder's error for a damaged packet, 0 when none
+  std::string m_refusedLabel;
   std::vector<std::uint8_t> m_block;  // converted frames waiting to be written
   int m_blockFrames = 0;
 };
@@ -96,11 +98,16 @@ bool CPcmDecoder::Run(const std::string& path) {
   while ((result = av_read_frame(m_format.get(), packet.get())) >= 0) {
     // An empty packet would read as "end of stream" to the decoder.
     const bool ours = packet->stream_index == m_streamIndex && packet->size > 0;
-    const bool ok = !ours || Decode(packet.get());
+    // A packet the decoder refused fails the decoding once audio follows it.
+    const bool ok = !ours || (CheckResult(m_refusedPacket, m_refusedLabel) && Decode(packet.get()));
     av_packet_unref(packet.get());
     if (!ok) return false;
   }
   if (result != AVERROR_EOF) return CheckResult(result, "av_read_frame");
+  // A refused last packet is the unfinished end of a file cut short (a WAV cut
+  // inside a frame, a FLAC cut inside its last frame): what came before it is
+  // whole, so the decoding keeps it, as it does for formats whose parsers drop
+  // such a tail themselves.
 
   return Decode(nullptr) && Resample(nullptr) && WriteBlock();
 }
@@ -130,14 +137,23 @@ bool CPcmDecoder::OpenInput(const std::string& path) {
 }
 
 bool CPcmDecoder::Decode(const AVPacket* packet) {
-  if (!CheckResult(avcodec_send_packet(m_codec.get(), packet), "avcodec_send_packet")) {
-    return false;
+  const int sent = avcodec_send_packet(m_codec.get(), packet);
+  if (sent == AVERROR_INVALIDDATA && packet != nullptr) {
+    m_refusedPacket = sent;
+    m_refusedLabel = "avcodec_send_packet";
+    return true;
   }
+  if (!CheckResult(sent, "avcodec_send_packet")) return false;
   FramePtr frame(av_frame_alloc());
   if (!CheckResult(frame ? 0 : AVERROR(ENOMEM), "av_frame_alloc")) return false;
   for (;;) {
     const int result = avcodec_receive_frame(m_codec.get(), frame.get());
     if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return true;
+    if (result == AVERROR_INVALIDDATA && packet != nullptr) {
+      m_refusedPacket = result;
+      m_refusedLabel = "avcodec_receive_frame";
+      return true;
+    }
     if (!CheckResult(result, "avcodec_receive_frame")) return false;
     const bool ok = Resample(frame.get());
     av_frame_unref(frame.get());

@@ -10,7 +10,8 @@ struct usb_device;  // libusb 0.1 device record (usb.h)
 namespace vorn {
 
 // A unit entry owns a copy of libusb's device record; copies of the entry share it.
-using UnitRecord = std::shared_ptr<const usb_device>;
+// (Spelled `struct usb_device`: usb.h also declares a function of that name.)
+using UnitRecord = std::shared_ptr<const struct usb_device>;
 
 struct DeviceEntry {
   // Drive entry: the physical drive number 0..25. Unit entry: the record copy.
@@ -20,7 +21,7 @@ struct DeviceEntry {
   std::string name;  // "VORN%i" for a unit, empty otherwise
 
   const int* DriveNumber() const { return std::get_if<int>(&key); }
-  const usb_device* Unit() const {
+  const struct usb_device* Unit() const {
     const UnitRecord* record = std::get_if<UnitRecord>(&key);
     return record ? record->get() : nullptr;
   }

@@ -1,0 +1,312 @@
+#include "audio/FfmpegAudioSource.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <cstdlib>
+#include <memory>
+#include <ostream>
+
+#include "audio/FfmpegError.h"
+#include "tests/audio/AudioTestSupport.h"
+
+namespace vorn {
+namespace {
+
+using test::CRecordingPresenter;
+using test::Decoded;
+using test::DecodeFile;
+
+constexpr std::uint32_t kTenSeconds = 441000;
+
+// 10 s of 440 Hz left, 1000 Hz right, in every format the tests decode: the WAV
+// written by the code itself, the others made from it when a test first asks
+// for them, with the Debian lame and ffmpeg tools.
+class FfmpegAudioSourceTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    s_dir = std::make_unique<test::CScratchDir>();
+    s_tone = test::MakeTone(44100, {440.0, 1000.0}, 10.0);
+    test::WriteWav(Path("tone.wav"), s_tone);
+    s_toolsMissing = !test::HaveTool("ffmpeg") || !test::HaveTool("lame");
+  }
+  static void TearDownTestSuite() { s_dir.reset(); }
+
+  void SetUp() override {
+    if (s_toolsMissing) GTEST_SKIP() << "ffmpeg and lame are needed to make the fixtures";
+  }
+
+  static std::string Path(const std::string& name) { return *s_dir / name; }
+
+  // The tone in the format its name says, made on first use.
+  static std::string Tone(const std::string& extension) {
+    const std::string wav = Path("tone.wav");
+    const std::string path = Path("tone." + extension);
+    if (test::FileExists(path)) return path;
+    bool made = false;
+    if (extension == "mp3") {
+      made = test::RunCommand("lame --quiet -b 128 '" + wav + "' '" + path + "'");
+    } else if (extension == "flac") {
+      made = test::FfmpegConvert(wav, "-c:a flac", path);
+    } else if (extension == "ogg") {
+      made = test::FfmpegConvert(wav, "-c:a libvorbis -q:a 5", path);
+    } else if (extension == "m4a") {
+      made = test::FfmpegConvert(wav, "-c:a aac -b:a 160k", path);
+    }
+    EXPECT_TRUE(made || extension == "wav") << path;
+    return path;
+  }
+
+  // The file with 4 KiB of noise written over its middle.
+  static std::string Corrupted(const std::string& extension) {
+    const std::string name = "tone." + extension;
+    std::vector<std::uint8_t> bytes = test::ReadBytes(Tone(extension));
+    std::srand(7);
+    for (std::size_t i = bytes.size() / 2; i < bytes.size() / 2 + 4096; ++i) {
+      bytes[i] = static_cast<std::uint8_t>(std::rand());
+    }
+    test::WriteBytes(Path("corrupt-" + name), bytes);
+    return Path("corrupt-" + name);
+  }
+
+  static std::string Truncated(const std::string& extension, double keep) {
+    const std::string name = "tone." + extension;
+    std::vector<std::uint8_t> bytes = test::ReadBytes(Tone(extension));
+    bytes.resize(static_cast<std::size_t>(static_cast<double>(bytes.size()) * keep));
+    test::WriteBytes(Path("cut-" + name), bytes);
+    return Path("cut-" + name);
+  }
+
+  static void ExpectOneDecoderBox(const CRecordingPresenter& boxes, const std::string& label) {
+    ASSERT_EQ(boxes.requests.size(), 1u);
+    EXPECT_EQ(boxes.requests[0].caption, kDecoderErrorCaption);
+    EXPECT_EQ(boxes.requests[0].icon, MessageIcon::kError);
+    const std::string& text = boxes.requests[0].text;
+    if (!label.empty()) {
+      EXPECT_EQ(text.rfind(label + ": ", 0), 0u) << text;
+    }
+    EXPECT_NE(text.find(": "), std::string::npos) << text;
+    EXPECT_GT(text.size(), text.find(": ") + 2) << text;
+  }
+
+  static inline std::unique_ptr<test::CScratchDir> s_dir;
+  static inline test::Pcm s_tone;
+  static inline bool s_toolsMissing = false;
+};
+
+struct FormatCase {
+  const char* extension;
+  std::uint32_t extraFrames;  // codec padding the container does not trim
+  double minCorrelation;      // 1 for lossless
+};
+
+void PrintTo(const FormatCase& format, std::ostream* out) { *out << format.extension; }
+
+std::string FormatName(const testing::TestParamInfo<FormatCase>& format) {
+  return format.param.extension;
+}
+
+class FfmpegAudioSourceFormatTest : public FfmpegAudioSourceTest,
+                                    public testing::WithParamInterface<FormatCase> {};
+
+TEST_P(FfmpegAudioSourceFormatTest, DecodesToTenSecondsOfTheSameStereoAudio) {
+  CRecordingPresenter boxes;
+  const Decoded decoded = DecodeFile(Tone(GetParam().extension));
+  ASSERT_TRUE(decoded.ok);
+  EXPECT_TRUE(boxes.requests.empty());
+  EXPECT_GE(decoded.length, kTenSeconds);
+  EXPECT_LE(decoded.length, kTenSeconds + GetParam().extraFrames);
+  ASSERT_EQ(decoded.samples.size(), decoded.length * 2u);
+  if (GetParam().minCorrelation >= 1.0) {
+    EXPECT_TRUE(std::equal(s_tone.samples.begin(), s_tone.samples.end(), decoded.samples.begin()));
+  } else {
+    // Distinct tones per channel: swapped channels would not correlate.
+    EXPECT_GT(test::BestCorrelation(s_tone.samples, decoded.samples, 0, 2048), GetParam().minCorrelation);
+    EXPECT_GT(test::BestCorrelation(s_tone.samples, decoded.samples, 1, 2048), GetParam().minCorrelation);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, FfmpegAudioSourceFormatTest,
+                         testing::Values(FormatCase{"wav", 0, 1.0}, FormatCase{"flac", 0, 1.0},
+                                         FormatCase{"mp3", 1152, 0.99},
+                                         FormatCase{"ogg", 0, 0.99},
+                                         FormatCase{"m4a", 2048, 0.99}),
+                         FormatName);
+
+TEST_F(FfmpegAudioSourceTest, MonoIsMappedToBothChannelsAtFullLevel) {
+  // 48 kHz mono WAV made by the code; 22,050 Hz mono MP3 (MPEG-2) made by ffmpeg.
+  test::WriteWav(Path("mono48.wav"), test::MakeTone(48000, {440.0}, 10.0, 0.5));
+  ASSERT_TRUE(test::FfmpegConvert(Path("mono48.wav"), "-ar 22050 -c:a libmp3lame -b:a 64k",
+                                  Path("mono22.mp3")));
+  for (const char* name : {"mono48.wav", "mono22.mp3"}) {
+    CRecordingPresenter boxes;
+    const Decoded decoded = DecodeFile(Path(name));
+    ASSERT_TRUE(decoded.ok) << name;
+    EXPECT_TRUE(boxes.requests.empty());
+    EXPECT_NEAR(static_cast<double>(decoded.length), kTenSeconds, 2.0) << name;
+    int peak = 0;
+    for (std::size_t i = 0; i + 1 < decoded.samples.size(); i += 2) {
+      ASSERT_EQ(decoded.samples[i], decoded.samples[i + 1]) << name << " frame " << i / 2;
+      peak = std::max(peak, std::abs(static_cast<int>(decoded.samples[i])));
+    }
+    EXPECT_NEAR(peak, 16384, 16384 * 0.05) << name;
+  }
+}
+
+TEST_F(FfmpegAudioSourceTest, StereoAt48kHzKeepsItsChannelsApart) {
+  // Left: a tone, right: silence. Resampling must not bleed one into the other.
+  test::Pcm pcm = test::MakeTone(48000, {440.0, 0.0}, 10.0, 0.5);
+  test::WriteWav(Path("left48.wav"), pcm);
+  ASSERT_TRUE(test::FfmpegConvert(Path("left48.wav"), "-c:a libvorbis", Path("left48.ogg")));
+  for (const char* name : {"left48.wav", "left48.ogg"}) {
+    const Decoded decoded = DecodeFile(Path(name));
+    ASSERT_TRUE(decoded.ok) << name;
+    EXPECT_NEAR(static_cast<double>(decoded.length), kTenSeconds, 2.0) << name;
+    int leftPeak = 0, rightPeak = 0;
+    for (std::size_t i = 0; i + 1 < decoded.samples.size(); i += 2) {
+      leftPeak = std::max(leftPeak, std::abs(static_cast<int>(decoded.samples[i])));
+      rightPeak = std::max(rightPeak, std::abs(static_cast<int>(decoded.samples[i + 1])));
+    }
+    EXPECT_NEAR(leftPeak, 16384, 16384 * 0.05) << name;
+    EXPECT_LT(rightPeak, 100) << name;
+  }
+}
+
+TEST_F(FfmpegAudioSourceTest, SurroundIsMixedDownToStereo) {
+  ASSERT_TRUE(test::FfmpegConvert(Tone("wav"), "-af 'pan=5.1|FL=c0|FR=c1|FC=c0|LFE=c1|BL=c0|BR=c1' -c:a flac",
+                                  Path("surround.flac")));
+  const Decoded decoded = DecodeFile(Path("surround.flac"));
+  ASSERT_TRUE(decoded.ok);
+  EXPECT_EQ(decoded.length, kTenSeconds);
+}
+
+TEST_F(FfmpegAudioSourceTest, ReadSeekAndLengthServeThePcmFile) {
+  CRecordingPresenter boxes;
+  CFfmpegAudioSource source;
+  ASSERT_TRUE(source.Open(Path("tone.wav")));
+  EXPECT_EQ(source.GetLength(), kTenSeconds);
+
+  // GetLength leaves the position at the start.
+  std::int32_t frames[1024];
+  ASSERT_EQ(source.Read(frames, nullptr, 1024, true), 1024);
+  EXPECT_EQ(0, std::memcmp(frames, s_tone.samples.data(), sizeof frames));
+
+  // Planar reads give the same samples, sign-extended, and either side may be null.
+  std::int32_t left[1024], right[1024];
+  ASSERT_TRUE(source.Seek(0));
+  EXPECT_EQ(source.Read(left, right, 1024, false), 1024);
+  for (int i = 0; i < 1024; ++i) {
+    ASSERT_EQ(left[i], s_tone.samples[2 * static_cast<std::size_t>(i)]);
+    ASSERT_EQ(right[i], s_tone.samples[2 * static_cast<std::size_t>(i) + 1]);
+  }
+  EXPECT_EQ(source.Read(nullptr, right, 1024, false), 1024);
+  EXPECT_EQ(right[0], s_tone.samples[2 * 1024 + 1]);
+  EXPECT_EQ(source.Read(left, right, 0, false), 0);
+  EXPECT_EQ(source.Read(nullptr, nullptr, 16, true), 0);
+
+  // Near the end: the remainder, then nothing.
+  ASSERT_TRUE(source.Seek(kTenSeconds - 100));
+  EXPECT_EQ(source.Read(frames, nullptr, 1024, true), 100);
+  EXPECT_EQ(source.Read(frames, nullptr, 1024, true), 0);
+  EXPECT_TRUE(source.Seek(kTenSeconds + 5000));
+  EXPECT_EQ(source.Read(frames, nullptr, 1024, true), 0);
+  EXPECT_EQ(source.GetLength(), kTenSeconds);
+  EXPECT_TRUE(boxes.requests.empty());
+}
+
+TEST_F(FfmpegAudioSourceTest, PcmFileIsATempFileDeletedByClose) {
+  const std::string pcmPath = [&] {
+    CFfmpegAudioSource source;
+    EXPECT_TRUE(source.Open(Path("tone.wav")));
+    const std::string path = source.GetPcmPath();
+    EXPECT_TRUE(test::FileExists(path));
+    EXPECT_NE(path.find("/zov"), std::string::npos) << path;
+    source.Close();
+    EXPECT_FALSE(test::FileExists(path));
+    source.Close();  // twice is harmless
+    EXPECT_EQ(source.GetLength(), 0u);
+    EXPECT_TRUE(source.Open(Tone("flac")));  // and the source can be used again
+    return source.GetPcmPath();
+  }();
+  EXPECT_FALSE(test::FileExists(pcmPath));  // destruction deletes it as well
+}
+
+TEST_F(FfmpegAudioSourceTest, UndecodableInputsFailWithOneBox) {
+  test::WriteBytes(Path("notes.txt"), std::vector<std::uint8_t>(3000, 'x'));
+  struct Case {
+    std::string path;
+    const char* label;  // the step that fails; FFmpeg probes text as it likes
+  } cases[] = {
+      {Path("missing.wav"), "avformat_open_input"},
+      {Path("notes.txt"), ""},
+  };
+  for (const Case& c : cases) {
+    CRecordingPresenter boxes;
+    CFfmpegAudioSource source;
+    EXPECT_FALSE(source.Open(c.path)) << c.path;
+    ExpectOneDecoderBox(boxes, c.label);
+    const std::string pcmPath = source.GetPcmPath();
+    source.Close();
+    EXPECT_FALSE(test::FileExists(pcmPath));
+  }
+}
+
+TEST_F(FfmpegAudioSourceTest, DecodingErrorsInMidStreamFail) {
+  for (const std::string& path : {Corrupted("flac"), Corrupted("mp3"), Corrupted("m4a")}) {
+    CRecordingPresenter boxes;
+    CFfmpegAudioSource source;
+    EXPECT_FALSE(source.Open(path)) << path;
+    ExpectOneDecoderBox(boxes, "");
+  }
+}
+
+TEST_F(FfmpegAudioSourceTest, CutStreamsWithoutDecodingErrorsGiveWhatIsThere) {
+  // A file cut short, even inside a frame, is whole up to its unfinished end.
+  for (const std::string& path : {Truncated("wav", 0.5), Truncated("mp3", 0.5), Truncated("flac", 0.5)}) {
+    CRecordingPresenter boxes;
+    const Decoded decoded = DecodeFile(path);
+    EXPECT_TRUE(decoded.ok) << path;
+    // Up to two FLAC blocks of 4608 frames go with the cut.
+    EXPECT_LE(decoded.length, kTenSeconds / 2 + 1000) << path;
+    EXPECT_GE(decoded.length, kTenSeconds / 2 - 2 * 4608) << path;
+    EXPECT_TRUE(boxes.requests.empty());
+  }
+}
+
+TEST_F(FfmpegAudioSourceTest, PcmFileThatCannotBeMadeFailsTheOpen) {
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old ? old : "";
+  setenv("TMPDIR", Path("no-such-dir").c_str(), 1);
+  CRecordingPresenter boxes;
+  CFfmpegAudioSource source;
+  const bool opened = source.Open(Path("tone.wav"));
+  if (old) setenv("TMPDIR", saved.c_str(), 1); else unsetenv("TMPDIR");
+  EXPECT_FALSE(opened);
+  ASSERT_EQ(boxes.requests.size(), 1u);
+  EXPECT_NE(boxes.requests[0].text.find("temporary file"), std::string::npos);
+}
+
+TEST_F(FfmpegAudioSourceTest, PcmFileThatCannotBeWrittenFailsTheOpen) {
+  // A file size limit stands in for a full disk: writes past it fail with EFBIG.
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = 100000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  CRecordingPresenter boxes;
+  CFfmpegAudioSource source;
+  const bool opened = source.Open(Path("tone.wav"));
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(opened);
+  ASSERT_EQ(boxes.requests.size(), 1u);
+  EXPECT_EQ(boxes.requests[0].text.rfind("Unable to write the decoded audio", 0), 0u)
+      << boxes.requests[0].text;
+}
+
+}  // namespace
+}  // namespace vorn
