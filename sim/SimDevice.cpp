@@ -408,6 +408,7 @@ int CSimDevice::SendData(char* bytes, int size) {
   for (int i = 0; i < size; ++i) sum ^= static_cast<std::uint8_t>(bytes[i]);
   m_sum = sum;
   m_phase = Phase::Status;
+  m_log.Event(m_who + " data-in " + std::to_string(size));
   return size;
 }
 
@@ -488,6 +489,7 @@ int CSimDevice::TakeData(const char* bytes, int size) {
   for (int i = 0; i < size; ++i) sum ^= static_cast<std::uint8_t>(bytes[i]);
   m_sum = sum;
   m_phase = Phase::Status;
+  m_log.Event(m_who + " data-out " + std::to_string(size));
   return size;
 }
 

@@ -143,6 +143,15 @@ TEST_F(Mp3WriterTest, DecodedEncodingMatchesTheInput) {
   EXPECT_LT(delay, 2000);
 }
 
+TEST_F(Mp3WriterTest, EncodesExactlyAsTheLameCommandLineWithTheDiskSettings) {
+  if (!test::HaveTool("lame")) GTEST_SKIP() << "the lame command line is the reference";
+  test::WriteWav(m_dir / "tone.wav", m_tone);
+  ASSERT_TRUE(test::RunCommand("lame --quiet -h -b 128 --cbr --nores -t '" + (m_dir / "tone.wav") +
+                               "' '" + (m_dir / "lame.mp3") + "'"));
+  ASSERT_TRUE(Encode(m_dir / "ours.mp3", m_tone));
+  EXPECT_EQ(test::ReadBytes(m_dir / "ours.mp3"), test::ReadBytes(m_dir / "lame.mp3"));
+}
+
 TEST_F(Mp3WriterTest, OutputThatCannotBeCreatedOrWrittenFails) {
   {
     CMp3Writer writer;
