@@ -8,6 +8,7 @@ const std::vector<Command>& Commands() {
       ListCommand(),
       FormatCommand(),
       RemoveLastCommand(),
+      DevicesCommand(),
       UnitsCommand(),
       LiveCommand(),
   };

@@ -10,6 +10,7 @@ Command CreateImageCommand();
 Command ListCommand();
 Command FormatCommand();
 Command RemoveLastCommand();
+Command DevicesCommand();
 Command UnitsCommand();
 Command LiveCommand();
 

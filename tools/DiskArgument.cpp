@@ -4,10 +4,15 @@
 
 #include "device/DeviceExceptions.h"
 #include "device/ImageDevice.h"
+#include "tools/DriveArgument.h"
 
 namespace vorn {
 
 std::unique_ptr<CSectorDevice> OpenDiskArgument(const std::string& argument) {
+  // A drive name wins over a file of that name; "./PhysicalDrive1" is the file.
+  if (std::optional<int> drive = DriveArgumentNumber(argument)) {
+    return OpenDriveArgument(argument, *drive);
+  }
   struct stat info {};
   if (::stat(argument.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
     auto device = std::make_unique<CImageDevice>(argument, /*durable=*/true);
