@@ -9,6 +9,8 @@ const std::vector<Command>& Commands() {
       FormatCommand(),
       RemoveLastCommand(),
       DevicesCommand(),
+      UnitsCommand(),
+      LiveCommand(),
       AddCommand(),
       MakeRoutineCommand(),
       ExportCommand(),

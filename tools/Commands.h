@@ -11,6 +11,8 @@ Command ListCommand();
 Command FormatCommand();
 Command RemoveLastCommand();
 Command DevicesCommand();
+Command UnitsCommand();
+Command LiveCommand();
 Command AddCommand();
 Command MakeRoutineCommand();
 Command ExportCommand();
