@@ -1,0 +1,82 @@
+// Writes a number of MiB through CDriveAccess::WriteSectors in the 128-sector
+// pieces a routine import uses, to a drive whose node is an image file in DIR,
+// and prints the seconds it took. bench/drive_write.sh runs it beside dd.
+//
+//   drive_write_bench DIR MIB dsync|fdatasync
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "device/DeviceExceptions.h"
+#include "device/DriveAccess.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void WriteText(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path) << text << "\n";
+}
+
+// The smallest tree the drive back end accepts: one removable disk "sda".
+vorn::DriveRoots MakeTree(const fs::path& dir, std::uint64_t bytes) {
+  const fs::path disk = dir / "sys/block/sda";
+  WriteText(disk / "dev", "8:0");
+  WriteText(disk / "size", std::to_string(bytes / 512));
+  WriteText(disk / "removable", "1");
+  WriteText(disk / "queue/logical_block_size", "512");
+  WriteText(dir / "mountinfo", "");
+  WriteText(dir / "swaps", "Filename Type Size Used Priority");
+  fs::create_directories(dir / "dev");
+  fs::remove(dir / "dev/sda");
+  std::ofstream(dir / "dev/sda").close();
+  fs::resize_file(dir / "dev/sda", bytes);  // sparse, like the peer's target
+  vorn::DriveRoots roots;
+  roots.sysfs = (dir / "sys").string();
+  roots.dev = (dir / "dev").string();
+  roots.mountinfo = (dir / "mountinfo").string();
+  roots.swaps = (dir / "swaps").string();
+  return roots;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: %s DIR MIB dsync|fdatasync\n", argv[0]);
+    return 2;
+  }
+  const fs::path dir = argv[1];
+  const std::uint64_t mib = std::strtoull(argv[2], nullptr, 10);
+  const std::string mode = argv[3];
+  const auto durability = mode == "fdatasync" ? vorn::CSectorFile::Durability::kSyncAfterWrite
+                                              : vorn::CSectorFile::Durability::kSyncEachWrite;
+  constexpr std::uint32_t kPiece = 128;  // sectors per WriteSectors, as the import writes
+  const std::uint64_t bytes = mib << 20;
+  const vorn::DriveRoots roots = MakeTree(dir, bytes);
+
+  std::vector<std::uint8_t> piece(kPiece * vorn::kSectorSize);
+  for (std::size_t i = 0; i < piece.size(); ++i) piece[i] = static_cast<std::uint8_t>(i * 13);
+  try {
+    vorn::CDriveAccess drive(roots, durability);
+    drive.Open(vorn::DeviceEntry{0, "", ""});
+    const auto start = std::chrono::steady_clock::now();
+    const std::uint32_t sectors = static_cast<std::uint32_t>(bytes / vorn::kSectorSize);
+    for (std::uint32_t first = 0; first < sectors; first += kPiece) {
+      drive.WriteSectors(first, kPiece, piece.data());
+    }
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    drive.Close();
+    std::printf("%.3f\n", took.count());
+  } catch (const vorn::CUsbDeviceException& error) {
+    std::fprintf(stderr, "%s\n", error.GetMessage().c_str());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,60 @@
+#pragma once
+// One open drive: its block device node, opened exclusively for reading and
+// writing, with whole-sector transfers from a seek position.
+//
+// Exclusive (O_EXCL on a block device): while we hold the drive the kernel will
+// not mount any of its partitions, and a drive with a mounted partition cannot
+// be opened (EBUSY). Durable: a write that reports success has its sectors on
+// the medium, because users pull the card as soon as the window says "Ready".
+
+#include <cstdint>
+#include <string>
+
+#include "platform/UniqueFd.h"
+
+namespace vorn {
+
+class CSectorFile {
+ public:
+  enum class Durability {
+    kSyncEachWrite,   // O_DSYNC: every write(2) returns once its data is on the medium
+    kSyncAfterWrite,  // plain writes, then fdatasync(2) before the transfer returns
+  };
+  // Both cost the same on an image and on a card (bench/drive_write.sh); the
+  // open flag needs no second call and cannot be forgotten on a new path.
+  static constexpr Durability kDefaultDurability = Durability::kSyncEachWrite;
+
+  // sizeBytes bounds every transfer (0: the system's own bound only), so an
+  // image file standing in for a drive never grows.
+  CSectorFile(std::string node, std::uint32_t bytesPerSector, std::uint64_t sizeBytes,
+              Durability durability = kDefaultDurability);
+
+  bool Open();
+  bool IsOpen() const { return m_fd.IsValid(); }
+  int LastError() const { return m_error; }  // errno of the last failed call
+  const std::string& Node() const { return m_node; }
+
+  bool Seek(std::uint32_t sector);
+  // Transfer `count` whole sectors from the position; true when all of them
+  // moved (and, for writes, reached the medium).
+  bool ReadSectors(void* buffer, std::uint32_t count);
+  bool WriteSectors(const void* buffer, std::uint32_t count);
+  bool ReadSector(void* buffer) { return ReadSectors(buffer, 1); }
+  bool WriteSector(const void* buffer) { return WriteSectors(buffer, 1); }
+
+  void Close() { m_fd.Reset(); }
+
+ private:
+  std::uint64_t Clamp(std::uint64_t bytes) const;
+  bool Fail(int error);
+
+  std::string m_node;
+  std::uint32_t m_bytesPerSector;
+  std::uint64_t m_sizeBytes;
+  Durability m_durability;
+  CUniqueFd m_fd;
+  std::uint64_t m_position = 0;
+  int m_error = 0;
+};
+
+}  // namespace vorn

@@ -1,0 +1,132 @@
+// Appending one ".vorn" routine file to a VORN disk.
+
+#include "disk/RoutineImport.h"
+
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "audio/ConvertAudio.h"
+#include "audio/Mp3Frames.h"
+#include "audio/RoutineFileHeader.h"
+#include "device/DeviceExceptions.h"
+#include "disk/VornDisk.h"
+#include "platform/UniqueFile.h"
+
+namespace vorn {
+namespace {
+
+constexpr std::uint32_t kPieceBytes = 65536;  // 128 sectors per write
+constexpr std::uint32_t kPieceSectors = kPieceBytes / kSectorSize;
+
+std::uint64_t SectorsFor(std::uint32_t bytes) {
+  return (static_cast<std::uint64_t>(bytes) + kSectorSize - 1) / kSectorSize;
+}
+
+// The table record of the routine, placed from `startSector` on.
+RoutineEntry MakeEntry(const RoutineFileHeader& header, std::uint32_t startSector,
+                       std::uint32_t mp3Size) {
+  const std::uint64_t dataSector = startSector + SectorsFor(mp3Size);
+  const std::uint64_t endSector = dataSector + SectorsFor(header.dataSize);
+  // Sector numbers are 32-bit: a routine that would run past the last
+  // addressable sector cannot be described by the table at all.
+  if (endSector > std::numeric_limits<std::uint32_t>::max()) {
+    throw CFileAccessException("The routine does not fit on the disk");
+  }
+  RoutineEntry entry;
+  // Up to 15 characters keep their NUL (the rest stays zero); of a longer
+  // title the first 16 characters fill the field without one.
+  for (std::size_t i = 0; i < entry.title.size() && header.title[i] != '\0'; ++i) {
+    entry.title[i] = header.title[i];
+  }
+  entry.startSector = startSector;
+  entry.dataSector = static_cast<std::uint32_t>(dataSector);
+  entry.endSector = static_cast<std::uint32_t>(endSector);
+  entry.frameRate = header.frameRate;
+  entry.baudCode = header.baudCode;
+  entry.controllerSettings = header.controllerSettings;
+  return entry;
+}
+
+void StartPhase(CProgressBar* progress, std::uint32_t sectors) {
+  if (!progress) return;
+  progress->SetRange(0, static_cast<int>(sectors + 1));
+  progress->SetPos(0);
+  progress->SetStep(1);
+}
+
+}  // namespace
+
+bool WriteFromFile(CSectorDevice& device, std::FILE* file, std::uint32_t firstSector,
+                   std::uint32_t byteCount, const std::uint8_t* pattern, CProgressBar* progress) {
+  std::vector<std::uint8_t> buffer(kPieceBytes);
+  std::uint32_t sector = firstSector;
+  std::uint32_t left = byteCount;
+  while (left > 0) {
+    if (progress) progress->SetPos(static_cast<int>(sector - firstSector));
+    if (left >= kPieceBytes) {
+      if (std::fread(buffer.data(), 1, kPieceBytes, file) != kPieceBytes) return false;
+      device.WriteSectors(sector, kPieceSectors, buffer.data());
+      sector += kPieceSectors;
+      left -= kPieceBytes;
+    } else if (left > kSectorSize) {
+      const std::uint32_t sectors = left / kSectorSize;
+      const std::size_t bytes = static_cast<std::size_t>(sectors) * kSectorSize;
+      if (std::fread(buffer.data(), 1, bytes, file) != bytes) return false;
+      device.WriteSectors(sector, sectors, buffer.data());
+      sector += sectors;
+      left -= static_cast<std::uint32_t>(bytes);
+    } else {
+      if (pattern) {
+        std::memcpy(buffer.data() + left, pattern, kSectorSize - left);
+      } else {
+        std::memset(buffer.data() + left, 0, kSectorSize - left);
+      }
+      if (std::fread(buffer.data(), 1, left, file) != left) return false;
+      device.WriteSectors(sector, 1, buffer.data());
+      return true;
+    }
+  }
+  return true;
+}
+
+void CVornDisk::AddRoutine(const std::string& path, CProgressBar* progress) {
+  CUniqueFile routineFile(std::fopen(path.c_str(), "rb"));
+  if (!routineFile) throw CDriveAccessException("Could not open file " + path);
+
+  std::uint8_t raw[RoutineFileHeader::kEncodedSize];
+  if (std::fread(raw, 1, sizeof raw, routineFile.get()) != sizeof raw) {
+    throw CFileAccessException("Error reading file");
+  }
+  const RoutineFileHeader header = RoutineFileHeader::Decode(raw);
+  if (header.version != 1) throw CFileAccessException("Unsupported file version");
+
+  std::uint32_t mp3Size = 0;
+  std::FILE* mp3Stream = nullptr;
+  ConvertAudio(header, routineFile.get(), mp3Size, mp3Stream,
+               ConversionContext{m_tempFiles, m_status, progress});
+  // Passed through, the MP3 stream is the routine file and is closed as that;
+  // a converted stream is ours to close.
+  CUniqueFile convertedStream(mp3Stream != routineFile.get() ? mp3Stream : nullptr);
+
+  const RoutineEntry entry = MakeEntry(header, NextFreeSector(), mp3Size);
+  // A section that ends early would leave stale sectors inside a routine the
+  // table vouches for, so the import fails before the table takes it in.
+  AppendRoutine(entry, [&] {
+    StartPhase(progress, entry.dataSector - entry.startSector);
+    SetStatusText("Writing MP3");
+    if (mp3Size > 0 && !WriteFromFile(m_device, mp3Stream, entry.startSector, mp3Size,
+                                      g_mp3SectorFiller.data(), progress)) {
+      throw CFileAccessException("Error reading file: the audio of " + path + " ends early");
+    }
+    StartPhase(progress, entry.endSector - entry.dataSector);
+    SetStatusText("Writing Data");
+    if (!WriteFromFile(m_device, routineFile.get(), entry.dataSector, header.dataSize, nullptr,
+                       progress)) {
+      throw CFileAccessException("Error reading file: the control data of " + path +
+                                 " ends early");
+    }
+  });
+}
+
+}  // namespace vorn

@@ -1,0 +1,281 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "audio/Mp3Frames.h"
+#include "device/DeviceExceptions.h"
+#include "disk/RoutineImport.h"
+#include "disk/VornDisk.h"
+#include "platform/UniqueFile.h"
+#include "tests/audio/RoutineFixtures.h"
+#include "tests/audio/RecordingControls.h"
+#include "tests/support/MemoryDevice.h"
+#include "tests/support/ReferenceTable.h"
+
+namespace vorn {
+namespace {
+
+using test::CScratchDir;
+
+std::vector<std::uint8_t> Sectors(CMemoryDevice& device, std::uint32_t first, std::uint32_t count) {
+  return {device.Sector(first), device.Sector(first) + std::size_t{count} * kSectorSize};
+}
+
+// The bytes a section of `bytes` leaves in its sectors: the bytes, then the tail
+// of the last sector from the pattern (none: zeros).
+std::vector<std::uint8_t> Padded(std::vector<std::uint8_t> bytes, const std::uint8_t* pattern) {
+  const std::size_t tail = bytes.size() % kSectorSize;
+  if (tail == 0) return bytes;
+  for (std::size_t i = 0; i < kSectorSize - tail; ++i) bytes.push_back(pattern ? pattern[i] : 0);
+  return bytes;
+}
+
+class RoutineImportTest : public ::testing::Test {
+ protected:
+  RoutineImportTest() : device(4096) {
+    std::fill(device.Bytes().begin(), device.Bytes().end(), 0xEE);  // stale bytes
+    CVornDisk disk(device, nullptr);
+    disk.Format();
+    device.ClearTransfers();
+  }
+
+  std::string File(const RoutineFileHeader& header, const std::vector<std::uint8_t>& audio,
+                    const std::vector<std::uint8_t>& data) {
+    const std::string path = dir / ("r" + std::to_string(++files) + ".vorn");
+    test::WriteBytes(path, test::RoutineFileBytes(header, audio, data));
+    return path;
+  }
+
+  // One import of these files, as the window's worker does it.
+  void Import(const std::vector<std::string>& paths) {
+    CVornDisk disk(device, &status);
+    disk.ReadTable();
+    for (const std::string& path : paths) disk.AddRoutine(path, &progress);
+  }
+
+  std::vector<RoutineEntry> TableOnDisk() {
+    auto reading = ReferenceReadTable(device);
+    EXPECT_TRUE(reading && reading->valid);
+    return reading ? reading->table : std::vector<RoutineEntry>{};
+  }
+
+  CScratchDir dir;
+  CMemoryDevice device;
+  test::CRecordingStatus status;
+  test::CRecordingProgress progress;
+  int files = 0;
+};
+
+TEST_F(RoutineImportTest, HeaderOnlyFileAppendsAnEmptyRoutineAndWritesOnlyTheTable) {
+  Import({File(test::MakeHeader("Empty", 1, 0, 0), {}, {})});
+  const auto table = TableOnDisk();
+  ASSERT_EQ(table.size(), 1u);
+  EXPECT_EQ(table[0].startSector, 1u);
+  EXPECT_EQ(table[0].dataSector, 1u);
+  EXPECT_EQ(table[0].endSector, 1u);
+  EXPECT_EQ(device.Writes(), (std::vector<Transfer>{{true, 1, 1}, {true, 0, 1}}));
+  EXPECT_EQ(status.texts, (std::vector<std::string>{"Ready", "Writing MP3", "Writing Data", "Ready"}));
+}
+
+TEST_F(RoutineImportTest, HeaderFieldsReachTheEntry) {
+  RoutineFileHeader header = test::MakeHeader("Fifteen chars!!", 0, 0, 10);
+  header.frameRate = 33;
+  header.baudCode = 5;
+  header.controllerSettings[0] = 7;
+  RoutineFileHeader longTitle = test::MakeHeader("Eighteen chars....", 0, 0, 0);
+  Import({File(header, {}, test::PatternBytes(10)), File(longTitle, {}, {})});
+  const auto table = TableOnDisk();
+  ASSERT_EQ(table.size(), 2u);
+  EXPECT_EQ(std::string(table[0].title.data(), 16), std::string("Fifteen chars!!\0", 16));
+  EXPECT_EQ(table[0].frameRate, 33);
+  EXPECT_EQ(table[0].baudCode, 5);
+  EXPECT_EQ(table[0].controllerSettings, header.controllerSettings);
+  // Of a longer title the first 16 characters, without NUL.
+  EXPECT_EQ(std::string(table[1].title.data(), 16), "Eighteen chars..");
+}
+
+TEST_F(RoutineImportTest, DataIsPaddedWithZerosToWholeSectors) {
+  const auto exact = test::PatternBytes(512, 1);
+  const auto oneMore = test::PatternBytes(513, 2);
+  Import({File(test::MakeHeader("a", 0, 0, 512), {}, exact),
+          File(test::MakeHeader("b", 0, 0, 513), {}, oneMore)});
+  const auto table = TableOnDisk();
+  ASSERT_EQ(table.size(), 2u);
+  EXPECT_EQ(table[0].endSector - table[0].dataSector, 1u);
+  EXPECT_EQ(Sectors(device, table[0].dataSector, 1), exact);
+  EXPECT_EQ(table[1].endSector - table[1].dataSector, 2u);
+  EXPECT_EQ(Sectors(device, table[1].dataSector, 2), Padded(oneMore, nullptr));
+  EXPECT_EQ(device.Sector(table[1].dataSector + 1)[1], 0);
+  EXPECT_EQ(device.Sector(table[1].dataSector + 1)[511], 0);
+}
+
+TEST_F(RoutineImportTest, Mp3IsPaddedFromTheSilentFrame) {
+  // 1000 bytes: 2 sectors, the second 488 MP3 bytes and the silent frame's first 24.
+  const auto frames = test::DiskKindFrames(3);
+  const std::vector<std::uint8_t> mp3(frames.begin(), frames.begin() + 1000);
+  Import({File(test::MakeHeader("mp3", 1, 1000, 0), mp3, {})});
+  auto table = TableOnDisk();
+  ASSERT_EQ(table.size(), 1u);
+  EXPECT_EQ(table[0].dataSector - table[0].startSector, 2u);
+  const auto second = Sectors(device, table[0].startSector + 1, 1);
+  EXPECT_TRUE(std::equal(second.begin(), second.begin() + 488, mp3.begin() + 512));
+  EXPECT_TRUE(std::equal(second.begin() + 488, second.end(), g_silentMp3Frame.begin()));
+
+  // 1 byte: the byte, the whole silent frame and its first 93 bytes. The bytes
+  // after it in the file complete the frame header the check reads.
+  const std::vector<std::uint8_t> data = {0xFB, 0x90, 0x44, 0x00};
+  Import({File(test::MakeHeader("one", 1, 1, 4), {0xFF}, data)});
+  table = TableOnDisk();
+  ASSERT_EQ(table.size(), 2u);
+  EXPECT_EQ(table[1].dataSector - table[1].startSector, 1u);
+  auto sector = Sectors(device, table[1].startSector, 1);
+  EXPECT_EQ(sector[0], 0xFF);
+  EXPECT_TRUE(std::equal(sector.begin() + 1, sector.begin() + 419, g_silentMp3Frame.begin()));
+  EXPECT_TRUE(std::equal(sector.begin() + 419, sector.end(), g_silentMp3Frame.begin()));
+  EXPECT_EQ(Sectors(device, table[1].dataSector, 1), Padded(data, nullptr));
+}
+
+TEST_F(RoutineImportTest, LargeSectionsGoInPiecesOf128Sectors) {
+  const auto data = test::PatternBytes(70000, 3);
+  Import({File(test::MakeHeader("big", 0, 0, 70000), {}, data)});
+  const auto table = TableOnDisk();
+  ASSERT_EQ(table.size(), 1u);
+  EXPECT_EQ(table[0].endSector - table[0].dataSector, 137u);
+  EXPECT_EQ(Sectors(device, 1, 137), Padded(data, nullptr));
+  // No table was live on the formatted empty disk, so nothing moves first.
+  EXPECT_EQ(device.Writes(),
+            (std::vector<Transfer>{{true, 1, 128}, {true, 129, 8}, {true, 137, 1}, {true, 138, 1}, {true, 0, 1}}));
+  EXPECT_EQ(progress.calls,
+            (std::vector<std::string>{"range 0 1", "pos 0", "step 1",                  // no MP3
+                                      "range 0 138", "pos 0", "step 1", "pos 0", "pos 128", "pos 136"}));
+}
+
+TEST_F(RoutineImportTest, TwoFilesInOneGoLieEndToEndWithTheTableBehind) {
+  const auto mp3 = test::DiskKindFrames(5);
+  Import({File(test::MakeHeader("one", 1, static_cast<std::uint32_t>(mp3.size()), 600), mp3, test::PatternBytes(600)),
+          File(test::MakeHeader("two", 0, 0, 100), {}, test::PatternBytes(100))});
+  const auto table = TableOnDisk();
+  ASSERT_EQ(table.size(), 2u);
+  EXPECT_EQ(table[0].startSector, 1u);
+  EXPECT_EQ(table[0].dataSector, 1u + 5u);  // 2087 bytes of MP3
+  EXPECT_EQ(table[0].endSector, 6u + 2u);
+  EXPECT_EQ(table[1].startSector, table[0].endSector);
+  EXPECT_EQ(DiskHeader::Decode(device.Sector(0)).tableSector, table[1].endSector);
+  // Passed through byte for byte.
+  EXPECT_EQ(Sectors(device, 1, 5), Padded(mp3, g_mp3SectorFiller.data()));
+}
+
+TEST_F(RoutineImportTest, BrokenFilesFailBeforeTheDiskIsTouched) {
+  RoutineFileHeader version2 = test::MakeHeader("v2", 0, 0, 10);
+  version2.version = 2;
+  const std::string v2 = File(version2, {}, test::PatternBytes(10));
+  const std::string shortFile = dir / "short.vorn";
+  test::WriteBytes(shortFile, std::vector<std::uint8_t>(67, 1));
+  const std::string missing = dir / "missing.vorn";
+
+  CVornDisk disk(device, &status);
+  disk.ReadTable();
+  device.ClearTransfers();
+  try {
+    disk.AddRoutine(v2, &progress);
+    FAIL();
+  } catch (const CFileAccessException& e) {
+    EXPECT_EQ(e.GetMessage(), "Unsupported file version");
+  }
+  try {
+    disk.AddRoutine(shortFile, &progress);
+    FAIL();
+  } catch (const CFileAccessException& e) {
+    EXPECT_EQ(e.GetMessage(), "Error reading file");
+  }
+  try {
+    disk.AddRoutine(missing, &progress);
+    FAIL();
+  } catch (const CDriveAccessException& e) {
+    EXPECT_EQ(e.GetMessage(), "Could not open file " + missing);
+  }
+  EXPECT_TRUE(device.Writes().empty());
+  EXPECT_TRUE(disk.Table().empty());
+}
+
+TEST_F(RoutineImportTest, SectionsCutShortFailAndAppendNothing) {
+  Import({File(test::MakeHeader("first", 0, 0, 100), {}, test::PatternBytes(100))});
+  const auto before = TableOnDisk();
+
+  // The frame headers are all there (the check reads no further), the last
+  // frame's body is not.
+  const auto frames = test::DiskKindFrames(3);
+  const std::vector<std::uint8_t> cutAudio(frames.begin(), frames.begin() + 1000);
+  const std::string audioCut = File(test::MakeHeader("cut", 1, 1251, 0), cutAudio, {});
+  const std::string dataCut = File(test::MakeHeader("cut", 0, 0, 2000), {}, test::PatternBytes(1000));
+
+  for (const std::string& path : {audioCut, dataCut}) {
+    CVornDisk disk(device, &status);
+    disk.ReadTable();
+    try {
+      disk.AddRoutine(path, &progress);
+      FAIL() << path;
+    } catch (const CFileAccessException& e) {
+      EXPECT_EQ(e.GetMessage().rfind("Error reading file: the ", 0), 0u) << e.GetMessage();
+    }
+    EXPECT_EQ(disk.Table(), before);
+    EXPECT_EQ(TableOnDisk(), before);
+    EXPECT_EQ(Sectors(device, before[0].dataSector, 1), Padded(test::PatternBytes(100), nullptr));
+  }
+  // The next import goes where the failed ones would have gone.
+  Import({File(test::MakeHeader("next", 0, 0, 10), {}, test::PatternBytes(10))});
+  const auto after = TableOnDisk();
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_EQ(after[1].startSector, before[0].endSector);
+}
+
+TEST_F(RoutineImportTest, RoutineThatDoesNotFitIsRefusedWithTheDiskUntouched) {
+  CMemoryDevice small(40);
+  {
+    CVornDisk disk(small, nullptr);
+    disk.Format();
+  }
+  const auto before = small.Bytes();
+  small.ClearTransfers();
+  CVornDisk disk(small, nullptr);
+  disk.ReadTable();
+  EXPECT_THROW(disk.AddRoutine(File(test::MakeHeader("big", 0, 0, 40 * 512), {}, test::PatternBytes(40 * 512)), nullptr),
+               CUsbDeviceException);
+  EXPECT_TRUE(small.Writes().empty());
+  EXPECT_EQ(small.Bytes(), before);
+  // One that just fits: 37 data sectors from sector 1, the table at 38, the
+  // sector a reader looks at behind it at 39.
+  disk.AddRoutine(File(test::MakeHeader("fits", 0, 0, 37 * 512), {}, test::PatternBytes(37 * 512)), nullptr);
+  EXPECT_EQ(disk.Table().size(), 1u);
+}
+
+TEST_F(RoutineImportTest, ConvertedAudioIsStoredAsFramesOfTheDiskKind) {
+  const auto wav = test::WavBytes(test::Tone(20000, 500, 700));
+  Import({File(test::MakeHeader("wav", 0, static_cast<std::uint32_t>(wav.size()), 5), wav, test::PatternBytes(5))});
+  const auto table = TableOnDisk();
+  ASSERT_EQ(table.size(), 1u);
+  const auto region = Sectors(device, table[0].startSector, table[0].dataSector - table[0].startSector);
+  // Whole frames of the kind, then the filler's silent frame(s) to the end.
+  std::size_t at = 0;
+  while (at + 4 <= region.size()) {
+    ASSERT_TRUE(IsAcceptedFrameHeader(&region[at])) << at;
+    at += 417 + ((region[at + 2] >> 1) & 1u);
+  }
+  EXPECT_EQ(status.texts, (std::vector<std::string>{"Ready", "Converting Audio", "Writing MP3", "Writing Data", "Ready"}));
+  EXPECT_EQ(Sectors(device, table[0].dataSector, 1), Padded(test::PatternBytes(5), nullptr));
+}
+
+TEST(WriteFromFileTest, StopsWithFalseWhenTheFileEndsEarly) {
+  CScratchDir dir;
+  const std::string path = dir / "bytes";
+  test::WriteBytes(path, test::PatternBytes(1200));
+  CMemoryDevice device(16);
+  CUniqueFile file(std::fopen(path.c_str(), "rb"));
+  EXPECT_FALSE(WriteFromFile(device, file.get(), 2, 1500, nullptr, nullptr));
+  // The whole sectors before the shortfall are written; the short tail is not.
+  EXPECT_EQ(device.Writes(), (std::vector<Transfer>{{true, 2, 2}}));
+}
+
+}  // namespace
+}  // namespace vorn

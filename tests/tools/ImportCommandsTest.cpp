@@ -1,0 +1,160 @@
+// vorn3ctl make-routine, add and export, run in-process on disk images.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "audio/Mp3Frames.h"
+#include "audio/RoutineFileHeader.h"
+#include "device/ImageDevice.h"
+#include "disk/VornDisk.h"
+#include "tests/audio/RoutineFixtures.h"
+#include "tools/Command.h"
+
+namespace vorn {
+namespace {
+
+using test::CScratchDir;
+
+RoutineFileHeader HeaderOf(const std::string& path) {
+  const auto bytes = test::ReadBytes(path);
+  EXPECT_GE(bytes.size(), RoutineFileHeader::kEncodedSize);
+  return RoutineFileHeader::Decode(bytes.data());
+}
+
+std::vector<RoutineEntry> TableOf(const std::string& image) {
+  CImageDevice device(image, false);
+  device.Open(CImageDevice::EntryFor(image));
+  CVornDisk disk(device, nullptr);
+  auto table = disk.ReadTable();
+  device.Close();
+  return table;
+}
+
+std::vector<std::uint8_t> RoutineSectors(const std::string& image, const RoutineEntry& entry) {
+  const auto bytes = test::ReadBytes(image);
+  return {bytes.begin() + std::ptrdiff_t{entry.startSector} * kSectorSize,
+          bytes.begin() + std::ptrdiff_t{entry.endSector} * kSectorSize};
+}
+
+class ImportCommandsTest : public ::testing::Test {
+ protected:
+  ImportCommandsTest() {
+    test::WriteBytes(Path("tone.wav"), test::WavBytes(test::Tone(22050, 440, 660)));
+    test::WriteBytes(Path("frames.mp3"), test::DiskKindFrames(7));
+    test::WriteBytes(Path("data.bin"), test::PatternBytes(1024, 5));
+    test::WriteBytes(Path("odd.bin"), test::PatternBytes(700, 6));
+  }
+  std::string Path(const std::string& name) const { return dir / name; }
+  static int Ctl(std::vector<std::string> args) { return RunVorn3ctl(args); }
+
+  std::string NewImage(const std::string& name) {
+    const std::string image = Path(name);
+    EXPECT_EQ(Ctl({"create-image", image, "--size", "4M"}), 0);
+    return image;
+  }
+
+  CScratchDir dir;
+};
+
+TEST_F(ImportCommandsTest, MakeRoutineWritesAVersion1FileAndMarksDiskKindMp3) {
+  ASSERT_EQ(Ctl({"make-routine", Path("wav.vorn"), "--audio", Path("tone.wav"), "--data", Path("odd.bin"),
+                 "--title", "Tone", "--baud", "DMX", "--frame-ms", "25", "--protocol", "5"}), 0);
+  RoutineFileHeader h = HeaderOf(Path("wav.vorn"));
+  EXPECT_EQ(h.version, 1);
+  EXPECT_STREQ(h.title.data(), "Tone");
+  EXPECT_EQ(h.audioFormat, 0u);
+  EXPECT_EQ(h.audioSize, test::ReadBytes(Path("tone.wav")).size());
+  EXPECT_EQ(h.dataSize, 700u);
+  EXPECT_EQ(h.baudCode, 5);
+  EXPECT_EQ(h.frameRate, 25);
+  EXPECT_EQ(h.controllerSettings[0], 5);
+  EXPECT_EQ(test::ReadBytes(Path("wav.vorn")).size(), 68 + h.audioSize + 700);
+
+  ASSERT_EQ(Ctl({"make-routine", Path("mp3.vorn"), "--audio", Path("frames.mp3")}), 0);
+  h = HeaderOf(Path("mp3.vorn"));
+  EXPECT_EQ(h.audioFormat, 1u);
+  EXPECT_STREQ(h.title.data(), "mp3");  // the name of the file made
+  EXPECT_EQ(h.dataSize, 0u);
+
+  // 160 kbit/s frames are MP3, but not of the kind the disk stores.
+  ASSERT_EQ(Ctl({"make-routine", Path("160.vorn"), "--audio", VORN_TEST_DATA_DIR "/tone-160k.mp3"}), 0);
+  EXPECT_EQ(HeaderOf(Path("160.vorn")).audioFormat, 0u);
+}
+
+TEST_F(ImportCommandsTest, MakeRoutineTakesTheSettingsFile) {
+  std::vector<std::uint8_t> settings(32);
+  for (std::size_t i = 0; i < settings.size(); ++i) settings[i] = static_cast<std::uint8_t>(100 + i);
+  test::WriteBytes(Path("settings.bin"), settings);
+  ASSERT_EQ(Ctl({"make-routine", Path("s.vorn"), "--settings", Path("settings.bin")}), 0);
+  const RoutineFileHeader h = HeaderOf(Path("s.vorn"));
+  EXPECT_TRUE(std::equal(settings.begin(), settings.end(), h.controllerSettings.begin()));
+  EXPECT_EQ(h.audioSize, 0u);
+}
+
+TEST_F(ImportCommandsTest, MakeRoutineRefusesWhatAFileCannotHold) {
+  EXPECT_EQ(Ctl({"make-routine", Path("x.vorn"), "--title", "Nineteen characters"}), 2);
+  EXPECT_EQ(Ctl({"make-routine", Path("x.vorn"), "--baud", "1200"}), 2);
+  EXPECT_EQ(Ctl({"make-routine", Path("x.vorn"), "--frame-ms", "256"}), 2);
+  EXPECT_EQ(Ctl({"make-routine", Path("x.vorn"), "--protocol", "1", "--settings", Path("data.bin")}), 2);
+  EXPECT_EQ(Ctl({"make-routine", Path("x.vorn"), "--settings", Path("data.bin")}), 1);  // 1024 bytes
+  EXPECT_EQ(Ctl({"make-routine", Path("x.vorn"), "--audio", Path("nothing.wav")}), 1);
+  EXPECT_FALSE(std::ifstream(Path("x.vorn")).good());
+}
+
+TEST_F(ImportCommandsTest, AddImportsInOrderAndStopsAtTheFirstFailure) {
+  const std::string image = NewImage("disk.img");
+  ASSERT_EQ(Ctl({"make-routine", Path("a.vorn"), "--audio", Path("frames.mp3"), "--data", Path("data.bin"), "--title", "A"}), 0);
+  ASSERT_EQ(Ctl({"make-routine", Path("b.vorn"), "--audio", Path("tone.wav"), "--title", "B"}), 0);
+  test::WriteBytes(Path("broken.vorn"), std::vector<std::uint8_t>(10, 1));
+
+  // Unformatted, and nobody to ask: refused without --yes.
+  EXPECT_EQ(Ctl({"add", image, Path("a.vorn")}), 2);
+  EXPECT_TRUE(TableOf(image).empty());
+
+  EXPECT_EQ(Ctl({"add", image, Path("a.vorn"), Path("b.vorn"), "--yes", "--quiet"}), 0);
+  EXPECT_EQ(Ctl({"add", image, Path("a.vorn"), Path("broken.vorn"), Path("b.vorn")}), 1);
+  const auto table = TableOf(image);
+  ASSERT_EQ(table.size(), 3u);
+  EXPECT_EQ(table[0].Title(), "A");
+  EXPECT_EQ(table[1].Title(), "B");
+  EXPECT_EQ(table[2].Title(), "A");
+  EXPECT_EQ(table[0].startSector, 1u);
+}
+
+TEST_F(ImportCommandsTest, ExportGivesBackTheFileThatWasAdded) {
+  const std::string image = NewImage("disk.img");
+  ASSERT_EQ(Ctl({"make-routine", Path("a.vorn"), "--audio", Path("frames.mp3"), "--data", Path("data.bin"),
+                 "--title", "Passed through", "--baud", "19200", "--frame-ms", "40", "--protocol", "4"}), 0);
+  ASSERT_EQ(Ctl({"make-routine", Path("b.vorn"), "--audio", Path("tone.wav"), "--data", Path("odd.bin")}), 0);
+  ASSERT_EQ(Ctl({"add", image, Path("a.vorn"), Path("b.vorn"), "--yes", "--quiet"}), 0);
+
+  // MP3 passed through and data of whole sectors: the same bytes come back.
+  ASSERT_EQ(Ctl({"export", image, "1", Path("a-back.vorn")}), 0);
+  EXPECT_EQ(test::ReadBytes(Path("a-back.vorn")), test::ReadBytes(Path("a.vorn")));
+
+  // A converted routine comes back as MP3 of the disk's kind that imports
+  // unchanged: a second disk gets the same sectors.
+  ASSERT_EQ(Ctl({"export", image, "2", Path("b-back.vorn")}), 0);
+  const RoutineFileHeader h = HeaderOf(Path("b-back.vorn"));
+  EXPECT_EQ(h.audioFormat, 1u);
+  // Whole frames, cut where the sector filler began.
+  const auto back = test::ReadBytes(Path("b-back.vorn"));
+  std::size_t at = 68;
+  while (at < 68 + h.audioSize) {
+    ASSERT_TRUE(IsAcceptedFrameHeader(&back[at])) << at;
+    at += 417 + ((back[at + 2] >> 1) & 1u);
+  }
+  EXPECT_EQ(at, 68 + h.audioSize);
+  EXPECT_EQ(h.dataSize, 1024u);  // 700 bytes, kept with their sector's zeros
+  const std::string copy = NewImage("copy.img");
+  ASSERT_EQ(Ctl({"add", copy, Path("b-back.vorn"), "--yes", "--quiet"}), 0);
+  const auto original = TableOf(image)[1];
+  const auto copied = TableOf(copy)[0];
+  EXPECT_EQ(RoutineSectors(copy, copied), RoutineSectors(image, original));
+
+  EXPECT_EQ(Ctl({"export", image, "3", Path("c.vorn")}), 2);
+  EXPECT_EQ(Ctl({"export", image, "0", Path("c.vorn")}), 2);
+}
+
+}  // namespace
+}  // namespace vorn
