@@ -29,14 +29,18 @@ class CVornDisk {
   CVornDisk& operator=(const CVornDisk&) = delete;
   ~CVornDisk();  // deletes the temporary files of the action
 
-  // Reads and checks header and table; an unformatted disk reads as empty and invalid.
+  // Reads and checks header and table; an unformatted disk reads as empty and
+  // invalid, and so does a header whose table cannot fit on a device that knows
+  // its size. A negative count reads as an empty table.
   const std::vector<RoutineEntry>& ReadTable();
   const std::vector<RoutineEntry>& Table() const { return m_table; }
   bool IsValid() const { return m_valid; }
   bool CheckTable() const;
   std::uint32_t NextFreeSector() const;
 
-  // Writes header and table from the table in memory.
+  // Writes header and table from the table in memory: the table ends up behind
+  // the last routine and the header points at it. Throws CUsbDeviceException
+  // when the device is too small for the table (disk untouched).
   void WriteTable();
   void Format();
   void RemoveLastRoutine();  // throws CUsbDeviceException "Too few tracks" on an empty table
@@ -56,11 +60,21 @@ class CVornDisk {
   CTempFileList& TempFiles() { return m_tempFiles; }
 
  private:
+  void WriteTableAt(const std::vector<RoutineEntry>& table, std::uint32_t sector);
+  void CommitHeader(const std::vector<RoutineEntry>& table, std::uint32_t tableSector);
+  bool FitsOnDevice(std::uint64_t tableSector, std::uint64_t records);
+  std::uint32_t LiveTableEnd() const;
+  void MoveLiveTable(std::uint32_t target);
+
   CSectorDevice& m_device;
   CStatusText* m_status;
   std::vector<RoutineEntry> m_table;
   bool m_valid = false;
   CTempFileList m_tempFiles;
+  // The table the header on the disk points at, which no write may disturb
+  // before the header points elsewhere (empty when the disk holds none).
+  std::vector<RoutineEntry> m_liveTable;
+  std::uint32_t m_liveTableSector = 0;
 };
 
 }  // namespace vorn

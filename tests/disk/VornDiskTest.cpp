@@ -1,0 +1,260 @@
+#include "disk/VornDisk.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "device/DeviceExceptions.h"
+#include "platform/LittleEndian.h"
+#include "tests/support/MemoryDevice.h"
+#include "tests/support/ReferenceTable.h"
+
+namespace vorn {
+namespace {
+
+class CRecordingStatus : public CStatusText {
+ public:
+  void SetText(const std::string& text) override { texts.push_back(text); }
+  std::vector<std::string> texts;
+};
+
+std::string ErrorOf(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const CUsbDeviceException& e) {
+    return e.GetMessage();
+  }
+  return "(nothing thrown)";
+}
+
+void PutHeader(CMemoryDevice& device, std::int32_t count, std::uint32_t tableSector) {
+  DiskHeader header;
+  header.routineCount = count;
+  header.tableSector = tableSector;
+  header.Encode(device.Sector(0));
+}
+
+TEST(VornDiskTest, ZeroDiskIsUnformattedAndFormatWritesOnlyTheHeader) {
+  CMemoryDevice device(64);
+  CRecordingStatus status;
+  CVornDisk disk(device, &status);
+  EXPECT_TRUE(disk.ReadTable().empty());
+  EXPECT_FALSE(disk.IsValid());
+  EXPECT_EQ(status.texts, std::vector<std::string>{"Ready"});
+
+  device.ClearTransfers();
+  disk.Format();
+  EXPECT_EQ(device.Writes(), (std::vector<Transfer>{{true, 0, 1}}));
+  EXPECT_EQ(status.texts.back(), "Ready");
+  EXPECT_EQ(GetLe32(device.Sector(0) + 4), 0u);
+  EXPECT_EQ(GetLe32(device.Sector(0) + 8), 1u);
+  EXPECT_EQ(GetLe32(device.Sector(0) + 12), 2u);
+
+  CVornDisk again(device, nullptr);
+  device.ClearTransfers();
+  EXPECT_TRUE(again.ReadTable().empty());
+  EXPECT_TRUE(again.IsValid());
+  EXPECT_EQ(again.NextFreeSector(), 1u);
+  // The empty table's sector is read although it holds no record.
+  EXPECT_EQ(device.Transfers(), (std::vector<Transfer>{{false, 0, 1}, {false, 1, 1}}));
+}
+
+TEST(VornDiskTest, EightRoutinesFillOneTableSectorNineSpillIntoASecond) {
+  for (std::size_t count : {8u, 9u}) {
+    CMemoryDevice device(200);
+    CVornDisk disk(device, nullptr);
+    disk.ReadTable();
+    for (const RoutineEntry& entry : MakeRoutines(count)) {
+      disk.AppendRoutine(entry, [&] { WriteRoutineSectors(device, entry); });
+    }
+    std::uint32_t tableSector = 1 + 3 * static_cast<std::uint32_t>(count);
+    EXPECT_EQ(GetLe32(device.Sector(0) + 4), count);
+    EXPECT_EQ(GetLe32(device.Sector(0) + 8), tableSector);
+    const std::uint8_t* first = device.Sector(tableSector);
+    for (std::size_t k = 0; k < 8; ++k) {
+      EXPECT_EQ(RoutineEntry::Decode(first + 62 * k), disk.Table()[k]);
+    }
+    for (std::size_t i = 496; i < 512; ++i) ASSERT_EQ(first[i], 0) << i;
+    if (count == 9) {
+      const std::uint8_t* second = device.Sector(tableSector + 1);
+      EXPECT_EQ(RoutineEntry::Decode(second), disk.Table()[8]);
+      for (std::size_t i = 62; i < 512; ++i) ASSERT_EQ(second[i], 0) << i;
+    }
+
+    CVornDisk reader(device, nullptr);
+    device.ClearTransfers();
+    EXPECT_EQ(reader.ReadTable(), disk.Table());
+    // Eight records read the sector after the full one too, as the original reader does.
+    EXPECT_EQ(device.Transfers(), (std::vector<Transfer>{{false, 0, 1},
+                                                         {false, tableSector, 1},
+                                                         {false, tableSector + 1, 1}}));
+  }
+}
+
+TEST(VornDiskTest, InconsistentTablesReadAsUnformatted) {
+  auto check = [](std::vector<RoutineEntry> table, bool expected) {
+    CMemoryDevice device(100);
+    LayOutDisk(device, table, 50);
+    CVornDisk disk(device, nullptr);
+    disk.ReadTable();
+    EXPECT_EQ(disk.IsValid(), expected);
+    EXPECT_EQ(disk.Table().empty(), !expected);
+  };
+  std::vector<RoutineEntry> table = MakeRoutines(3);
+  check(table, true);
+
+  auto dataBeforeStart = table;
+  dataBeforeStart[1].dataSector = dataBeforeStart[1].startSector - 1;
+  check(dataBeforeStart, false);
+  auto endBeforeData = table;
+  endBeforeData[2].endSector = endBeforeData[2].dataSector - 1;
+  check(endBeforeData, false);
+  auto gap = table;
+  gap[1].startSector += 1;
+  gap[1].dataSector += 1;
+  check(gap, false);
+  auto overlap = table;
+  overlap[0].endSector += 1;
+  check(overlap, false);
+
+  // No audio, or no data, is well-formed.
+  auto noAudio = table;
+  noAudio[1].dataSector = noAudio[1].startSector;
+  check(noAudio, true);
+  auto noData = table;
+  noData[2].dataSector = noData[2].endSector;
+  check(noData, true);
+}
+
+TEST(VornDiskTest, ImplausibleCountsReadAsUnformattedAndNegativeCountsAsEmpty) {
+  CMemoryDevice device(100);
+  LayOutDisk(device, MakeRoutines(2), 90);
+  // 10 table sectors from 90 fit in 100 sectors exactly: 80 records are plausible.
+  PutHeader(device, 80, 90);
+  CVornDisk fits(device, nullptr);
+  fits.ReadTable();
+  EXPECT_FALSE(fits.IsValid());  // the zero records fail the check, but it was read
+
+  PutHeader(device, 81, 90);
+  device.ClearTransfers();
+  CVornDisk tooMany(device, nullptr);
+  EXPECT_TRUE(tooMany.ReadTable().empty());
+  EXPECT_FALSE(tooMany.IsValid());
+  EXPECT_EQ(device.Transfers().size(), 1u);  // only the header was read
+
+  PutHeader(device, 0, 100);  // table sector past the end
+  CVornDisk pastEnd(device, nullptr);
+  pastEnd.ReadTable();
+  EXPECT_FALSE(pastEnd.IsValid());
+
+  PutHeader(device, 0x7FFFFFFF, 1);
+  CVornDisk huge(device, nullptr);
+  EXPECT_NO_THROW(huge.ReadTable());
+  EXPECT_FALSE(huge.IsValid());
+
+  // A device that does not know its size is read until it fails.
+  CMemoryDevice unsized(100, /*reportsSize=*/false);
+  PutHeader(unsized, 0x7FFFFFFF, 1);
+  CVornDisk blind(unsized, nullptr);
+  EXPECT_EQ(ErrorOf([&] { blind.ReadTable(); }), "Unable to read sector");
+
+  PutHeader(device, -5, 1);
+  CVornDisk negative(device, nullptr);
+  EXPECT_TRUE(negative.ReadTable().empty());
+  EXPECT_TRUE(negative.IsValid());
+}
+
+TEST(VornDiskTest, ATableOfEightEndingAtTheLastSectorReadsWithoutRunningOffTheDisk) {
+  std::vector<RoutineEntry> table = MakeRoutines(8);
+  CMemoryDevice device(table.back().endSector + 1);
+  LayOutDisk(device, table);
+  CVornDisk disk(device, nullptr);
+  EXPECT_EQ(disk.ReadTable(), table);
+  EXPECT_TRUE(disk.IsValid());
+}
+
+TEST(VornDiskTest, RemovingTheOnlyRoutineLeavesCountZeroAtSectorOne) {
+  CMemoryDevice device(100);
+  LayOutDisk(device, MakeRoutines(1, {10}));
+  CVornDisk disk(device, nullptr);
+  disk.ReadTable();
+  disk.RemoveLastRoutine();
+  EXPECT_EQ(GetLe32(device.Sector(0) + 4), 0u);
+  EXPECT_EQ(GetLe32(device.Sector(0) + 8), 1u);
+}
+
+TEST(VornDiskTest, RemovingPutsTheTableAtTheRemovedRoutinesStart) {
+  std::vector<RoutineEntry> table = MakeRoutines(4, {20});
+  CMemoryDevice device(200);
+  LayOutDisk(device, table);
+  CVornDisk disk(device, nullptr);
+  disk.ReadTable();
+  disk.RemoveLastRoutine();
+  EXPECT_EQ(GetLe32(device.Sector(0) + 8), table[3].startSector);
+  table.pop_back();
+  EXPECT_EQ(ReferenceReadTable(device), (ReferenceReading{true, table}));
+}
+
+TEST(VornDiskTest, RemovingFromAnEmptyOrUnformattedDiskWritesNothing) {
+  for (bool formatted : {true, false}) {
+    CMemoryDevice device(10);
+    if (formatted) PutHeader(device, 0, 1);
+    CVornDisk disk(device, nullptr);
+    disk.ReadTable();
+    device.ClearTransfers();
+    EXPECT_EQ(ErrorOf([&] { disk.RemoveLastRoutine(); }), "Too few tracks");
+    EXPECT_TRUE(device.Writes().empty());
+  }
+}
+
+TEST(VornDiskTest, AppendingChecksThatRoutineAndTableFitBeforeWriting) {
+  std::vector<RoutineEntry> table = MakeRoutines(8, {4});
+  CMemoryDevice device(table.back().endSector + 1);  // the table sector is the last one
+  LayOutDisk(device, table);
+  std::vector<std::uint8_t> before = device.Bytes();
+  CVornDisk disk(device, nullptr);
+  disk.ReadTable();
+  device.ClearTransfers();
+  RoutineEntry next = MakeRoutine(disk.NextFreeSector(), 0, "Empty");
+  bool wrote = false;
+  EXPECT_EQ(ErrorOf([&] { disk.AppendRoutine(next, [&] { wrote = true; }); }),
+            "Not enough free space on the disk for this routine");
+  EXPECT_FALSE(wrote);
+  EXPECT_TRUE(device.Writes().empty());
+  EXPECT_EQ(device.Bytes(), before);
+  EXPECT_EQ(disk.Table(), table);
+}
+
+TEST(VornDiskTest, AppendingMovesTheTableOutOfTheRoutinesWayAndEndsBehindIt) {
+  CMemoryDevice device(300);
+  LayOutDisk(device, MakeRoutines(3));
+  CVornDisk disk(device, nullptr);
+  disk.ReadTable();
+  RoutineEntry next = MakeRoutine(disk.NextFreeSector(), 6, "New");
+  disk.AppendRoutine(next, [&] {
+    // While the routine is written, the header points at an intact copy of the old table.
+    EXPECT_EQ(ReferenceReadTable(device), (ReferenceReading{true, MakeRoutines(3)}));
+    EXPECT_NE(GetLe32(device.Sector(0) + 8), next.startSector);
+    WriteRoutineSectors(device, next);
+  });
+  EXPECT_EQ(GetLe32(device.Sector(0) + 8), next.endSector);
+  EXPECT_EQ(disk.Table().size(), 4u);
+  EXPECT_EQ(ReferenceReadTable(device)->table, disk.Table());
+  EXPECT_TRUE(RoutineIntact(device, next));
+}
+
+TEST(VornDiskTest, TheTemporaryFilesOfAnActionAreDeletedWithTheDisk) {
+  std::string path = "/tmp/vorn-disk-temp-" + std::to_string(::getpid());
+  std::ofstream(path) << "pcm";
+  {
+    CMemoryDevice device(4);
+    CVornDisk disk(device, nullptr);
+    disk.TempFiles().Add(path);
+  }
+  EXPECT_NE(::access(path.c_str(), F_OK), 0);
+}
+
+}  // namespace
+}  // namespace vorn

@@ -1,0 +1,201 @@
+// vorn3ctl run as a user runs it: a separate process on disk image files.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "device/ImageDevice.h"
+#include "disk/VornDisk.h"
+#include "tests/support/ReferenceTable.h"
+
+namespace vorn {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+class Vorn3ctlTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = fs::temp_directory_path() / ("vorn3ctl-test-" + std::to_string(::getpid()));
+    fs::create_directories(m_dir);
+    m_image = (m_dir / "card.img").string();
+  }
+  void TearDown() override { fs::remove_all(m_dir); }
+
+  // Runs vorn3ctl with stdin from /dev/null (not a terminal).
+  Result Run(std::vector<std::string> args) {
+    fs::path out = m_dir / "stdout", err = m_dir / "stderr";
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      int in = ::open("/dev/null", O_RDONLY);
+      int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(in, 0);
+      ::dup2(o, 1);
+      ::dup2(e, 2);
+      std::vector<char*> argv{const_cast<char*>(VORN3CTL_PATH)};
+      for (std::string& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      ::execv(VORN3CTL_PATH, argv.data());
+      ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+  }
+
+  // Runs vorn3ctl on a pseudo-terminal, answers its question with `answer`.
+  Result RunOnTerminal(std::vector<std::string> args, const std::string& answer) {
+    int master = -1;
+    pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+      std::vector<char*> argv{const_cast<char*>(VORN3CTL_PATH)};
+      for (std::string& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      ::execv(VORN3CTL_PATH, argv.data());
+      ::_exit(127);
+    }
+    Result result;
+    char buffer[512];
+    bool answered = false;
+    for (;;) {
+      ssize_t got = ::read(master, buffer, sizeof buffer);
+      if (got <= 0) break;
+      result.out.append(buffer, static_cast<std::size_t>(got));
+      if (!answered && result.out.find("[y/N] ") != std::string::npos) {
+        std::string line = answer + "\n";
+        EXPECT_EQ(::write(master, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+        answered = true;
+      }
+    }
+    ::close(master);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+  }
+
+  void AddRoutines(const std::vector<RoutineEntry>& routines) {
+    CImageDevice device(m_image, false);
+    device.Open(CImageDevice::EntryFor(m_image));
+    CVornDisk disk(device, nullptr);
+    disk.ReadTable();
+    for (const RoutineEntry& entry : routines) disk.AppendRoutine(entry, [] {});
+    device.Close();
+  }
+
+  fs::path m_dir;
+  std::string m_image;
+};
+
+TEST_F(Vorn3ctlTest, CreateFormatListAndRemoveAnImage) {
+  Result created = Run({"create-image", m_image, "--size", "2M"});
+  ASSERT_EQ(created.code, 0) << created.err;
+  EXPECT_EQ(fs::file_size(m_image), 2u << 20);
+  EXPECT_NE(Run({"create-image", m_image, "--size", "1M"}).code, 0);  // never overwrites
+
+  Result blank = Run({"list", m_image});
+  EXPECT_EQ(blank.code, 0);
+  EXPECT_NE(blank.out.find("not formatted"), std::string::npos);
+
+  ASSERT_EQ(Run({"format", m_image, "--yes"}).code, 0);
+  std::vector<RoutineEntry> routines = MakeRoutines(2, {2048, 10});
+  routines[1].baudCode = 5;
+  std::memcpy(routines[1].title.data(), "Sixteen \"chars\"\xE9", 16);
+  AddRoutines(routines);
+
+  Result listed = Run({"list", m_image});
+  ASSERT_EQ(listed.code, 0) << listed.err;
+  EXPECT_NE(listed.out.find("Title"), std::string::npos);
+  EXPECT_NE(listed.out.find("Size (MB)  Baud Rate (bps)  Frame Rate (ms)  Protocol"), std::string::npos);
+  EXPECT_NE(listed.out.find("Routine 0              1.00             9600               25  SV203 Compatible"),
+            std::string::npos)
+      << listed.out;
+  EXPECT_NE(listed.out.find("DMX"), std::string::npos);
+
+  Result json = Run({"list", m_image, "--json"});
+  ASSERT_EQ(json.code, 0);
+  EXPECT_NE(json.out.find("\"title\": \"Sixteen \\\"chars\\\"\\u00e9\""), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find("\"baudRate\": \"DMX\""), std::string::npos);
+  EXPECT_NE(json.out.find("\"sizeMB\": \"1.00\""), std::string::npos);
+
+  Result removed = Run({"remove-last", m_image, "--yes"});
+  ASSERT_EQ(removed.code, 0) << removed.err;
+  EXPECT_EQ(Run({"list", m_image, "--json"}).out.find("Sixteen"), std::string::npos);
+  ASSERT_EQ(Run({"remove-last", m_image, "--yes"}).code, 0);
+  Result empty = Run({"remove-last", m_image, "--yes"});
+  EXPECT_EQ(empty.code, 1);
+  EXPECT_EQ(empty.err, "Too few tracks\n");
+}
+
+TEST_F(Vorn3ctlTest, DestructiveCommandsNeedYesWithoutATerminal) {
+  ASSERT_EQ(Run({"create-image", m_image, "--size", "64K"}).code, 0);
+  for (const char* command : {"format", "remove-last"}) {
+    Result refused = Run({command, m_image});
+    EXPECT_NE(refused.code, 0);
+    EXPECT_NE(refused.err.find("--yes"), std::string::npos);
+  }
+  EXPECT_NE(Run({"list", m_image}).out.find("not formatted"), std::string::npos);
+}
+
+TEST_F(Vorn3ctlTest, OnATerminalTheQuestionIsAskedAndAnswered) {
+  ASSERT_EQ(Run({"create-image", m_image, "--size", "64K"}).code, 0);
+  Result declined = RunOnTerminal({"format", m_image}, "n");
+  EXPECT_NE(declined.out.find("This drive must be formatted as an VORN disk and will DELETE ALL DATA."),
+            std::string::npos)
+      << declined.out;
+  EXPECT_NE(declined.out.find("Do you wish to continue? [y/N]"), std::string::npos);
+  EXPECT_EQ(declined.code, 1);
+  EXPECT_NE(Run({"list", m_image}).out.find("not formatted"), std::string::npos);
+
+  Result agreed = RunOnTerminal({"format", m_image}, "y");
+  EXPECT_EQ(agreed.code, 0) << agreed.out;
+  Result again = RunOnTerminal({"format", m_image}, "y");
+  EXPECT_NE(again.out.find("Are you sure you want to format the disk? [y/N]"), std::string::npos);
+
+  Result remove = RunOnTerminal({"remove-last", m_image}, "y");
+  EXPECT_NE(remove.out.find("Are you sure you want to remove the last track? [y/N]"), std::string::npos);
+  EXPECT_NE(remove.out.find("Too few tracks"), std::string::npos);
+  EXPECT_EQ(remove.code, 1);
+}
+
+TEST_F(Vorn3ctlTest, HelpUsageAndErrors) {
+  for (const char* command : {"create-image", "list", "format", "remove-last"}) {
+    Result help = Run({command, "--help"});
+    EXPECT_EQ(help.code, 0) << command;
+    EXPECT_EQ(help.out.rfind(std::string("Usage: vorn3ctl ") + command, 0), 0u) << help.out;
+  }
+  Result overview = Run({"--help"});
+  EXPECT_EQ(overview.code, 0);
+  EXPECT_NE(overview.out.find("remove-last"), std::string::npos);
+
+  EXPECT_EQ(Run({"frobnicate"}).code, 2);
+  EXPECT_EQ(Run({"list"}).code, 2);
+  EXPECT_EQ(Run({"list", "a", "b"}).code, 2);
+  EXPECT_EQ(Run({"create-image", m_image, "--size", "1000"}).code, 2);  // not whole sectors
+  Result missing = Run({"list", (m_dir / "nothing.img").string()});
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_NE(missing.err.find("No such disk"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vorn

@@ -1,0 +1,15 @@
+#include "tools/Commands.h"
+
+namespace vorn {
+
+const std::vector<Command>& Commands() {
+  static const std::vector<Command> commands = {
+      CreateImageCommand(),
+      ListCommand(),
+      FormatCommand(),
+      RemoveLastCommand(),
+  };
+  return commands;
+}
+
+}  // namespace vorn

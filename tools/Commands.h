@@ -1,0 +1,14 @@
+#pragma once
+// The descriptions of the vorn3ctl commands, one per source file. Add a new
+// command here and to the table in Commands.cpp.
+
+#include "tools/Command.h"
+
+namespace vorn {
+
+Command CreateImageCommand();
+Command ListCommand();
+Command FormatCommand();
+Command RemoveLastCommand();
+
+}  // namespace vorn

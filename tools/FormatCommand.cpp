@@ -1,0 +1,40 @@
+// vorn3ctl format: makes a disk an empty VORN disk.
+#include <cstdio>
+
+#include "disk/VornDisk.h"
+#include "tools/Commands.h"
+#include "tools/DiskArgument.h"
+#include "tools/TerminalPresenter.h"
+
+namespace vorn {
+namespace {
+
+int Run(const CCommandLine& commandLine) {
+  auto device = OpenDiskArgument(commandLine.Positional()[0]);
+  CTerminalStatusLine status(stderr);
+  CVornDisk disk(*device, &status);
+  disk.ReadTable();
+  const char* question = disk.IsValid()
+                             ? "Are you sure you want to format the disk?"
+                             : "This drive must be formatted as an VORN disk and will DELETE ALL DATA.\n\n"
+                               "Do you wish to continue?";
+  if (!ConfirmOnTerminal(question, commandLine.Has("--yes"))) {
+    std::fprintf(stderr, "Nothing was changed.\n");
+    return kExitFailure;
+  }
+  disk.Format();
+  device->Close();
+  std::printf("Formatted %s\n", PrintableText(commandLine.Positional()[0]).c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
+Command FormatCommand() {
+  return {"format", "DISK [--yes]", "format a disk as an empty VORN disk",
+          "Writes a new header; the routines on the disk are no longer listed.",
+          {{"--yes", nullptr, "do not ask (needed when stdin is not a terminal)"}},
+          1, 1, Run};
+}
+
+}  // namespace vorn

@@ -1,0 +1,82 @@
+// vorn3ctl list: the routine table of a disk, as the window's routine list shows it.
+#include <cstdio>
+#include <string>
+
+#include "disk/RoutineCells.h"
+#include "disk/VornDisk.h"
+#include "tools/Commands.h"
+#include "tools/DiskArgument.h"
+#include "tools/JsonText.h"
+#include "tools/TerminalPresenter.h"
+
+namespace vorn {
+namespace {
+
+void PrintTable(const std::string& name, CSectorDevice& device, const CVornDisk& disk) {
+  std::printf("%s: ", PrintableText(name).c_str());
+  if (!disk.IsValid()) {
+    std::printf("not formatted as a VORN disk\n");
+    return;
+  }
+  std::printf("%zu routine%s, next free sector %u", disk.Table().size(),
+              disk.Table().size() == 1 ? "" : "s", disk.NextFreeSector());
+  if (device.GetSectorCount() != 0) std::printf(" of %u", device.GetSectorCount());
+  std::printf("\n");
+  if (disk.Table().empty()) return;
+
+  const auto& columns = RoutineColumns();
+  std::printf("%-16s  %9s  %15s  %15s  %s\n", columns[0].name, columns[1].name, columns[2].name,
+              columns[3].name, columns[4].name);
+  for (const RoutineEntry& entry : disk.Table()) {
+    auto cells = RoutineCellTexts(entry);
+    std::printf("%-16s  %9s  %15s  %15s  %s\n", PrintableText(cells[0]).c_str(), cells[1].c_str(),
+                cells[2].c_str(), cells[3].c_str(), cells[4].c_str());
+  }
+}
+
+void PrintJson(const std::string& name, CSectorDevice& device, const CVornDisk& disk) {
+  std::printf("{\"disk\": %s, \"formatted\": %s, \"sectorCount\": %u", JsonString(name).c_str(),
+              disk.IsValid() ? "true" : "false", device.GetSectorCount());
+  if (disk.IsValid()) std::printf(", \"nextFreeSector\": %u", disk.NextFreeSector());
+  std::printf(", \"routines\": [");
+  bool first = true;
+  for (const RoutineEntry& entry : disk.Table()) {
+    auto cells = RoutineCellTexts(entry);
+    std::printf("%s\n  {\"title\": %s, \"sizeMB\": %s, \"baudRate\": %s, \"frameRate\": %s, "
+                "\"protocol\": %s, \"startSector\": %u, \"dataSector\": %u, \"endSector\": %u, "
+                "\"baudCode\": %u, \"frameRateMs\": %u, \"protocolCode\": %d}",
+                first ? "" : ",", JsonString(cells[0]).c_str(), JsonString(cells[1]).c_str(),
+                JsonString(cells[2]).c_str(), JsonString(cells[3]).c_str(), JsonString(cells[4]).c_str(),
+                entry.startSector, entry.dataSector, entry.endSector, entry.baudCode, entry.frameRate,
+                entry.Protocol().Code());
+    first = false;
+  }
+  std::printf("%s]}\n", first ? "" : "\n");
+}
+
+int Run(const CCommandLine& commandLine) {
+  const std::string& argument = commandLine.Positional()[0];
+  auto device = OpenDiskArgument(argument);
+  CTerminalStatusLine status(stderr);
+  CVornDisk disk(*device, &status);
+  disk.ReadTable();
+  if (commandLine.Has("--json")) {
+    PrintJson(device->GetName(), *device, disk);
+  } else {
+    PrintTable(device->GetName(), *device, disk);
+  }
+  device->Close();
+  return kExitOk;
+}
+
+}  // namespace
+
+Command ListCommand() {
+  return {"list", "DISK [--json]", "show the routine table of a disk",
+          "Columns as in the window: Title, Size (MB), Baud Rate (bps), Frame Rate (ms),\n"
+          "Protocol. An unformatted disk lists no routines.",
+          {{"--json", nullptr, "print the table as JSON, for scripts"}},
+          1, 1, Run};
+}
+
+}  // namespace vorn

@@ -1,0 +1,92 @@
+#include "tools/TerminalPresenter.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "tools/CommandLine.h"
+
+namespace vorn {
+
+MessageAnswer CTerminalPresenter::Present(const MessageRequest& request) {
+  if (request.buttons != MessageButtons::kYesNo) {
+    std::fprintf(m_out, "%s\n", request.text.c_str());
+    return MessageAnswer::kOk;
+  }
+  std::fprintf(m_out, "%s [y/N] ", request.text.c_str());
+  std::fflush(m_out);
+  std::string line;
+  for (int c = std::fgetc(m_in); c != EOF && c != '\n'; c = std::fgetc(m_in)) {
+    line += static_cast<char>(std::tolower(c));
+  }
+  line.erase(0, line.find_first_not_of(" \t\r"));
+  line.erase(line.find_last_not_of(" \t\r") + 1);
+  return (line == "y" || line == "yes") ? MessageAnswer::kYes : MessageAnswer::kNo;
+}
+
+CTerminalStatusLine::CTerminalStatusLine(std::FILE* out)
+    : m_out(out), m_interactive(::isatty(::fileno(out)) == 1) {}
+
+CTerminalStatusLine::~CTerminalStatusLine() {
+  if (m_drawn) {
+    std::fprintf(m_out, "\r\033[K");
+    std::fflush(m_out);
+  }
+}
+
+void CTerminalStatusLine::SetText(const std::string& text) {
+  m_text = text;
+  Redraw();
+}
+
+void CTerminalStatusLine::SetRange(int lower, int upper) {
+  m_lower = lower;
+  m_upper = upper;
+  Redraw();
+}
+
+void CTerminalStatusLine::SetPos(int position) {
+  m_position = position;
+  Redraw();
+}
+
+std::string CTerminalStatusLine::Render() const {
+  std::string line = PrintableText(m_text);
+  if (m_upper > m_lower) {
+    constexpr int kWidth = 30;
+    int span = m_upper - m_lower;
+    int done = std::clamp(m_position - m_lower, 0, span);
+    int filled = static_cast<int>(static_cast<long long>(done) * kWidth / span);
+    line += " [" + std::string(static_cast<std::size_t>(filled), '#') +
+            std::string(static_cast<std::size_t>(kWidth - filled), ' ') + "] " +
+            std::to_string(static_cast<long long>(done) * 100 / span) + "%";
+  }
+  return line;
+}
+
+void CTerminalStatusLine::Redraw() {
+  if (!m_interactive) return;
+  std::fprintf(m_out, "\r\033[K%s", Render().c_str());
+  std::fflush(m_out);
+  m_drawn = true;
+}
+
+bool ConfirmOnTerminal(const std::string& question, bool yes) {
+  if (yes) return true;
+  if (::isatty(STDIN_FILENO) != 1) {
+    throw CUsageError("this command changes the disk: confirm with --yes when not run from a terminal");
+  }
+  return AskYesNo(question);
+}
+
+std::string PrintableText(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) c = '?';
+  }
+  return out;
+}
+
+}  // namespace vorn
