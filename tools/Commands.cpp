@@ -8,6 +8,8 @@ const std::vector<Command>& Commands() {
       ListCommand(),
       FormatCommand(),
       RemoveLastCommand(),
+      DevicesCommand(),
+      IdentifyCommand(),
   };
   return commands;
 }

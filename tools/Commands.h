@@ -10,5 +10,7 @@ Command CreateImageCommand();
 Command ListCommand();
 Command FormatCommand();
 Command RemoveLastCommand();
+Command DevicesCommand();
+Command IdentifyCommand();
 
 }  // namespace vorn
