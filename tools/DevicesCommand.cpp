@@ -1,58 +1,54 @@
-// vorn3ctl devices: the disks a user can pick, as the window's device combo
-// lists them, each with the name a DISK argument takes.
+// vorn3ctl devices: the disks a user can pick, as the window's device combo lists them.
 #include <cstdio>
 #include <string>
-#include <vector>
 
-#include "device/DeviceDiscovery.h"
-#include "device/DeviceExceptions.h"
 #include "tools/Commands.h"
+#include "tools/DeviceListing.h"
 #include "tools/JsonText.h"
 #include "tools/TerminalPresenter.h"
 
 namespace vorn {
 namespace {
 
+// A unit's combo text does not hold its name; the line then starts with it.
+std::string LineOf(const ListedDevice& device) {
+  if (device.text.compare(0, device.name.size(), device.name) == 0) return device.text;
+  return device.name + ": " + device.text;
+}
+
+int Report(const std::string& unitFailure) {
+  if (unitFailure.empty()) return kExitOk;
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s\n", unitFailure.c_str());
+  return kExitFailure;
+}
+
 int Run(const CCommandLine& commandLine) {
-  const bool json = commandLine.Has("--json");
-  std::vector<DeviceEntry> units;
-  std::string failure;
-  try {
-    EnumerateUnits(units);
-  } catch (const CUsbDeviceException& error) {
-    // The units found before the failing one are still worth showing.
-    failure = error.GetMessage();
-  }
-
-  if (json) std::printf("[");
-  bool first = true;
-  for (const DeviceEntry& unit : units) {
-    if (json) {
-      std::printf("%s\n  {\"kind\": \"unit\", \"name\": %s, \"text\": %s}", first ? "" : ",",
-                  JsonString(unit.name).c_str(), JsonString(unit.text).c_str());
-    } else {
-      std::printf("%-8s %s\n", unit.name.c_str(), PrintableText(unit.text).c_str());
+  std::string unitFailure;
+  const std::vector<ListedDevice> devices = ListDevices(&unitFailure);
+  if (commandLine.Has("--json")) {
+    std::printf("[");
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+      std::printf("%s\n  {\"kind\": %s, \"name\": %s, \"text\": %s}", i ? "," : "",
+                  JsonString(devices[i].kind).c_str(), JsonString(devices[i].name).c_str(),
+                  JsonString(devices[i].text).c_str());
     }
-    first = false;
+    std::printf("%s]\n", devices.empty() ? "" : "\n");
+    return Report(unitFailure);
   }
-  if (json) std::printf("%s]\n", first ? "" : "\n");
-  if (first && !json && failure.empty()) std::fprintf(stderr, "No devices found.\n");
-  FreeUnitEntries(units);
-
-  if (!failure.empty()) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", failure.c_str());
-    return kExitFailure;
-  }
-  return kExitOk;
+  for (const ListedDevice& device : devices) std::printf("%s\n", PrintableText(LineOf(device)).c_str());
+  if (devices.empty() && unitFailure.empty()) std::fprintf(stderr, "No removable drive or VORN unit found.\n");
+  return Report(unitFailure);
 }
 
 }  // namespace
 
 Command DevicesCommand() {
-  return {"devices", "[--json]", "list the attached VORN units",
-          "Each line gives the name to pass as DISK (VORN3) and the text the window\n"
-          "shows: manufacturer - product (device number).",
+  return {"devices", "[--json]", "list the disks that can be picked: removable drives, then units",
+          "The texts of the window's device combo. A drive is listed only when it is\n"
+          "removable and holds no system filesystem; its name (PhysicalDriveN) works as\n"
+          "DISK in the other commands. Raw drives need membership of the \"disk\" group.\n"
+          "A unit's line starts with its name (VORN3), which works as DISK as well.",
           {{"--json", nullptr, "print the list as JSON, for scripts"}},
           0, 0, Run};
 }

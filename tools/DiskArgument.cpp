@@ -8,6 +8,7 @@
 #include "device/ImageDevice.h"
 #include "device/UsbDevice.h"
 #include "device/UsbUnit.h"
+#include "tools/DriveArgument.h"
 
 namespace vorn {
 
@@ -37,6 +38,10 @@ std::unique_ptr<CSectorDevice> OpenUnit(const struct usb_device& record, const s
 }  // namespace
 
 std::unique_ptr<CSectorDevice> OpenDiskArgument(const std::string& argument) {
+  // A drive name wins over a file of that name; "./PhysicalDrive1" is the file.
+  if (std::optional<int> drive = DriveArgumentNumber(argument)) {
+    return OpenDriveArgument(argument, *drive);
+  }
   struct stat info {};
   if (::stat(argument.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
     auto device = std::make_unique<CImageDevice>(argument, /*durable=*/true);
