@@ -10,6 +10,8 @@ const std::vector<Command>& Commands() {
       RemoveLastCommand(),
       DevicesCommand(),
       IdentifyCommand(),
+      UnitsCommand(),
+      LiveCommand(),
   };
   return commands;
 }

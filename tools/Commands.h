@@ -12,5 +12,7 @@ Command FormatCommand();
 Command RemoveLastCommand();
 Command DevicesCommand();
 Command IdentifyCommand();
+Command UnitsCommand();
+Command LiveCommand();
 
 }  // namespace vorn
