@@ -1,19 +1,40 @@
 #!/usr/bin/env bash
-# The demo after the build: a disk image in the user's state directory (made on
-# the first run), formatted, given a sample routine made from a generated tone,
-# and listed with vorn3ctl.
+# The demo after the build: a simulated VORN unit on USB whose disk is an image
+# in the user's state directory (image and unit config made on the first run),
+# found, identified, formatted, given a sample routine made from a generated
+# tone, and listed with vorn3ctl.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 ctl=./build/default/tools/vorn3ctl
+sim="$PWD/build/default/sim/libvornusbsim.so"
 state="${XDG_STATE_HOME:-$HOME/.local/state}/vorn3manager"
 image="$state/demo.img"
+units="$state/units.conf"
 
 mkdir -p "$state"
 if [ ! -e "$image" ]; then
   "$ctl" create-image "$image" --size 64M
 fi
-"$ctl" format "$image" --yes
+if [ ! -e "$units" ]; then
+  cat >"$units" <<'CONF'
+# The demo's simulated USB world (format: docs/unit-simulator.md).
+bus 001
+  unit 3
+    manufacturer "Calverin"
+    product "VORN3 Unit"
+    image demo.img
+    model "VORN DISK 64M"
+    serial "DEMO0001"
+CONF
+fi
+
+# The unchanged tool, with the unit simulator in place of the real libusb.
+unit_ctl() { VORN_USB_SIM_CONFIG="$units" LD_PRELOAD="$sim" "$ctl" "$@"; }
+
+unit_ctl devices
+unit_ctl identify VORN3
+unit_ctl format VORN3 --yes
 
 # A sample routine: a 10-second two-tone WAV (sox, installed by install-deps)
 # and a few control-data frames, made into a ".vorn" file and imported.
@@ -24,5 +45,5 @@ LC_ALL=C awk 'BEGIN { for (i = 0; i < 500; i++) printf "%c%c%c", 255, i % 8, (i 
   >"$work/frames.bin"
 "$ctl" make-routine "$work/sample.vorn" --audio "$work/tone.wav" --data "$work/frames.bin" \
   --title "Sample tone" --baud 9600 --frame-ms 20 --protocol 0
-"$ctl" add "$image" "$work/sample.vorn"
-"$ctl" list "$image"
+unit_ctl add VORN3 "$work/sample.vorn"
+unit_ctl list VORN3

@@ -9,6 +9,7 @@ const std::vector<Command>& Commands() {
       FormatCommand(),
       RemoveLastCommand(),
       DevicesCommand(),
+      IdentifyCommand(),
       UnitsCommand(),
       LiveCommand(),
       AddCommand(),

@@ -11,6 +11,7 @@ Command ListCommand();
 Command FormatCommand();
 Command RemoveLastCommand();
 Command DevicesCommand();
+Command IdentifyCommand();
 Command UnitsCommand();
 Command LiveCommand();
 Command AddCommand();
