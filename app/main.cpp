@@ -2,6 +2,8 @@
 // (see app/ManagerApp.h and README.md).
 
 #include "app/ManagerApp.h"
+#include "server/DeviceServer.h"
+#include "server/ListDevices.h"
 
 #ifdef VORN_WITH_UI
 #include "ui/MainWindowMode.h"
@@ -10,10 +12,15 @@
 
 namespace {
 
-int RunList() { return vorn::ReportModeUnavailable("list"); }
+int RunList() {
+  vorn::ListDevices();
+  return vorn::kExitOk;
+}
 
-int RunServer(const vorn::CManagerCommandLineInfo& /*cmdInfo*/) {
-  return vorn::ReportModeUnavailable("server");
+// The exit status tells a client whether the server stopped in order.
+int RunServer(const vorn::CManagerCommandLineInfo& cmdInfo) {
+  vorn::CDeviceServer server(&cmdInfo);
+  return server.Run() == 1 ? vorn::kExitOk : vorn::kExitModeFailed;
 }
 
 int RunMainWindow(int& argc, char** argv) {

@@ -20,7 +20,8 @@ constexpr std::size_t kFlagsOffset = 4;
 
 bool CNamedEvent::Open(const std::string& name) {
   Close();
-  CUniqueFd fd = OpenTrustedShm(name, m_failure);
+  bool missing = false;
+  CUniqueFd fd = OpenTrustedShm(name, m_failure, missing);
   if (!fd.IsValid()) return false;
   const long long size = ShmSize(fd.Get());
   if (size < static_cast<long long>(kEventObjectSize)) {

@@ -10,7 +10,7 @@ namespace vorn {
 
 bool CSharedBlock::Open(const std::string& name) {
   Close();
-  m_fd = OpenTrustedShm(name, m_failure);
+  m_fd = OpenTrustedShm(name, m_failure, m_missing);
   return m_fd.IsValid();
 }
 

@@ -35,12 +35,16 @@ class CSharedBlock {
   std::size_t Size() const { return m_mapping.Size(); }
   bool IsOpen() const { return m_fd.IsValid(); }
   const std::string& Failure() const { return m_failure; }
+  // After a failed Open: there is no object at all under the name (as opposed
+  // to one we refuse to trust).
+  bool IsMissing() const { return m_missing; }
 
  private:
   CShmNameOwner m_owner;  // declared first: the name goes last
   CUniqueFd m_fd;
   CMapping m_mapping;
   std::string m_failure;
+  bool m_missing = false;
 };
 
 }  // namespace vorn

@@ -13,11 +13,13 @@ namespace vorn {
 
 std::string ShmPath(const std::string& name) { return "/" + name; }
 
-CUniqueFd OpenTrustedShm(const std::string& name, std::string& reason) {
+CUniqueFd OpenTrustedShm(const std::string& name, std::string& reason, bool& missing) {
   const std::string path = ShmPath(name);
+  missing = false;
   // glibc's shm_open adds O_NOFOLLOW and O_CLOEXEC itself.
   CUniqueFd fd(::shm_open(path.c_str(), O_RDWR, 0));
   if (!fd.IsValid()) {
+    missing = errno == ENOENT;
     reason = path + ": " + std::strerror(errno);
     return {};
   }

@@ -18,8 +18,9 @@ namespace vorn {
 std::string ShmPath(const std::string& name);
 
 // Opens an existing object read/write. On failure returns an invalid fd and
-// puts the reason (missing, foreign owner, writable by others, ...) in `reason`.
-CUniqueFd OpenTrustedShm(const std::string& name, std::string& reason);
+// puts the reason (missing, foreign owner, writable by others, ...) in `reason`;
+// `missing` tells whether there simply is no object under the name.
+CUniqueFd OpenTrustedShm(const std::string& name, std::string& reason, bool& missing);
 
 // Creates a new object of `size` bytes (zero-filled) with O_CREAT|O_EXCL and
 // mode 0600. Throws std::system_error naming the object when it already exists

@@ -8,6 +8,13 @@ const std::vector<Command>& Commands() {
       ListCommand(),
       FormatCommand(),
       RemoveLastCommand(),
+      DevicesCommand(),
+      IdentifyCommand(),
+      UnitsCommand(),
+      LiveCommand(),
+      AddCommand(),
+      MakeRoutineCommand(),
+      ExportCommand(),
   };
   return commands;
 }

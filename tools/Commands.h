@@ -10,5 +10,12 @@ Command CreateImageCommand();
 Command ListCommand();
 Command FormatCommand();
 Command RemoveLastCommand();
+Command DevicesCommand();
+Command IdentifyCommand();
+Command UnitsCommand();
+Command LiveCommand();
+Command AddCommand();
+Command MakeRoutineCommand();
+Command ExportCommand();
 
 }  // namespace vorn

@@ -1,0 +1,50 @@
+#pragma once
+// Owns one started child process: a child still running when its owner ends is
+// killed and reaped, so no caller leaves a stray process behind.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace vorn {
+
+class CChildProcess {
+ public:
+  CChildProcess() = default;
+  CChildProcess(CChildProcess&& other) noexcept;
+  CChildProcess& operator=(CChildProcess&& other) noexcept;
+  CChildProcess(const CChildProcess&) = delete;
+  CChildProcess& operator=(const CChildProcess&) = delete;
+  ~CChildProcess();
+
+  // Starts argv[0] (a path, or a name looked up in PATH) with its arguments and
+  // our environment plus `extraEnvironment` ("NAME=value", these win). Standard
+  // streams are ours, except stderr when `stderrPath` names a file to append
+  // to. Throws std::system_error.
+  static CChildProcess Start(const std::vector<std::string>& argv,
+                             const std::vector<std::string>& extraEnvironment = {},
+                             const std::string& stderrPath = {});
+
+  // Reaps the child if it has ended; true once it has.
+  bool HasEnded();
+  // Waits up to `timeout` for the end; true once it has ended.
+  bool WaitFor(std::chrono::milliseconds timeout);
+  void Kill();  // SIGKILL and reap
+
+  // After the end: the exit status, or 128 + signal number when it was killed.
+  int ExitCode() const { return m_exitCode; }
+  // "exit status 3" or "killed by signal 9".
+  std::string DescribeEnd() const;
+  pid_t Pid() const { return m_pid; }
+
+ private:
+  pid_t m_pid = -1;
+  bool m_ended = false;
+  int m_status = 0;
+  int m_exitCode = -1;
+  void Record(int status);
+};
+
+}  // namespace vorn

@@ -1,0 +1,95 @@
+// vorn3ctl on raw drives, run as a separate process on a drive fixture tree
+// (scripts/make-drive-fixture.sh) that the VORN_* variables point it at.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace vorn {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+class DrivesCommandTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = fs::temp_directory_path() / ("vorn3ctl-drives-" + std::to_string(::getpid()));
+    fs::create_directories(m_dir);
+    const std::string script = std::string(VORN_SOURCE_DIR) + "/scripts/make-drive-fixture.sh";
+    ASSERT_EQ(std::system((script + " " + (m_dir / "tree").string() + " 8 > " +
+                           (m_dir / "vars").string()).c_str()),
+              0);
+  }
+  void TearDown() override { fs::remove_all(m_dir); }
+
+  // Runs vorn3ctl on the fixture (or, with onFixture false, on this machine).
+  Result Run(const std::string& args, bool onFixture = true) {
+    std::string command;
+    if (onFixture) command = ". " + (m_dir / "vars").string() + " && ";
+    command += std::string(VORN3CTL_PATH) + " " + args + " </dev/null >" + (m_dir / "out").string() +
+               " 2>" + (m_dir / "err").string();
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(m_dir / "out"), Slurp(m_dir / "err")};
+  }
+
+  fs::path m_dir;
+};
+
+TEST_F(DrivesCommandTest, DevicesListsTheCardAndNeverTheSystemDisk) {
+  Result plain = Run("devices");
+  EXPECT_EQ(plain.code, 0) << plain.err;
+  EXPECT_EQ(plain.out, "PhysicalDrive1 (8.00MB) ()\n");
+  Result json = Run("devices --json");
+  EXPECT_EQ(json.code, 0);
+  EXPECT_EQ(json.out,
+            "[\n  {\"kind\": \"drive\", \"name\": \"PhysicalDrive1\", \"text\": "
+            "\"PhysicalDrive1 (8.00MB) ()\"}\n]\n");
+}
+
+TEST_F(DrivesCommandTest, DiskCommandsTakeAnOfferedDriveByName) {
+  Result format = Run("format PhysicalDrive1 --yes");
+  ASSERT_EQ(format.code, 0) << format.err;
+  Result list = Run("list physicaldrive1 --json");
+  ASSERT_EQ(list.code, 0) << list.err;
+  EXPECT_NE(list.out.find("\"disk\": \"PhysicalDrive1\""), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("\"formatted\": true"), std::string::npos) << list.out;
+}
+
+TEST_F(DrivesCommandTest, NoCommandReachesADriveThatIsNotOffered) {
+  const fs::path system = m_dir / "tree/dev/sda";
+  const auto before = fs::last_write_time(system);
+  for (const char* args : {"format PhysicalDrive0 --yes", "list PhysicalDrive0",
+                           "remove-last PhysicalDrive0 --yes", "list PhysicalDrive9"}) {
+    Result refused = Run(args);
+    EXPECT_EQ(refused.code, 1) << args;
+    EXPECT_NE(refused.err.find("is not offered"), std::string::npos) << args << ": " << refused.err;
+  }
+  EXPECT_EQ(fs::last_write_time(system), before);
+}
+
+TEST_F(DrivesCommandTest, ThisMachineListsWithoutError) {
+  Result json = Run("devices --json", /*onFixture=*/false);
+  EXPECT_EQ(json.code, 0) << json.err;
+  EXPECT_EQ(json.out.front(), '[');
+}
+
+}  // namespace
+}  // namespace vorn

@@ -1,0 +1,20 @@
+#pragma once
+// A DISK argument that names a raw drive: "PhysicalDriveN".
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "device/SectorDevice.h"
+
+namespace vorn {
+
+// The drive number when `argument` is a drive name, none otherwise.
+std::optional<int> DriveArgumentNumber(const std::string& argument);
+
+// Opens drive `number` only when discovery offers it, as the window would:
+// any other drive (a system disk, a fixed disk, one that is gone) is refused
+// with CUsbDeviceException before anything is opened.
+std::unique_ptr<CSectorDevice> OpenDriveArgument(const std::string& argument, int number);
+
+}  // namespace vorn

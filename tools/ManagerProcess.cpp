@@ -1,0 +1,36 @@
+#include "tools/ManagerProcess.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace vorn {
+
+std::string ManagerExecutable() {
+  if (const char* configured = std::getenv("VORN3MANAGER"); configured && *configured) {
+    return configured;
+  }
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error) {
+    for (const auto& candidate : {self.parent_path() / "vorn3manager",
+                                  self.parent_path().parent_path() / "app" / "vorn3manager"}) {
+      if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
+    }
+  }
+  return "vorn3manager";
+}
+
+CChildProcess StartManager(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {ManagerExecutable()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return CChildProcess::Start(argv);
+}
+
+std::string DescribeManagerEnd(CChildProcess& manager) {
+  manager.HasEnded();
+  return manager.DescribeEnd();
+}
+
+}  // namespace vorn
