@@ -27,3 +27,14 @@ class CQtEnvironment final : public testing::Environment {
     testing::AddGlobalTestEnvironment(new CQtEnvironment);
 
 }  // namespace
+
+// Under LeakSanitizer: font and platform caches that Qt's libraries keep for the
+// life of the process are not leaks of ours.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig\n"
+         "leak:libfreetype\n"
+         "leak:libglib\n"
+         "leak:libdbus\n"
+         "leak:libQt6Gui\n"
+         "leak:libQt6XcbQpa\n";
+}
