@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo after the build: a simulated VORN unit on USB whose disk is an image
 # in the user's state directory (image and unit config made on the first run),
-# found, identified, formatted and listed with vorn3ctl.
+# found, identified, formatted, given a sample routine made from a generated
+# tone, and listed with vorn3ctl.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,4 +35,15 @@ unit_ctl() { VORN_USB_SIM_CONFIG="$units" LD_PRELOAD="$sim" "$ctl" "$@"; }
 unit_ctl devices
 unit_ctl identify VORN3
 unit_ctl format VORN3 --yes
+
+# A sample routine: a 10-second two-tone WAV (sox, installed by install-deps)
+# and a few control-data frames, made into a ".vorn" file and imported.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+sox -q -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 10 sine 440 sine 660 fade 0.1 10 0.5 gain -8
+LC_ALL=C awk 'BEGIN { for (i = 0; i < 500; i++) printf "%c%c%c", 255, i % 8, (i * 5) % 255 }' \
+  >"$work/frames.bin"
+"$ctl" make-routine "$work/sample.vorn" --audio "$work/tone.wav" --data "$work/frames.bin" \
+  --title "Sample tone" --baud 9600 --frame-ms 20 --protocol 0
+unit_ctl add VORN3 "$work/sample.vorn"
 unit_ctl list VORN3

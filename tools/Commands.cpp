@@ -12,6 +12,9 @@ const std::vector<Command>& Commands() {
       IdentifyCommand(),
       UnitsCommand(),
       LiveCommand(),
+      AddCommand(),
+      MakeRoutineCommand(),
+      ExportCommand(),
   };
   return commands;
 }

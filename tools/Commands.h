@@ -14,5 +14,8 @@ Command DevicesCommand();
 Command IdentifyCommand();
 Command UnitsCommand();
 Command LiveCommand();
+Command AddCommand();
+Command MakeRoutineCommand();
+Command ExportCommand();
 
 }  // namespace vorn
