@@ -55,9 +55,8 @@ class UnitCommandsTest : public ::testing::Test {
 
   Result Run(const std::string& args) {
     const std::string err = m_bed.Path("stderr");
-    const std::string command = std::string("ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=") +
-                                VORN_SIM_LIBRARY + " " + VORN3CTL_PATH + " " + args +
-                                " </dev/null 2>" + err;
+    const std::string command = test::CSimTestBed::PreloadPrefix(VORN_SIM_LIBRARY) + VORN3CTL_PATH +
+                                " " + args + " </dev/null 2>" + err;
     Result result;
     if (FILE* pipe = ::popen(command.c_str(), "r")) {
       char buffer[512];
