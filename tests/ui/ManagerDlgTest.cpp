@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
+#include <QLabel>
+#include <QTimer>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -323,6 +326,24 @@ TEST_F(ManagerDlgTest, DuringAnImportFormatCloseAndDeviceChangesWait) {
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_EQ(TableOf(image).size(), 1u);
   EXPECT_TRUE(m_presenter.Requests().empty());
+}
+
+TEST_F(ManagerDlgTest, TheAboutBoxShowsTheVersionAndClosesWithOk) {
+  CTestManagerDlg& dialog = Dialog();
+  QString title, texts;
+  QTimer::singleShot(0, [&] {
+    QWidget* about = QApplication::activeModalWidget();
+    ASSERT_NE(about, nullptr);
+    title = about->windowTitle();
+    for (QLabel* label : about->findChildren<QLabel*>()) texts += label->text();
+    QPushButton* ok = about->findChild<QPushButton*>();
+    ASSERT_NE(ok, nullptr);
+    EXPECT_EQ(ok->text(), "OK");
+    ok->click();
+  });
+  dialog.ShowAbout();
+  EXPECT_EQ(title, "About VORN3 Manager");
+  EXPECT_EQ(texts, "VORN3 Manager Version 1.0");
 }
 
 TEST(NameFiltersTest, WindowsFilterPairsBecomeQtNameFilters) {
