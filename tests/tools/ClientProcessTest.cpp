@@ -11,8 +11,10 @@
 #include <fstream>
 #include <string>
 
+#include "disk/VornDisk.h"
 #include "platform/UniqueFd.h"
 #include "tests/server/SimWorld.h"
+#include "tools/DiskArgument.h"
 
 namespace vorn::test {
 namespace {
@@ -108,6 +110,50 @@ TEST(ClientProcessTest, LiveReportsAFailedWriteInsteadOfWaitingForEver) {
                            world.Path("show.bin")}),
             1);
   EXPECT_NE(world.Stderr().find("without taking block 1"), std::string::npos) << world.Stderr();
+}
+
+TEST(ClientProcessTest, LiveStreamsARoutinesControlDataAtItsRate) {
+  CSimWorld world;
+  world.WriteConfig("bus 001\n" + Unit(225));
+  const std::string image = world.Path("card.img");
+  ASSERT_EQ(RunCtl(world, {"create-image", image, "--size", "1M"}), 0) << world.Stderr();
+  ASSERT_EQ(RunCtl(world, {"format", image, "--yes"}), 0) << world.Stderr();
+
+  // One routine: a sector of "MP3", then two sectors of control data.
+  std::string control(2 * kSectorSize, '\0');
+  for (std::size_t i = 0; i < control.size(); ++i) control[i] = static_cast<char>(i * 13 + 1);
+  {
+    std::unique_ptr<CSectorDevice> device = OpenDiskArgument(image);
+    CVornDisk disk(*device, nullptr);
+    disk.ReadTable();
+    RoutineEntry entry;
+    entry.startSector = disk.NextFreeSector();
+    entry.dataSector = entry.startSector + 1;
+    entry.endSector = entry.startSector + 3;
+    entry.frameRate = 5;
+    entry.baudCode = 1;  // 4800 bit/s
+    disk.AppendRoutine(entry, [&] {
+      const std::string mp3(kSectorSize, '\x55');
+      device->WriteSectors(entry.startSector, 1, mp3.data());
+      device->WriteSectors(entry.dataSector, 2, control.data());
+    });
+    device->Close();
+  }
+
+  ASSERT_EQ(RunCtl(world, {"live", "VORN225", "--routine", image, "1", "--block-bytes", "256"}), 0)
+      << world.Stderr();
+  std::string expected;
+  for (std::size_t offset = 0; offset < control.size(); offset += 256) {
+    std::string block(384, '\0');
+    block[1] = 1;  // N = 256
+    block.replace(2, 256, control.substr(offset, 256));
+    expected += block;
+  }
+  EXPECT_EQ(world.Read("capture225.bin"), expected);
+  EXPECT_EQ(world.Read("baud225.txt").substr(0, 1), "1");
+
+  EXPECT_EQ(RunCtl(world, {"live", "VORN225", "--routine", image, "2", "--block-bytes", "256"}), 1);
+  EXPECT_NE(world.Stderr().find("there is no routine 2"), std::string::npos) << world.Stderr();
 }
 
 }  // namespace
