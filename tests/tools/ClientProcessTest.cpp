@@ -7,8 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <thread>
 #include <string>
 
 #include "disk/VornDisk.h"
@@ -110,6 +114,30 @@ TEST(ClientProcessTest, LiveReportsAFailedWriteInsteadOfWaitingForEver) {
                            world.Path("show.bin")}),
             1);
   EXPECT_NE(world.Stderr().find("without taking block 1"), std::string::npos) << world.Stderr();
+}
+
+TEST(ClientProcessTest, CtrlCStopsTheServerInOrderAndFreesTheNames) {
+  CSimWorld world;
+  world.WriteConfig("bus 001\n" + Unit(226));
+  CChildProcess ctl = world.Start({"/bin/sh", "-c",
+                                   "cd \"$0\" && exec \"$1\" live VORN226 --baud 9600 "
+                                   "--block-bytes 64 --frame-ms 5 - </dev/zero >>out.txt",
+                                   world.Path(""), VORN3CTL_PATH});
+  // Wait until blocks flow, then interrupt as a terminal would (the server
+  // sits in a process group of its own and does not see the signal).
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (world.Read("capture226.bin").size() < 3 * 128 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(::kill(ctl.Pid(), SIGINT), 0);
+  ASSERT_TRUE(ctl.WaitFor(10s));
+  EXPECT_EQ(ctl.ExitCode(), 0) << world.Stderr();
+  EXPECT_NE(world.Stderr().find("stopped"), std::string::npos);
+  EXPECT_NE(world.Read("out.txt").find("server ended with exit status 0"), std::string::npos)
+      << world.Read("out.txt");
+  EXPECT_EQ(world.Read("capture226.bin").size() % 128, 0u);
+  EXPECT_FALSE(std::filesystem::exists("/dev/shm/VORN226_SHAREDMEM"));
+  EXPECT_FALSE(std::filesystem::exists("/dev/shm/VORN226_QUITEVENT"));
 }
 
 TEST(ClientProcessTest, LiveStreamsARoutinesControlDataAtItsRate) {
