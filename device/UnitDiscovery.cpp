@@ -3,7 +3,6 @@
 #include <usb.h>
 
 #include <cstdio>
-#include <memory>
 
 #include "device/DeviceDiscovery.h"
 #include "device/UsbDevice.h"
@@ -17,7 +16,7 @@ namespace {
 // the device itself will open it later.
 DeviceEntry DescribeUnit(const struct usb_device& device) {
   DeviceEntry entry;
-  entry.key = UnitRecord(std::make_shared<const struct usb_device>(device));
+  entry.key = CopyUnitRecord(device);
 
   CUsbDevice probe;
   probe.Open(entry);

@@ -168,6 +168,8 @@ bool CUsbDevice::Identify() {
 
   const UnitIdentity identity = ParseIdentifyBlock(block.data());
   m_sectorCount = identity.sectorCount;
+  m_model = identity.model;
+  m_serial = identity.serial;
   m_description = identity.model + " - " + identity.serial;
   return true;
 }

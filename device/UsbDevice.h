@@ -33,6 +33,9 @@ class CUsbDevice : public CSectorDevice {
 
   const std::string& Manufacturer() const { return m_manufacturer; }
   const std::string& Product() const { return m_product; }
+  // The parts of the description, from the last confirmed Identify.
+  const std::string& Model() const { return m_model; }
+  const std::string& Serial() const { return m_serial; }
 
  private:
   std::string ReadString(std::uint8_t index, const char* failure);
@@ -47,6 +50,8 @@ class CUsbDevice : public CSectorDevice {
   const usb_endpoint_descriptor* m_outEndpoint = nullptr;
   const usb_endpoint_descriptor* m_inEndpoint = nullptr;
   std::string m_description;
+  std::string m_model;
+  std::string m_serial;
   std::uint32_t m_sectorCount = 0;
 };
 

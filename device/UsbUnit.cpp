@@ -2,6 +2,8 @@
 
 #include <usb.h>
 
+#include <memory>
+
 namespace vorn {
 
 bool IsVornUnit(const struct usb_device& device) {
@@ -11,6 +13,10 @@ bool IsVornUnit(const struct usb_device& device) {
 
 std::string UnitName(const struct usb_device& device) {
   return "VORN" + std::to_string(static_cast<int>(device.devnum));
+}
+
+UnitRecord CopyUnitRecord(const struct usb_device& device) {
+  return std::make_shared<const struct usb_device>(device);
 }
 
 struct usb_device* FindUnitByName(const std::string& name) {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "device/DeviceEntry.h"
 #include "device/UsbProtocol.h"
 
 struct usb_device;  // libusb 0.1 device record (usb.h)
@@ -15,6 +16,9 @@ bool IsVornUnit(const struct usb_device& device);
 
 // "VORN%i" with the record's device number, e.g. VORN3.
 std::string UnitName(const struct usb_device& device);
+
+// A copy of the record for a unit entry to own; usb_open takes the copy.
+UnitRecord CopyUnitRecord(const struct usb_device& device);
 
 // Rescans the buses and returns libusb's own record of the first unit, in bus
 // and device order, whose name equals `name` exactly; nullptr when none does.

@@ -53,6 +53,23 @@ usb_endpoint_descriptor BulkEndpoint(std::uint8_t address) {
   return endpoint;
 }
 
+// The unit's checksum of a transfer: the XOR of all its bytes.
+std::uint8_t XorOf(const char* bytes, int size) {
+  std::uint64_t wide = 0;
+  int i = 0;
+  for (; i + 8 <= size; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes + i, sizeof word);
+    wide ^= word;
+  }
+  wide ^= wide >> 32;
+  wide ^= wide >> 16;
+  wide ^= wide >> 8;
+  auto sum = static_cast<std::uint8_t>(wide);
+  for (; i < size; ++i) sum ^= static_cast<std::uint8_t>(bytes[i]);
+  return sum;
+}
+
 // Writes text into an ATA identify field: space padded, characters in swapped pairs.
 void PutAtaText(std::uint8_t* field, std::size_t length, const std::string& text) {
   for (std::size_t i = 0; i < length; ++i) {
@@ -404,9 +421,7 @@ int CSimDevice::SendData(char* bytes, int size) {
     Faulted(Fault::DataShort, 0);
     return size / 2;
   }
-  std::uint8_t sum = 0;
-  for (int i = 0; i < size; ++i) sum ^= static_cast<std::uint8_t>(bytes[i]);
-  m_sum = sum;
+  m_sum = XorOf(bytes, size);
   m_phase = Phase::Status;
   m_log.Event(m_who + " data-in " + std::to_string(size));
   return size;
@@ -485,9 +500,7 @@ int CSimDevice::TakeData(const char* bytes, int size) {
     Faulted(Fault::DataShort, 0);
     return taken;
   }
-  std::uint8_t sum = 0;
-  for (int i = 0; i < size; ++i) sum ^= static_cast<std::uint8_t>(bytes[i]);
-  m_sum = sum;
+  m_sum = XorOf(bytes, size);
   m_phase = Phase::Status;
   m_log.Event(m_who + " data-out " + std::to_string(size));
   return size;

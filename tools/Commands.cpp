@@ -9,8 +9,12 @@ const std::vector<Command>& Commands() {
       FormatCommand(),
       RemoveLastCommand(),
       DevicesCommand(),
+      IdentifyCommand(),
       UnitsCommand(),
       LiveCommand(),
+      AddCommand(),
+      MakeRoutineCommand(),
+      ExportCommand(),
   };
   return commands;
 }

@@ -11,7 +11,11 @@ Command ListCommand();
 Command FormatCommand();
 Command RemoveLastCommand();
 Command DevicesCommand();
+Command IdentifyCommand();
 Command UnitsCommand();
 Command LiveCommand();
+Command AddCommand();
+Command MakeRoutineCommand();
+Command ExportCommand();
 
 }  // namespace vorn

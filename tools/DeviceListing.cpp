@@ -1,6 +1,7 @@
 #include "tools/DeviceListing.h"
 
 #include "device/DeviceDiscovery.h"
+#include "device/DeviceExceptions.h"
 #include "device/PhysicalDriveInfo.h"
 
 namespace vorn {
@@ -14,11 +15,24 @@ void AppendDrives(std::vector<ListedDevice>& devices) {
   }
 }
 
+void AppendUnits(std::vector<ListedDevice>& devices, std::string* failure) {
+  std::vector<DeviceEntry> units;
+  try {
+    EnumerateUnits(units);
+  } catch (const CUsbDeviceException& error) {
+    if (failure == nullptr) throw;
+    *failure = error.GetMessage();
+  }
+  for (const DeviceEntry& entry : units) devices.push_back({"unit", entry.name, entry.text});
+  FreeUnitEntries(units);
+}
+
 }  // namespace
 
-std::vector<ListedDevice> ListDevices() {
+std::vector<ListedDevice> ListDevices(std::string* unitFailure) {
   std::vector<ListedDevice> devices;
   AppendDrives(devices);
+  AppendUnits(devices, unitFailure);
   return devices;
 }
 

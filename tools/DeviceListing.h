@@ -13,6 +13,9 @@ struct ListedDevice {
   std::string text;  // the combo text
 };
 
-std::vector<ListedDevice> ListDevices();
+// A unit that cannot be opened ends the unit walk: with `unitFailure` its
+// message is stored there and the devices found before it are returned;
+// without, its CUsbDeviceException is thrown.
+std::vector<ListedDevice> ListDevices(std::string* unitFailure = nullptr);
 
 }  // namespace vorn

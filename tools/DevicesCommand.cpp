@@ -1,15 +1,31 @@
 // vorn3ctl devices: the disks a user can pick, as the window's device combo lists them.
 #include <cstdio>
+#include <string>
 
 #include "tools/Commands.h"
 #include "tools/DeviceListing.h"
 #include "tools/JsonText.h"
+#include "tools/TerminalPresenter.h"
 
 namespace vorn {
 namespace {
 
+// A unit's combo text does not hold its name; the line then starts with it.
+std::string LineOf(const ListedDevice& device) {
+  if (device.text.compare(0, device.name.size(), device.name) == 0) return device.text;
+  return device.name + ": " + device.text;
+}
+
+int Report(const std::string& unitFailure) {
+  if (unitFailure.empty()) return kExitOk;
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s\n", unitFailure.c_str());
+  return kExitFailure;
+}
+
 int Run(const CCommandLine& commandLine) {
-  const std::vector<ListedDevice> devices = ListDevices();
+  std::string unitFailure;
+  const std::vector<ListedDevice> devices = ListDevices(&unitFailure);
   if (commandLine.Has("--json")) {
     std::printf("[");
     for (std::size_t i = 0; i < devices.size(); ++i) {
@@ -18,11 +34,11 @@ int Run(const CCommandLine& commandLine) {
                   JsonString(devices[i].text).c_str());
     }
     std::printf("%s]\n", devices.empty() ? "" : "\n");
-    return kExitOk;
+    return Report(unitFailure);
   }
-  for (const ListedDevice& device : devices) std::printf("%s\n", device.text.c_str());
-  if (devices.empty()) std::fprintf(stderr, "No removable drive or VORN unit found.\n");
-  return kExitOk;
+  for (const ListedDevice& device : devices) std::printf("%s\n", PrintableText(LineOf(device)).c_str());
+  if (devices.empty() && unitFailure.empty()) std::fprintf(stderr, "No removable drive or VORN unit found.\n");
+  return Report(unitFailure);
 }
 
 }  // namespace
@@ -31,7 +47,8 @@ Command DevicesCommand() {
   return {"devices", "[--json]", "list the disks that can be picked: removable drives, then units",
           "The texts of the window's device combo. A drive is listed only when it is\n"
           "removable and holds no system filesystem; its name (PhysicalDriveN) works as\n"
-          "DISK in the other commands. Raw drives need membership of the \"disk\" group.",
+          "DISK in the other commands. Raw drives need membership of the \"disk\" group.\n"
+          "A unit's line starts with its name (VORN3), which works as DISK as well.",
           {{"--json", nullptr, "print the list as JSON, for scripts"}},
           0, 0, Run};
 }

@@ -2,11 +2,40 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
+
 #include "device/DeviceExceptions.h"
 #include "device/ImageDevice.h"
+#include "device/UsbDevice.h"
+#include "device/UsbUnit.h"
 #include "tools/DriveArgument.h"
 
 namespace vorn {
+
+namespace {
+
+// "VORN" and a device number, as units are named.
+bool LooksLikeUnitName(const std::string& argument) {
+  if (argument.size() <= 4 || argument.compare(0, 4, "VORN") != 0) return false;
+  for (std::size_t i = 4; i < argument.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(argument[i]))) return false;
+  }
+  return true;
+}
+
+std::unique_ptr<CSectorDevice> OpenUnit(const struct usb_device& record, const std::string& name) {
+  DeviceEntry entry;
+  entry.key = CopyUnitRecord(record);
+  entry.name = name;
+  auto device = std::make_unique<CUsbDevice>();
+  device->Open(entry);
+  // The size lets the disk layout check that a routine fits; an unconfirmed
+  // identity leaves it unknown, which the layout accepts.
+  device->Identify();
+  return device;
+}
+
+}  // namespace
 
 std::unique_ptr<CSectorDevice> OpenDiskArgument(const std::string& argument) {
   // A drive name wins over a file of that name; "./PhysicalDrive1" is the file.
@@ -18,6 +47,9 @@ std::unique_ptr<CSectorDevice> OpenDiskArgument(const std::string& argument) {
     auto device = std::make_unique<CImageDevice>(argument, /*durable=*/true);
     device->Open(CImageDevice::EntryFor(argument));
     return device;
+  }
+  if (LooksLikeUnitName(argument)) {
+    if (const struct usb_device* record = FindUnitByName(argument)) return OpenUnit(*record, argument);
   }
   throw CUsbDeviceException("No such disk: " + argument);
 }

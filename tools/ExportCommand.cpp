@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -98,6 +99,11 @@ int Run(const CCommandLine& commandLine) {
     throw CUsageError("INDEX must be a routine number from 1 to " + std::to_string(table.size()));
   }
   const RoutineEntry& entry = table[index - 1];
+  // A routine file states its section sizes in 32 bits.
+  if (std::uint64_t{entry.endSector - entry.dataSector} * kSectorSize > UINT32_MAX ||
+      std::uint64_t{entry.dataSector - entry.startSector} * kSectorSize > UINT32_MAX) {
+    throw CFileAccessException("The routine is too large for a routine file");
+  }
 
   RoutineFileHeader header;
   header.version = 1;

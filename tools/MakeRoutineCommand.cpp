@@ -21,11 +21,12 @@
 namespace vorn {
 namespace {
 
-int ParseNumber(const std::string& option, const std::string& text, int low, int high) {
+// Decimal; with `base` 0 also 0x.. hexadecimal (and a leading 0 octal), for codes.
+int ParseNumber(const std::string& option, const std::string& text, int low, int high, int base = 10) {
   std::size_t used = 0;
   int value = 0;
   try {
-    value = std::stoi(text, &used, 0);
+    value = std::stoi(text, &used, base);
   } catch (const std::exception&) {
     used = 0;
   }
@@ -94,7 +95,9 @@ int Run(const CCommandLine& commandLine) {
   RoutineFileHeader header;
   header.version = 1;
 
-  const std::string title = commandLine.Value("--title", std::filesystem::path(out).stem().string());
+  const std::string title = commandLine.Has("--title")
+                                ? commandLine.Value("--title")
+                                : std::filesystem::path(out).stem().string().substr(0, header.title.size() - 1);
   if (title.size() >= header.title.size()) {
     throw CUsageError("--title holds at most " + std::to_string(header.title.size() - 1) +
                       " characters");
@@ -113,7 +116,7 @@ int Run(const CCommandLine& commandLine) {
     }
   } else {
     header.controllerSettings[0] =
-        static_cast<std::uint8_t>(ParseNumber("--protocol", commandLine.Value("--protocol", "0"), 0, 255));
+        static_cast<std::uint8_t>(ParseNumber("--protocol", commandLine.Value("--protocol", "0"), 0, 255, 0));
   }
 
   CUniqueFile audio;

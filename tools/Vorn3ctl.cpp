@@ -20,7 +20,8 @@ void PrintOverview(std::FILE* out) {
     std::fprintf(out, "  %-14s %s\n", command.name, command.summary);
   }
   std::fprintf(out,
-               "\nDISK is a disk image file, or a drive that 'vorn3ctl devices' lists (PhysicalDriveN).\n"
+               "\nDISK is a disk image file, a drive that 'vorn3ctl devices' lists (PhysicalDriveN),\n"
+               "or the name of an attached VORN unit (VORN3).\n"
                "Run 'vorn3ctl COMMAND --help' for the options of a command.\n");
 }
 

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -52,7 +53,7 @@ class UnitDiskRoundTripTest : public ::testing::Test {
 
   static RoutineEntry Routine(const char* title, std::uint32_t start, std::uint32_t length) {
     RoutineEntry entry;
-    std::strncpy(entry.title.data(), title, entry.title.size());
+    std::memcpy(entry.title.data(), title, std::min(std::strlen(title), entry.title.size()));
     entry.startSector = start;
     entry.dataSector = start + length / 2;
     entry.endSector = start + length;
@@ -117,7 +118,7 @@ TEST_F(UnitDiskRoundTripTest, ATableReadFromAFailingUnitThrowsItsMessage) {
   sim::SimUnitSpec unit;
   unit.devnum = 2;
   unit.image = m_bed.Path("disk.img");
-  unit.faults = {"status-checksum after 6"};  // identify passes, the header read fails
+  unit.faults = {"status-checksum after 3"};  // identify passes, the header read fails
   sim::CSimConfigWriter writer;
   writer.Bus("001").Unit(unit);
   m_bed.Install(writer);

@@ -116,6 +116,8 @@ TEST_F(UsbDeviceTest, IdentifyGivesModelSerialAndSize) {
   EXPECT_EQ(device.Product(), "VORN3 Unit");
   ASSERT_TRUE(device.Identify());
   EXPECT_EQ(device.GetName(), "ABCD - 123");
+  EXPECT_EQ(device.Model(), "ABCD");
+  EXPECT_EQ(device.Serial(), "123");
   EXPECT_EQ(device.GetSectorCount(), kImageSectors);
   device.Close();
   EXPECT_THAT(m_bed.Log().OutOfShape(), IsEmpty());

@@ -19,6 +19,18 @@ TEST(XorChecksumTest, KnownValues) {
   EXPECT_EQ(XorChecksum(cancelling.data(), cancelling.size()), 0x00);
 }
 
+TEST(XorChecksumTest, EveryLengthAndAlignmentMatchesTheByteByByteSum) {
+  std::array<std::uint8_t, 80> data{};
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 73 + 11);
+  for (std::size_t offset = 0; offset < 8; ++offset) {
+    for (std::size_t size = 0; size + offset <= data.size(); ++size) {
+      std::uint8_t expected = 0;
+      for (std::size_t i = 0; i < size; ++i) expected ^= data[offset + i];
+      ASSERT_EQ(XorChecksum(data.data() + offset, size), expected) << offset << "+" << size;
+    }
+  }
+}
+
 TEST(StatusPacketTest, ConfirmsOnlyFfFfAndTheChecksum) {
   std::array<std::uint8_t, kStatusPacketSize> packet{};
   packet.fill(0xC3);  // any tail

@@ -35,8 +35,7 @@ TEST(PreloadTest, UnchangedProgramSeesTheSimulatedUnits) {
   writer.Bus("001").Device(1, "1d6b:0002").Unit(unit);
   bed.Install(writer);  // sets VORN_USB_SIM_CONFIG for the child too
 
-  const std::string command = std::string("ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=") +
-                              VORN_SIM_LIBRARY + " " + VORN_UNIT_PROBE;
+  const std::string command = test::CSimTestBed::PreloadPrefix(VORN_SIM_LIBRARY) + VORN_UNIT_PROBE;
   EXPECT_EQ(Capture(command), "VORN7|Calverin - VORN3 Unit (7)|ABCD - 123|1000|1\n");
   EXPECT_THAT(bed.Log().OutOfShape(), IsEmpty());
 

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <usb.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -43,6 +44,14 @@ class CSimTestBed {
   void Install(sim::CSimConfigWriter& writer) {
     writer.Log(LogPath());
     writer.Install(Path("sim" + std::to_string(++m_generation) + ".conf"));
+  }
+
+  // The shell words that preload the simulator into a child process. Sanitizer
+  // builds must accept a preloaded library ahead of their runtime.
+  static std::string PreloadPrefix(const std::string& library) {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    std::string options = asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : std::string();
+    return "ASAN_OPTIONS='" + options + "verify_asan_link_order=0' LD_PRELOAD='" + library + "' ";
   }
 
   // True when libusb calls reach the simulator rather than the real library.

@@ -1,0 +1,139 @@
+// vorn3ctl on simulated VORN units: the unchanged tool under LD_PRELOAD, as a
+// user without a unit runs it.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/support/SimTestBed.h"
+
+namespace vorn {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+struct Result {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+// The unit lines of `vorn3ctl devices`; the drives of the machine come first.
+std::string UnitLines(const std::string& out) {
+  std::istringstream lines(out);
+  std::string kept;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("VORN", 0) == 0) kept += line + "\n";
+  }
+  return kept;
+}
+
+class UnitCommandsTest : public ::testing::Test {
+ protected:
+  void Install(std::vector<sim::SimUnitSpec> units, int failing = -1) {
+    sim::CSimConfigWriter writer;
+    writer.Bus("001").Device(1, "1d6b:0002", std::string("Linux Foundation"), std::string("Root Hub"));
+    for (sim::SimUnitSpec& unit : units) {
+      unit.image = m_bed.Image("disk" + std::to_string(unit.devnum) + ".img", 2048);
+      if (unit.devnum == failing) unit.faults = {"product-string"};
+      writer.Unit(unit);
+    }
+    m_bed.Install(writer);  // the environment passes the config to the child
+  }
+
+  static sim::SimUnitSpec Unit(int devnum) {
+    sim::SimUnitSpec unit;
+    unit.devnum = devnum;
+    return unit;
+  }
+
+  Result Run(const std::string& args) {
+    const std::string err = m_bed.Path("stderr");
+    const std::string command = test::CSimTestBed::PreloadPrefix(VORN_SIM_LIBRARY) + VORN3CTL_PATH +
+                                " " + args + " </dev/null 2>" + err;
+    Result result;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+      char buffer[512];
+      while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) result.out += buffer;
+      const int status = ::pclose(pipe);
+      result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::ifstream file(err);
+    std::stringstream text;
+    text << file.rdbuf();
+    result.err = text.str();
+    return result;
+  }
+
+  test::CSimTestBed m_bed;
+};
+
+TEST_F(UnitCommandsTest, DevicesListsTheUnitsInBusOrder) {
+  Install({Unit(3), Unit(2)});
+  const Result result = Run("devices");
+  EXPECT_EQ(result.code, 0) << result.err;
+  EXPECT_EQ(UnitLines(result.out),
+            "VORN3: Calverin - VORN3 Unit (3)\n"
+            "VORN2: Calverin - VORN3 Unit (2)\n");
+
+  const Result json = Run("devices --json");
+  EXPECT_THAT(json.out, HasSubstr("  {\"kind\": \"unit\", \"name\": \"VORN3\", \"text\": \"Calverin - VORN3 Unit (3)\"},\n"
+                                  "  {\"kind\": \"unit\", \"name\": \"VORN2\", \"text\": \"Calverin - VORN3 Unit (2)\"}\n]\n"));
+  EXPECT_THAT(m_bed.Log().OutOfShape(), IsEmpty());
+}
+
+TEST_F(UnitCommandsTest, DevicesShowsTheUnitsBeforeOneThatFails) {
+  Install({Unit(2), Unit(3), Unit(4)}, /*failing=*/3);
+  const Result result = Run("devices");
+  EXPECT_EQ(result.code, 1);
+  EXPECT_EQ(UnitLines(result.out), "VORN2: Calverin - VORN3 Unit (2)\n");
+  EXPECT_EQ(result.err, "COULD NOT RETRIEVE PRODUCT STRING\n");
+}
+
+TEST_F(UnitCommandsTest, IdentifyPrintsModelSerialAndSize) {
+  sim::SimUnitSpec unit = Unit(3);
+  unit.model = "ABCD";
+  unit.serial = "123";
+  Install({unit});
+  const Result result = Run("identify VORN3");
+  EXPECT_EQ(result.code, 0) << result.err;
+  EXPECT_EQ(result.out, "Model:  ABCD\nSerial: 123\nSize:   2048 sectors (1.00 MB)\n");
+}
+
+TEST_F(UnitCommandsTest, DiskCommandsTakeAUnitName) {
+  Install({Unit(3)});
+  const Result format = Run("format VORN3 --yes");
+  EXPECT_EQ(format.code, 0) << format.err;
+  const Result list = Run("list VORN3");
+  EXPECT_EQ(list.code, 0) << list.err;
+  EXPECT_THAT(list.out, HasSubstr("VORN DISK - 0001: 0 routines"));
+  EXPECT_THAT(list.out, HasSubstr("of 2048"));
+  EXPECT_THAT(m_bed.Log().OutOfShape(), IsEmpty());
+
+  std::ifstream image(m_bed.Path("disk3.img"), std::ios::binary);
+  unsigned char magic[4] = {};
+  image.read(reinterpret_cast<char*>(magic), 4);
+  EXPECT_EQ(magic[1], 0xAA);  // the header went to the unit's disk
+
+  const Result missing = Run("list VORN9");
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_EQ(missing.err, "No such disk: VORN9\n");
+}
+
+TEST_F(UnitCommandsTest, AUnitThatFailsShowsItsMessage) {
+  sim::SimUnitSpec unit = Unit(3);
+  unit.faults = {"status-checksum after 3"};  // identify passes, every transfer after fails
+  Install({unit});
+  const Result result = Run("list VORN3");
+  EXPECT_EQ(result.code, 1);
+  EXPECT_THAT(result.err, HasSubstr("Invalid checksum"));
+}
+
+}  // namespace
+}  // namespace vorn
