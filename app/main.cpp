@@ -5,6 +5,11 @@
 #include "server/DeviceServer.h"
 #include "server/ListDevices.h"
 
+#ifdef VORN_WITH_UI
+#include "ui/MainWindowMode.h"
+#include "ui/QtMessagePresenter.h"
+#endif
+
 namespace {
 
 int RunList() {
@@ -18,13 +23,24 @@ int RunServer(const vorn::CManagerCommandLineInfo& cmdInfo) {
   return server.Run() == 1 ? vorn::kExitOk : vorn::kExitModeFailed;
 }
 
-int RunMainWindow(int& /*argc*/, char** /*argv*/) {
+int RunMainWindow(int& argc, char** argv) {
+#ifdef VORN_WITH_UI
+  return vorn::RunMainWindowMode(argc, argv);
+#else
+  (void)argc;
+  (void)argv;
   return vorn::ReportModeUnavailable("main window");
+#endif
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef VORN_WITH_UI
+  // Boxes raised before or outside the window (decoder gate, server, list mode)
+  // show as Qt boxes whenever a display is present.
+  vorn::InstallLazyQtMessageBoxes(argc, argv);
+#endif
   vorn::ModeHandlers handlers;
   handlers.runList = RunList;
   handlers.runServer = RunServer;

@@ -23,6 +23,8 @@ std::atomic<CMessagePresenter*> g_presenter{&g_stderrPresenter};
 
 }  // namespace
 
+CMessagePresenter& StderrPresenter() { return g_stderrPresenter; }
+
 void SetMessagePresenter(CMessagePresenter* presenter) {
   g_presenter.store(presenter ? presenter : &g_stderrPresenter);
 }

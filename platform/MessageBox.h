@@ -30,6 +30,9 @@ class CMessagePresenter {
   virtual MessageAnswer Present(const MessageRequest& request) = 0;
 };
 
+// The presenter used when none is installed: writes to stderr, answers No.
+CMessagePresenter& StderrPresenter();
+
 // Installs the process-wide presenter; nullptr restores the stderr presenter.
 // The presenter must outlive every call made while it is installed.
 void SetMessagePresenter(CMessagePresenter* presenter);

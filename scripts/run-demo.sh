@@ -38,8 +38,8 @@ unit_ctl format VORN3 --yes
 
 # A sample routine: a 10-second two-tone WAV (sox, installed by install-deps)
 # and a few control-data frames, made into a ".vorn" file and imported.
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+work="$state/samples"
+mkdir -p "$work"
 sox -q -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 10 sine 440 sine 660 fade 0.1 10 0.5 gain -8
 LC_ALL=C awk 'BEGIN { for (i = 0; i < 500; i++) printf "%c%c%c", 255, i % 8, (i * 5) % 255 }' \
   >"$work/frames.bin"
@@ -47,3 +47,27 @@ LC_ALL=C awk 'BEGIN { for (i = 0; i < 500; i++) printf "%c%c%c", 255, i % 8, (i 
   --title "Sample tone" --baud 9600 --frame-ms 20 --protocol 0
 unit_ctl add VORN3 "$work/sample.vorn"
 unit_ctl list VORN3
+
+# Two more sample routines to add from the window (made once, kept beside the image).
+if [ ! -e "$work/Pirate song.vorn" ]; then
+  sox -q -n -r 44100 -c 2 -b 16 "$work/song.wav" synth 20 pluck C3 pluck E3 pluck G3 gain -10
+  "$ctl" make-routine "$work/Pirate song.vorn" --audio "$work/song.wav" --data "$work/frames.bin" \
+    --title "Pirate song" --baud 38400 --frame-ms 25 --protocol 1
+  sox -q -n -r 22050 -c 1 -b 16 "$work/finale.wav" synth 15 sine 220-880 gain -8
+  "$ctl" make-routine "$work/Grand finale.vorn" --audio "$work/finale.wav" --data "$work/frames.bin" \
+    --title "Grand finale" --baud DMX --frame-ms 30 --protocol 5
+fi
+
+# Finally the window on the simulated unit: format it, add the samples in
+# $work, remove the last routine.
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo
+  echo "No display, so the window is not opened. From a desktop session run"
+  echo "  ./scripts/run-demo.sh"
+  echo "or, on a virtual display that nobody sees (end it with Ctrl+C):"
+  echo "  xvfb-run -a ./scripts/run-demo.sh"
+  exit 0
+fi
+echo
+echo "Opening the window on the simulated unit; sample routines to add are in $work"
+VORN_USB_SIM_CONFIG="$units" LD_PRELOAD="$sim" ./build/default/app/vorn3manager

@@ -1,0 +1,147 @@
+#include "ui/ControlList.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QHeaderView>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace vorn {
+namespace {
+
+class ControlListTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    m_parent.resize(600, 300);
+    m_list = new CControlList(&m_parent);
+    m_list->setGeometry(10, 10, 560, 250);
+    m_list->SetColumns({"Title", "Size (MB)", "Baud Rate (bps)", "Frame Rate (ms)", "Protocol"},
+                       {150, 75, 100, 100, 100});
+  }
+
+  QDialog m_parent;
+  CControlList* m_list = nullptr;
+};
+
+TEST_F(ControlListTest, LooksLikeAReadOnlyReportGrid) {
+  EXPECT_TRUE(m_list->showGrid());
+  EXPECT_EQ(m_list->selectionBehavior(), QAbstractItemView::SelectRows);
+  EXPECT_EQ(m_list->selectionMode(), QAbstractItemView::SingleSelection);
+  EXPECT_EQ(m_list->editTriggers(), QAbstractItemView::NoEditTriggers);
+  EXPECT_FALSE(m_list->isSortingEnabled());
+  EXPECT_FALSE(m_list->horizontalHeader()->sectionsClickable());
+  EXPECT_FALSE(m_list->verticalHeader()->isVisible());
+
+  ASSERT_EQ(m_list->columnCount(), 5);
+  EXPECT_EQ(m_list->horizontalHeaderItem(2)->text(), "Baud Rate (bps)");
+  EXPECT_EQ(m_list->columnWidth(0), 150);
+  EXPECT_EQ(m_list->columnWidth(1), 75);
+  EXPECT_EQ(m_list->horizontalHeaderItem(4)->textAlignment(), int(Qt::AlignCenter));
+
+  m_list->SetCellText(0, 1, "1.00");
+  QTableWidgetItem* cell = m_list->item(0, 1);
+  ASSERT_NE(cell, nullptr);
+  EXPECT_EQ(cell->textAlignment(), int(Qt::AlignCenter));
+  EXPECT_FALSE(cell->flags() & Qt::ItemIsEditable);
+}
+
+TEST_F(ControlListTest, RowsGrowOnlyAtTheEndAndKeepTheirOtherCells) {
+  m_list->SetCellText(5, 0, "sixth");
+  ASSERT_EQ(m_list->rowCount(), 6);
+  for (int row = 0; row < 5; ++row) EXPECT_EQ(m_list->CellText(row, 0), "") << row;
+  EXPECT_EQ(m_list->CellText(5, 0), "sixth");
+
+  m_list->SetCellText(2, 3, "40");
+  EXPECT_EQ(m_list->rowCount(), 6);
+  EXPECT_EQ(m_list->CellText(2, 3), "40");
+  EXPECT_EQ(m_list->CellText(2, 0), "");
+  m_list->SetCellText(2, 3, "50");
+  EXPECT_EQ(m_list->CellText(2, 3), "50");
+}
+
+TEST_F(ControlListTest, FirstWriteToANewRowInAnotherColumnLandsInThatColumn) {
+  m_list->SetCellText(0, 3, "25");
+  ASSERT_EQ(m_list->rowCount(), 1);
+  EXPECT_EQ(m_list->CellText(0, 0), "");
+  EXPECT_EQ(m_list->CellText(0, 3), "25");
+}
+
+TEST_F(ControlListTest, LongTextsAreKeptWholeAndBadAddressesIgnored) {
+  const QString longTitle(200, 'x');
+  m_list->SetCellText(0, 0, longTitle);
+  EXPECT_EQ(m_list->CellText(0, 0), longTitle);
+
+  m_list->SetCellText(-1, 0, "no");
+  m_list->SetCellText(1, 5, "no");
+  m_list->SetCellText(1, -1, "no");
+  EXPECT_EQ(m_list->rowCount(), 1);
+}
+
+TEST_F(ControlListTest, DeleteAllRowsKeepsTheColumnsAndSetColumnsAppends) {
+  for (int row = 0; row < 5; ++row) m_list->SetCellText(row, 0, "r");
+  m_list->DeleteAllRows();
+  EXPECT_EQ(m_list->rowCount(), 0);
+  EXPECT_EQ(m_list->columnCount(), 5);
+  m_list->SetCellText(0, 0, "again");
+  EXPECT_EQ(m_list->rowCount(), 1);
+
+  m_list->SetColumns({"Extra"}, {40});
+  EXPECT_EQ(m_list->rowCount(), 0);
+  ASSERT_EQ(m_list->columnCount(), 6);
+  EXPECT_EQ(m_list->horizontalHeaderItem(5)->text(), "Extra");
+}
+
+TEST_F(ControlListTest, RowHeightFollowsTheParentsDefaultFontNotTheDialogFont) {
+  const int expected = QFontMetrics(QApplication::font(&m_parent)).height() + 3;
+  EXPECT_EQ(m_list->RowHeight(), expected);
+
+  QDialog smallFontParent;
+  QFont small = smallFontParent.font();
+  small.setPointSize(4);
+  smallFontParent.setFont(small);
+  CControlList list(&smallFontParent);
+  list.SetColumns({"Title"}, {100});
+  list.SetCellText(0, 0, "t");
+  EXPECT_EQ(list.font().pointSize(), 4);
+  EXPECT_EQ(list.rowHeight(0), expected);
+  EXPECT_GT(list.rowHeight(0), QFontMetrics(small).height() + 3);
+}
+
+TEST_F(ControlListTest, SelectionChangesAreNotifiedOncePerRowLostFirst) {
+  for (int row = 0; row < 3; ++row) m_list->SetCellText(row, 0, "r");
+  QSignalSpy spy(m_list, &CControlList::SelectionNotify);
+
+  m_list->selectRow(1);
+  ASSERT_EQ(spy.count(), 1);
+  EXPECT_EQ(spy[0], (QList<QVariant>{1, 1, 0}));
+
+  m_list->selectRow(2);
+  ASSERT_EQ(spy.count(), 3);
+  EXPECT_EQ(spy[1], (QList<QVariant>{0, 1, 0}));
+  EXPECT_EQ(spy[2], (QList<QVariant>{1, 2, 0}));
+}
+
+TEST_F(ControlListTest, DoubleClickOnACellNotifiesAndBelowTheLastRowNothing) {
+  m_parent.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_parent));
+  for (int row = 0; row < 2; ++row) {
+    for (int column = 0; column < 5; ++column) m_list->SetCellText(row, column, "c");
+  }
+  QSignalSpy doubleClicks(m_list, &CControlList::DoubleClickNotify);
+
+  const QRect cell = m_list->visualRect(m_list->model()->index(1, 2));
+  QTest::mouseDClick(m_list->viewport(), Qt::LeftButton, {}, cell.center());
+  ASSERT_EQ(doubleClicks.count(), 1);
+  EXPECT_EQ(doubleClicks[0], (QList<QVariant>{1, 2}));
+
+  const QRect last = m_list->visualRect(m_list->model()->index(1, 0));
+  const QPoint below(last.center().x(), last.bottom() + 3 * last.height());
+  ASSERT_LT(below.y(), m_list->viewport()->height());
+  QTest::mouseDClick(m_list->viewport(), Qt::LeftButton, {}, below);
+  EXPECT_EQ(doubleClicks.count(), 1);
+}
+
+}  // namespace
+}  // namespace vorn

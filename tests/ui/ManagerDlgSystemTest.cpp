@@ -1,0 +1,150 @@
+// The window on the system's own device classes: a fixture card reader (device
+// nodes are image files) and simulated VORN units on USB.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QPushButton>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "UiTestSupport.h"
+#include "tests/device/DriveFixture.h"
+#include "tests/support/SimTestBed.h"
+#include "ui/ControlList.h"
+#include "ui/ManagerDlg.h"
+
+namespace vorn {
+namespace {
+
+namespace fs = std::filesystem;
+using test::CScriptedPresenter;
+
+class CTestManagerDlg : public CManagerDlg {
+ public:
+  CTestManagerDlg() : CManagerDlg(MakeSystemDeviceSource()) {}
+  QStringList files;
+
+ protected:
+  QStringList AskForRoutineFiles() override { return files; }
+};
+
+class ManagerDlgSystemTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(test::CSimTestBed::Active()) << "the unit simulator is not linked first";
+    m_fixture.AddDisk("sda", 65536, test::Bus::kAta);
+    m_fixture.AddPartition("sda", 1, 65536);
+    m_fixture.Mount("sda1", "/");
+    const DriveRoots roots = m_fixture.Roots();
+    ::setenv("VORN_SYSFS_ROOT", roots.sysfs.c_str(), 1);
+    ::setenv("VORN_DEV_ROOT", roots.dev.c_str(), 1);
+    ::setenv("VORN_MOUNTINFO", roots.mountinfo.c_str(), 1);
+    ::setenv("VORN_SWAPS", roots.swaps.c_str(), 1);
+    ::unsetenv("VORN_DEMO_IMAGE");
+  }
+  void TearDown() override {
+    for (const char* name : {"VORN_SYSFS_ROOT", "VORN_DEV_ROOT", "VORN_MOUNTINFO", "VORN_SWAPS"}) {
+      ::unsetenv(name);
+    }
+  }
+
+  void Units(std::initializer_list<sim::SimUnitSpec> specs) {
+    sim::CSimConfigWriter writer;
+    writer.Bus("001");
+    for (const sim::SimUnitSpec& spec : specs) writer.Unit(spec);
+    m_bed.Install(writer);
+  }
+  sim::SimUnitSpec Unit(int devnum, const std::string& image) {
+    sim::SimUnitSpec spec;
+    spec.devnum = devnum;
+    spec.image = image;
+    return spec;
+  }
+  QStringList Titles(CManagerDlg& dialog) {
+    QStringList titles;
+    for (int row = 0; row < dialog.RoutineList()->rowCount(); ++row) {
+      titles << dialog.RoutineList()->CellText(row, 0);
+    }
+    return titles;
+  }
+  void Import(CTestManagerDlg& dialog, const QStringList& files) {
+    dialog.files = files;
+    dialog.Button("m_addButton")->click();
+    ASSERT_TRUE(test::WaitUntil([&] { return !dialog.IsImporting(); }));
+  }
+  QString Routine(const std::string& name, std::uint32_t dataSize) {
+    return QString::fromStdString(
+        test::WriteRoutineFile(m_bed.Path(name + ".vorn"), name, dataSize));
+  }
+
+  test::CDriveFixture m_fixture;
+  test::CSimTestBed m_bed;
+  CScriptedPresenter m_presenter;
+};
+
+TEST_F(ManagerDlgSystemTest, ListsCardReadersFirstThenUnitsAndWorksOnAUnit) {
+  m_fixture.AddDisk("sdb", 8192, test::Bus::kUsb);
+  Units({Unit(3, m_bed.Image("unit3.img", 16384))});
+  CTestManagerDlg dialog;
+  ASSERT_EQ(dialog.DeviceCombo()->count(), 2);
+  EXPECT_EQ(dialog.DeviceCombo()->itemText(0), "PhysicalDrive1 (4.00MB) ()");
+  EXPECT_EQ(dialog.DeviceCombo()->itemText(1), "Calverin - VORN3 Unit (3)");
+  EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 0);
+
+  dialog.DeviceCombo()->setCurrentIndex(1);
+  Import(dialog, {Routine("hello", 3000), Routine("world", 700)});
+  EXPECT_EQ(m_presenter.Texts().size(), 1u);  // the format question of a blank disk
+  EXPECT_EQ(Titles(dialog), (QStringList{"hello", "world"}));
+
+  m_presenter.Answer(MessageAnswer::kYes);
+  dialog.Button("m_removeButton")->click();
+  EXPECT_EQ(Titles(dialog), QStringList{"hello"});
+
+  // The card stays untouched by all that.
+  dialog.DeviceCombo()->setCurrentIndex(0);
+  EXPECT_EQ(dialog.RoutineList()->rowCount(), 0);
+  m_presenter.Clear();
+  m_presenter.Answer(MessageAnswer::kYes);
+  dialog.Button("m_formatButton")->click();
+  m_presenter.Answer(MessageAnswer::kNo);
+  dialog.Button("m_formatButton")->click();
+  EXPECT_EQ(m_presenter.Texts(),
+            (std::vector<std::string>{
+                "This drive must be formatted as an VORN disk and will DELETE ALL DATA.\n\nDo you "
+                "wish to continue?",
+                "Are you sure you want to format the disk?"}));
+}
+
+TEST_F(ManagerDlgSystemTest, AUnitArrivingBeforeTheSelectedOneKeepsTheSelection) {
+  const std::string image3 = m_bed.Image("unit3.img", 4096);
+  Units({Unit(3, image3)});
+  CTestManagerDlg dialog;
+  ASSERT_EQ(dialog.DeviceCombo()->currentText(), "Calverin - VORN3 Unit (3)");
+
+  Units({Unit(2, m_bed.Image("unit2.img", 4096)), Unit(3, image3)});
+  dialog.OnDeviceChange();
+  ASSERT_EQ(dialog.DeviceCombo()->count(), 2);
+  EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 1);
+  EXPECT_EQ(dialog.DeviceCombo()->currentText(), "Calverin - VORN3 Unit (3)");
+
+  Units({Unit(2, m_bed.Image("unit2.img", 4096))});
+  dialog.OnDeviceChange();
+  EXPECT_EQ(dialog.DeviceCombo()->currentText(), "Calverin - VORN3 Unit (2)");
+  EXPECT_TRUE(m_presenter.Requests().empty());
+}
+
+TEST_F(ManagerDlgSystemTest, AUnitThatCannotBeOpenedIsReportedOnceAndTheOthersStay) {
+  sim::SimUnitSpec broken = Unit(5, m_bed.Image("unit5.img", 4096));
+  broken.faults = {"manufacturer-string"};
+  Units({Unit(4, m_bed.Image("unit4.img", 4096)), broken});
+  CTestManagerDlg dialog;
+  ASSERT_EQ(dialog.DeviceCombo()->count(), 1);
+  EXPECT_EQ(dialog.DeviceCombo()->itemText(0), "Calverin - VORN3 Unit (4)");
+  dialog.OnDeviceChange();
+  ASSERT_EQ(m_presenter.Requests().size(), 1u);
+  EXPECT_EQ(m_presenter.Requests()[0].caption, "VORN3 Manager");
+}
+
+}  // namespace
+}  // namespace vorn

@@ -1,0 +1,101 @@
+#include "UiTestSupport.h"
+
+#include <cstring>
+#include <fstream>
+
+#include "platform/LittleEndian.h"
+
+namespace vorn::test {
+namespace {
+
+// Holds every write until the test opens the gate.
+class CGatedDevice final : public CSectorDevice {
+ public:
+  explicit CGatedDevice(std::shared_ptr<CImageSource::Shared> shared) : m_shared(std::move(shared)) {}
+  std::uint32_t GetSectorCount() override { return m_image.GetSectorCount(); }
+  std::string GetName() override { return m_image.GetName(); }
+  void ReadSectors(std::uint32_t first, std::uint32_t count, void* buffer) override {
+    m_image.ReadSectors(first, count, buffer);
+  }
+  void WriteSectors(std::uint32_t first, std::uint32_t count, const void* buffer) override {
+    std::unique_lock lock(m_shared->gateMutex);
+    ++m_shared->writesWaiting;
+    m_shared->gateChanged.wait(lock, [this] { return m_shared->gateOpen; });
+    --m_shared->writesWaiting;
+    lock.unlock();
+    m_image.WriteSectors(first, count, buffer);
+  }
+  void Open(const DeviceEntry& entry) override { m_image.Open(entry); }
+  void Close() override { m_image.Close(); }
+  bool Identify() override { return true; }
+
+ private:
+  std::shared_ptr<CImageSource::Shared> m_shared;
+  CImageDevice m_image{std::string(), false};
+};
+
+}  // namespace
+
+void CImageSource::Shared::CloseGate() {
+  std::lock_guard lock(gateMutex);
+  gateOpen = false;
+}
+
+void CImageSource::Shared::OpenGate() {
+  {
+    std::lock_guard lock(gateMutex);
+    gateOpen = true;
+  }
+  gateChanged.notify_all();
+}
+
+void CImageSource::EnumerateDrives(std::vector<DeviceEntry>& drives) {
+  ++m_shared->enumerations;
+  drives.clear();
+  for (std::size_t i = 0; i < m_shared->drives.size(); ++i) {
+    drives.push_back(DeviceEntry{static_cast<int>(i), m_shared->drives[i], ""});
+  }
+}
+
+void CImageSource::EnumerateUnits(std::vector<DeviceEntry>& units) {
+  units.clear();
+  for (std::size_t i = 0; i < m_shared->units.size(); ++i) {
+    units.push_back(DeviceEntry{std::monostate{}, m_shared->units[i], "VORN" + std::to_string(i + 2)});
+  }
+  if (m_shared->unitError) throw CUsbDeviceException(*m_shared->unitError);
+}
+
+std::unique_ptr<CSectorDevice> CImageSource::NewDriveDevice() {
+  return std::make_unique<CGatedDevice>(m_shared);
+}
+
+std::string WriteRoutineFile(const std::filesystem::path& path, const std::string& title,
+                             std::uint32_t dataSize, std::uint8_t baudCode, std::uint8_t frameRate,
+                             std::uint8_t protocol, std::uint8_t version) {
+  std::vector<std::uint8_t> bytes(68 + dataSize, 0);
+  bytes[0] = version;
+  std::memcpy(&bytes[1], title.data(), std::min<std::size_t>(title.size(), 18));
+  PutLe32(&bytes[20], 1);  // MP3 frames (there are none: no audio)
+  PutLe32(&bytes[24], 0);
+  PutLe32(&bytes[28], dataSize);
+  bytes[32] = frameRate;
+  bytes[33] = baudCode;
+  bytes[34] = protocol;
+  for (std::uint32_t i = 0; i < dataSize; ++i) bytes[68 + i] = static_cast<std::uint8_t>(i * 7);
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+  return path.string();
+}
+
+std::string MakeImage(const std::filesystem::path& path, std::uint32_t sectors) {
+  { std::ofstream create(path, std::ios::binary | std::ios::trunc); }
+  std::filesystem::resize_file(path, std::uint64_t{sectors} * 512);
+  return path.string();
+}
+
+std::vector<char> ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<char>(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace vorn::test

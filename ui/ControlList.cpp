@@ -1,0 +1,123 @@
+#include "ui/ControlList.h"
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QSet>
+
+namespace vorn {
+
+CControlList::CControlList(QWidget* parent) : QTableWidget(parent) {
+  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          &CControlList::OnSelectionChanged);
+  Attach();
+}
+
+void CControlList::Attach() {
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setSortingEnabled(false);
+  setShowGrid(true);
+  setWordWrap(false);
+  setTabKeyNavigation(false);
+  horizontalHeader()->setSectionsClickable(false);
+  horizontalHeader()->setSortIndicatorShown(false);
+  horizontalHeader()->setHighlightSections(false);
+  horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+  horizontalHeader()->setStretchLastSection(false);
+  verticalHeader()->hide();
+
+  // The row height follows the default font of the parent, not the font the
+  // grid displays: a dialog with a smaller font still gets rows of the usual
+  // height, so titles never clip when the dialog font changes.
+  QWidget* parent = parentWidget();
+  if (parent) setFont(parent->font());
+  const QFont defaultFont = parent ? QApplication::font(parent) : QApplication::font();
+  m_rowHeight = QFontMetrics(defaultFont).height() + 3;
+  verticalHeader()->setMinimumSectionSize(1);
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  verticalHeader()->setDefaultSectionSize(m_rowHeight);
+  for (int row = 0; row < rowCount(); ++row) setRowHeight(row, m_rowHeight);
+}
+
+void CControlList::changeEvent(QEvent* event) {
+  QTableWidget::changeEvent(event);
+  if (event->type() == QEvent::ParentChange) Attach();
+}
+
+void CControlList::SetColumns(const QStringList& titles, const QVector<int>& widths) {
+  DeleteAllRows();
+  const int first = columnCount();
+  const int count = static_cast<int>(std::min(titles.size(), widths.size()));
+  setColumnCount(first + count);
+  for (int i = 0; i < count; ++i) {
+    auto* header = new QTableWidgetItem(titles[i]);
+    header->setTextAlignment(Qt::AlignCenter);
+    setHorizontalHeaderItem(first + i, header);
+    setColumnWidth(first + i, widths[i]);
+  }
+}
+
+QTableWidgetItem* CControlList::NewItem(const QString& text) const {
+  auto* item = new QTableWidgetItem(text);
+  item->setTextAlignment(Qt::AlignCenter);
+  item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+  return item;
+}
+
+void CControlList::SetCellText(int row, int column, const QString& text) {
+  if (row < 0 || column < 0 || column >= columnCount()) return;
+  const int count = rowCount();
+  if (row >= count) {
+    setRowCount(row + 1);
+    for (int r = count; r <= row; ++r) setRowHeight(r, m_rowHeight);
+  }
+  if (QTableWidgetItem* existing = item(row, column)) {
+    existing->setText(text);
+  } else {
+    setItem(row, column, NewItem(text));
+  }
+}
+
+QString CControlList::CellText(int row, int column) const {
+  const QTableWidgetItem* cell = item(row, column);
+  return cell ? cell->text() : QString();
+}
+
+void CControlList::DeleteAllRows() {
+  clearSelection();
+  setRowCount(0);
+}
+
+void CControlList::OnSelectionChanged(const QItemSelection& selected,
+                                      const QItemSelection& deselected) {
+  // One notification per row, the row that lost the selection first, as a
+  // single-selection list reports it.
+  QList<int> lost;
+  for (const QModelIndex& index : deselected.indexes()) {
+    if (!lost.contains(index.row())) lost.append(index.row());
+  }
+  QList<int> gained;
+  for (const QModelIndex& index : selected.indexes()) {
+    if (!gained.contains(index.row())) gained.append(index.row());
+  }
+  for (int row : lost) {
+    if (!gained.contains(row)) emit SelectionNotify(0, row, 0);
+  }
+  for (int row : gained) emit SelectionNotify(1, row, 0);
+}
+
+void CControlList::mouseDoubleClickEvent(QMouseEvent* event) {
+  const QModelIndex index = indexAt(event->position().toPoint());
+  if (!index.isValid()) {
+    // Below the last row (or beside the last column): the double-click ends here.
+    event->accept();
+    return;
+  }
+  emit DoubleClickNotify(index.row(), index.column());
+  QTableWidget::mouseDoubleClickEvent(event);
+}
+
+}  // namespace vorn

@@ -1,0 +1,57 @@
+#pragma once
+// The routine grid: a read-only report list with grid lines, whole-row single
+// selection, centred columns and a header that does not sort. Rows are written
+// cell by cell and grow only at the end; nothing is cached outside the widget.
+
+#include <QTableWidget>
+#include <QStringList>
+#include <QVector>
+
+namespace vorn {
+
+class CControlList : public QTableWidget {
+  Q_OBJECT
+
+ public:
+  explicit CControlList(QWidget* parent = nullptr);
+
+  // Sets the look: report grid, single whole-row selection, fixed row height from
+  // the parent's default font. Runs at construction and again when the widget is
+  // moved under another parent, whose default font then decides the row height.
+  void Attach();
+
+  // Clears the rows, then appends one centred column per title with its width in
+  // pixels. Columns that exist already stay.
+  void SetColumns(const QStringList& titles, const QVector<int>& widths);
+
+  // Sets cell (row, column). A row past the end is created together with the
+  // empty rows before it; its text lands in `column`, the other cells stay empty.
+  void SetCellText(int row, int column, const QString& text);
+
+  // Removes every row; the columns stay.
+  void DeleteAllRows();
+
+  // Text of a cell, empty when the cell has never been written.
+  QString CellText(int row, int column) const;
+
+  int RowHeight() const { return m_rowHeight; }
+
+ signals:
+  // A row became selected (selected = 1) or stopped being selected (0).
+  // Item-state changes concern whole rows, so the column is always 0.
+  void SelectionNotify(int selected, int row, int column);
+  // A double-click hit the cell (row, column).
+  void DoubleClickNotify(int row, int column);
+
+ protected:
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  void OnSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
+  QTableWidgetItem* NewItem(const QString& text) const;
+
+  int m_rowHeight = 0;
+};
+
+}  // namespace vorn

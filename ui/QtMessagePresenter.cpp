@@ -1,0 +1,121 @@
+#include "ui/QtMessagePresenter.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QThread>
+
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "ui/UiThread.h"
+
+namespace vorn {
+namespace {
+
+QMessageBox::Icon ToQtIcon(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::kInformation: return QMessageBox::Information;
+    case MessageIcon::kWarning: return QMessageBox::Warning;
+    case MessageIcon::kError: return QMessageBox::Critical;
+    case MessageIcon::kNone: break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+bool IsSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value;
+}
+
+}  // namespace
+
+CQtMessagePresenter::CQtMessagePresenter(QWidget* owner) : m_owner(owner) {}
+
+MessageAnswer CQtMessagePresenter::ShowOnUiThread(const MessageRequest& request) {
+  QMessageBox box(ToQtIcon(request.icon), QString::fromStdString(request.caption),
+                  QString::fromStdString(request.text), QMessageBox::NoButton, m_owner.data());
+  if (request.buttons == MessageButtons::kYesNo) {
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
+  } else {
+    box.setStandardButtons(QMessageBox::Ok);
+  }
+  const int result = box.exec();
+  if (request.buttons == MessageButtons::kOk) return MessageAnswer::kOk;
+  return result == QMessageBox::Yes ? MessageAnswer::kYes : MessageAnswer::kNo;
+}
+
+MessageAnswer CQtMessagePresenter::Present(const MessageRequest& request) {
+  if (QThread::currentThread() == thread()) return ShowOnUiThread(request);
+  // A worker waits here for the answer; the user-interface thread keeps
+  // running its event loop and serves the box.
+  MessageAnswer answer = MessageAnswer::kNo;
+  QMetaObject::invokeMethod(
+      this, [this, &request, &answer] { answer = ShowOnUiThread(request); },
+      Qt::BlockingQueuedConnection);
+  return answer;
+}
+
+bool HasDisplay() {
+  if (IsSet("QT_QPA_PLATFORM")) {
+    const std::string platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform.rfind("offscreen", 0) == 0 || platform.rfind("minimal", 0) == 0 ||
+        platform.rfind("vnc", 0) == 0 || platform.rfind("linuxfb", 0) == 0 ||
+        platform.rfind("eglfs", 0) == 0) {
+      return true;
+    }
+    if (platform.rfind("wayland", 0) == 0) return IsSet("WAYLAND_DISPLAY");
+    if (platform.rfind("xcb", 0) == 0) return IsSet("DISPLAY");
+  }
+  return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
+}
+
+namespace {
+
+// Qt boxes for a process that has no window: the application object is made
+// on the first box, and only on the main thread, where Qt wants it.
+class CLazyQtPresenter final : public CMessagePresenter {
+ public:
+  CLazyQtPresenter(int argc, char** argv) : m_argc(argc > 0 ? 1 : 0) {
+    if (argc > 0) m_argv.push_back(argv[0]);
+    m_argv.push_back(nullptr);
+  }
+
+  MessageAnswer Present(const MessageRequest& request) override {
+    std::lock_guard lock(m_mutex);
+    if (!QCoreApplication::instance() && m_mainThread == std::this_thread::get_id()) {
+      m_app = std::make_unique<QApplication>(m_argc, m_argv.data());
+    }
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()) || !IsUiThread()) {
+      return ForwardToStderr(request);
+    }
+    if (!m_qt) m_qt = std::make_unique<CQtMessagePresenter>();
+    return m_qt->Present(request);
+  }
+
+ private:
+  static MessageAnswer ForwardToStderr(const MessageRequest& request) {
+    return StderrPresenter().Present(request);
+  }
+
+  std::mutex m_mutex;
+  std::thread::id m_mainThread = std::this_thread::get_id();
+  int m_argc;
+  std::vector<char*> m_argv;
+  std::unique_ptr<QApplication> m_app;
+  std::unique_ptr<CQtMessagePresenter> m_qt;
+};
+
+}  // namespace
+
+void InstallLazyQtMessageBoxes(int argc, char** argv) {
+  if (!HasDisplay()) return;
+  static CLazyQtPresenter* presenter = new CLazyQtPresenter(argc, argv);  // lives to the end
+  SetMessagePresenter(presenter);
+}
+
+}  // namespace vorn
