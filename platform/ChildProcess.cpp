@@ -39,7 +39,7 @@ CChildProcess::~CChildProcess() { Kill(); }
 
 CChildProcess CChildProcess::Start(const std::vector<std::string>& argv,
                                   const std::vector<std::string>& extraEnvironment,
-                                  const std::string& stderrPath) {
+                                  const std::string& stderrPath, bool ownProcessGroup) {
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
@@ -65,9 +65,16 @@ CChildProcess CChildProcess::Start(const std::vector<std::string>& argv,
     ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrPath.c_str(),
                                        O_WRONLY | O_CREAT | O_APPEND, 0600);
   }
+  posix_spawnattr_t attributes;
+  ::posix_spawnattr_init(&attributes);
+  if (ownProcessGroup) {
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    ::posix_spawnattr_setpgroup(&attributes, 0);
+  }
   CChildProcess child;
-  const int rc =
-      ::posix_spawnp(&child.m_pid, args[0], &actions, nullptr, args.data(), environment.data());
+  const int rc = ::posix_spawnp(&child.m_pid, args[0], &actions, &attributes, args.data(),
+                                environment.data());
+  ::posix_spawnattr_destroy(&attributes);
   ::posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) {
     child.m_pid = -1;

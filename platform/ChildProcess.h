@@ -22,10 +22,12 @@ class CChildProcess {
   // Starts argv[0] (a path, or a name looked up in PATH) with its arguments and
   // our environment plus `extraEnvironment` ("NAME=value", these win). Standard
   // streams are ours, except stderr when `stderrPath` names a file to append
-  // to. Throws std::system_error.
+  // to. With `ownProcessGroup` the child leads a process group of its own, so
+  // a Ctrl-C at the terminal reaches only us and we can stop it in order.
+  // Throws std::system_error.
   static CChildProcess Start(const std::vector<std::string>& argv,
                              const std::vector<std::string>& extraEnvironment = {},
-                             const std::string& stderrPath = {});
+                             const std::string& stderrPath = {}, bool ownProcessGroup = false);
 
   // Reaps the child if it has ended; true once it has.
   bool HasEnded();

@@ -25,7 +25,9 @@ std::string ManagerExecutable() {
 CChildProcess StartManager(const std::vector<std::string>& args) {
   std::vector<std::string> argv = {ManagerExecutable()};
   argv.insert(argv.end(), args.begin(), args.end());
-  return CChildProcess::Start(argv);
+  // Its own process group: a Ctrl-C meant for vorn3ctl must not kill the
+  // server mid-block; vorn3ctl stops it with the quit event instead.
+  return CChildProcess::Start(argv, {}, {}, true);
 }
 
 std::string DescribeManagerEnd(CChildProcess& manager) {

@@ -7,12 +7,18 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <thread>
 #include <string>
 
+#include "disk/VornDisk.h"
 #include "platform/UniqueFd.h"
 #include "tests/server/SimWorld.h"
+#include "tools/DiskArgument.h"
 
 namespace vorn::test {
 namespace {
@@ -108,6 +114,74 @@ TEST(ClientProcessTest, LiveReportsAFailedWriteInsteadOfWaitingForEver) {
                            world.Path("show.bin")}),
             1);
   EXPECT_NE(world.Stderr().find("without taking block 1"), std::string::npos) << world.Stderr();
+}
+
+TEST(ClientProcessTest, CtrlCStopsTheServerInOrderAndFreesTheNames) {
+  CSimWorld world;
+  world.WriteConfig("bus 001\n" + Unit(226));
+  CChildProcess ctl = world.Start({"/bin/sh", "-c",
+                                   "cd \"$0\" && exec \"$1\" live VORN226 --baud 9600 "
+                                   "--block-bytes 64 --frame-ms 5 - </dev/zero >>out.txt",
+                                   world.Path(""), VORN3CTL_PATH});
+  // Wait until blocks flow, then interrupt as a terminal would (the server
+  // sits in a process group of its own and does not see the signal).
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (world.Read("capture226.bin").size() < 3 * 128 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(::kill(ctl.Pid(), SIGINT), 0);
+  ASSERT_TRUE(ctl.WaitFor(10s));
+  EXPECT_EQ(ctl.ExitCode(), 0) << world.Stderr();
+  EXPECT_NE(world.Stderr().find("stopped"), std::string::npos);
+  EXPECT_NE(world.Read("out.txt").find("server ended with exit status 0"), std::string::npos)
+      << world.Read("out.txt");
+  EXPECT_EQ(world.Read("capture226.bin").size() % 128, 0u);
+  EXPECT_FALSE(std::filesystem::exists("/dev/shm/VORN226_SHAREDMEM"));
+  EXPECT_FALSE(std::filesystem::exists("/dev/shm/VORN226_QUITEVENT"));
+}
+
+TEST(ClientProcessTest, LiveStreamsARoutinesControlDataAtItsRate) {
+  CSimWorld world;
+  world.WriteConfig("bus 001\n" + Unit(225));
+  const std::string image = world.Path("card.img");
+  ASSERT_EQ(RunCtl(world, {"create-image", image, "--size", "1M"}), 0) << world.Stderr();
+  ASSERT_EQ(RunCtl(world, {"format", image, "--yes"}), 0) << world.Stderr();
+
+  // One routine: a sector of "MP3", then two sectors of control data.
+  std::string control(2 * kSectorSize, '\0');
+  for (std::size_t i = 0; i < control.size(); ++i) control[i] = static_cast<char>(i * 13 + 1);
+  {
+    std::unique_ptr<CSectorDevice> device = OpenDiskArgument(image);
+    CVornDisk disk(*device, nullptr);
+    disk.ReadTable();
+    RoutineEntry entry;
+    entry.startSector = disk.NextFreeSector();
+    entry.dataSector = entry.startSector + 1;
+    entry.endSector = entry.startSector + 3;
+    entry.frameRate = 5;
+    entry.baudCode = 1;  // 4800 bit/s
+    disk.AppendRoutine(entry, [&] {
+      const std::string mp3(kSectorSize, '\x55');
+      device->WriteSectors(entry.startSector, 1, mp3.data());
+      device->WriteSectors(entry.dataSector, 2, control.data());
+    });
+    device->Close();
+  }
+
+  ASSERT_EQ(RunCtl(world, {"live", "VORN225", "--routine", image, "1", "--block-bytes", "256"}), 0)
+      << world.Stderr();
+  std::string expected;
+  for (std::size_t offset = 0; offset < control.size(); offset += 256) {
+    std::string block(384, '\0');
+    block[1] = 1;  // N = 256
+    block.replace(2, 256, control.substr(offset, 256));
+    expected += block;
+  }
+  EXPECT_EQ(world.Read("capture225.bin"), expected);
+  EXPECT_EQ(world.Read("baud225.txt").substr(0, 1), "1");
+
+  EXPECT_EQ(RunCtl(world, {"live", "VORN225", "--routine", image, "2", "--block-bytes", "256"}), 1);
+  EXPECT_NE(world.Stderr().find("there is no routine 2"), std::string::npos) << world.Stderr();
 }
 
 }  // namespace
