@@ -10,23 +10,14 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/ShellCommand.h"
+
 namespace vorn {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
+using Result = test::CommandResult;
 
 class DrivesCommandTest : public testing::Test {
  protected:
@@ -44,10 +35,7 @@ class DrivesCommandTest : public testing::Test {
   Result Run(const std::string& args, bool onFixture = true) {
     std::string command;
     if (onFixture) command = ". " + (m_dir / "vars").string() + " && ";
-    command += std::string(VORN3CTL_PATH) + " " + args + " </dev/null >" + (m_dir / "out").string() +
-               " 2>" + (m_dir / "err").string();
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(m_dir / "out"), Slurp(m_dir / "err")};
+    return test::RunShellCommand(command + VORN3CTL_PATH + " " + args);
   }
 
   fs::path m_dir;

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/ShellCommand.h"
 #include "tests/support/SimTestBed.h"
 
 namespace vorn {
@@ -18,11 +19,7 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-struct Result {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
+using Result = test::CommandResult;
 
 // The unit lines of `vorn3ctl devices`; the drives of the machine come first.
 std::string UnitLines(const std::string& out) {
@@ -54,21 +51,8 @@ class UnitCommandsTest : public ::testing::Test {
   }
 
   Result Run(const std::string& args) {
-    const std::string err = m_bed.Path("stderr");
-    const std::string command = test::CSimTestBed::PreloadPrefix(VORN_SIM_LIBRARY) + VORN3CTL_PATH +
-                                " " + args + " </dev/null 2>" + err;
-    Result result;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-      char buffer[512];
-      while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) result.out += buffer;
-      const int status = ::pclose(pipe);
-      result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    std::ifstream file(err);
-    std::stringstream text;
-    text << file.rdbuf();
-    result.err = text.str();
-    return result;
+    return test::RunShellCommand(test::CSimTestBed::PreloadPrefix(VORN_SIM_LIBRARY) +
+                                 VORN3CTL_PATH + " " + args);
   }
 
   test::CSimTestBed m_bed;

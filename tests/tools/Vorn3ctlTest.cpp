@@ -13,24 +13,15 @@
 #include "device/ImageDevice.h"
 #include "disk/VornDisk.h"
 #include "tests/support/ReferenceTable.h"
+#include "tests/support/ShellCommand.h"
 
 namespace vorn {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
+using Result = test::CommandResult;
+using test::ReadFileText;
 
 class Vorn3ctlTest : public testing::Test {
  protected:
@@ -60,7 +51,7 @@ class Vorn3ctlTest : public testing::Test {
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileText(out), ReadFileText(err)};
   }
 
   // Runs vorn3ctl on a pseudo-terminal, answers its question with `answer`.
