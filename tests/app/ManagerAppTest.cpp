@@ -7,18 +7,12 @@
 
 #include "device/DeviceExceptions.h"
 #include "platform/MessageBox.h"
+#include "tests/support/RecordingPresenter.h"
 
 namespace vorn {
 namespace {
 
-class CRecordingPresenter : public CMessagePresenter {
- public:
-  MessageAnswer Present(const MessageRequest& request) override {
-    requests.push_back(request);
-    return MessageAnswer::kOk;
-  }
-  std::vector<MessageRequest> requests;
-};
+using test::CRecordingPresenter;
 
 // Start-up with recorded calls instead of the system's probe, arbiter and modes.
 class ManagerAppTest : public testing::Test {

@@ -10,20 +10,14 @@
 #include <vector>
 
 #include "platform/MessageBox.h"
+#include "tests/support/RecordingPresenter.h"
 
 namespace vorn {
 namespace {
 
-namespace fs = std::filesystem;
+using test::CRecordingPresenter;
 
-class CRecordingPresenter : public CMessagePresenter {
- public:
-  MessageAnswer Present(const MessageRequest& request) override {
-    requests.push_back(request);
-    return MessageAnswer::kOk;
-  }
-  std::vector<MessageRequest> requests;
-};
+namespace fs = std::filesystem;
 
 // Arbiters in one process: flock locks belong to open files, so two arbiters
 // here behave like two instances. The real-process cases are in

@@ -9,20 +9,9 @@
 #include <vector>
 
 #include "platform/MessageBox.h"
+#include "tests/support/RecordingPresenter.h"
 
 namespace vorn::test {
-
-// Records every box while it is installed; answers OK.
-class CRecordingPresenter : public CMessagePresenter {
- public:
-  CRecordingPresenter() { SetMessagePresenter(this); }
-  ~CRecordingPresenter() override { SetMessagePresenter(nullptr); }
-  MessageAnswer Present(const MessageRequest& request) override {
-    requests.push_back(request);
-    return MessageAnswer::kOk;
-  }
-  std::vector<MessageRequest> requests;
-};
 
 // A fresh directory, removed with its contents at the end.
 class CScratchDir {

@@ -1,4 +1,5 @@
 #include "platform/MessageBox.h"
+#include "tests/support/RecordingPresenter.h"
 
 #include <gtest/gtest.h>
 
@@ -7,19 +8,11 @@
 namespace vorn {
 namespace {
 
-class CRecordingPresenter : public CMessagePresenter {
- public:
-  MessageAnswer Present(const MessageRequest& request) override {
-    requests.push_back(request);
-    return answer;
-  }
-  std::vector<MessageRequest> requests;
-  MessageAnswer answer = MessageAnswer::kYes;
-};
+using test::CRecordingPresenter;
 
 TEST(MessageBoxTest, QuestionsUseConfirmCaptionWarningIconAndYesNo) {
   CRecordingPresenter presenter;
-  SetMessagePresenter(&presenter);
+  presenter.answer = MessageAnswer::kYes;
   EXPECT_TRUE(AskYesNo("Are you sure?"));
   presenter.answer = MessageAnswer::kNo;
   EXPECT_FALSE(AskYesNo("Really?"));
