@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "device/UsbProtocol.h"
 #include "platform/LittleEndian.h"
 
 namespace vorn::sim {
@@ -17,7 +18,8 @@ namespace {
 
 // The unit as its firmware defines it. These values are spelled out here, not
 // shared with the program, so that the program is checked against the unit
-// rather than against itself.
+// rather than against itself. Only the checksum, a pure function with its own
+// known-answer test, is shared.
 constexpr int kVendorOut = 0x40;
 constexpr int kReadSectors = 0xA0;
 constexpr int kIdentify = 0xA1;
@@ -51,23 +53,6 @@ usb_endpoint_descriptor BulkEndpoint(std::uint8_t address) {
   endpoint.bmAttributes = USB_ENDPOINT_TYPE_BULK;
   endpoint.wMaxPacketSize = 512;
   return endpoint;
-}
-
-// The unit's checksum of a transfer: the XOR of all its bytes.
-std::uint8_t XorOf(const char* bytes, int size) {
-  std::uint64_t wide = 0;
-  int i = 0;
-  for (; i + 8 <= size; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, bytes + i, sizeof word);
-    wide ^= word;
-  }
-  wide ^= wide >> 32;
-  wide ^= wide >> 16;
-  wide ^= wide >> 8;
-  auto sum = static_cast<std::uint8_t>(wide);
-  for (; i < size; ++i) sum ^= static_cast<std::uint8_t>(bytes[i]);
-  return sum;
 }
 
 // Writes text into an ATA identify field: space padded, characters in swapped pairs.
@@ -421,7 +406,7 @@ int CSimDevice::SendData(char* bytes, int size) {
     Faulted(Fault::DataShort, 0);
     return size / 2;
   }
-  m_sum = XorOf(bytes, size);
+  m_sum = XorChecksum(bytes, static_cast<std::size_t>(size));
   m_phase = Phase::Status;
   m_log.Event(m_who + " data-in " + std::to_string(size));
   return size;
@@ -500,7 +485,7 @@ int CSimDevice::TakeData(const char* bytes, int size) {
     Faulted(Fault::DataShort, 0);
     return taken;
   }
-  m_sum = XorOf(bytes, size);
+  m_sum = XorChecksum(bytes, static_cast<std::size_t>(size));
   m_phase = Phase::Status;
   m_log.Event(m_who + " data-out " + std::to_string(size));
   return size;
