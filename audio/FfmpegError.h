@@ -6,7 +6,9 @@
 
 namespace vorn {
 
-inline constexpr const char* kDecoderErrorCaption = "FFmpeg Error!";
+// The caption users and their help texts know from the program's decoding
+// errors, whatever library decodes underneath.
+inline constexpr const char* kDecoderErrorCaption = "CDirectXUtils Error!";
 
 // Shows the box when result is a negative FFmpeg error code; true when it is not.
 bool CheckResult(int result, const std::string& label);

@@ -82,7 +82,7 @@ class FfmpegAudioSourceTest : public testing::Test {
 
   static void ExpectOneDecoderBox(const CRecordingPresenter& boxes, const std::string& label) {
     ASSERT_EQ(boxes.requests.size(), 1u);
-    EXPECT_EQ(boxes.requests[0].caption, kDecoderErrorCaption);
+    EXPECT_EQ(boxes.requests[0].caption, "CDirectXUtils Error!");
     EXPECT_EQ(boxes.requests[0].icon, MessageIcon::kError);
     const std::string& text = boxes.requests[0].text;
     if (!label.empty()) {
