@@ -48,7 +48,12 @@ bool IsAcceptedFrameHeader(const std::uint8_t* header) {
 bool IsCompatibleMp3(const RoutineFileHeader& header, std::FILE* routineFile) {
   if (header.audioFormat != RoutineFileHeader::kAudioFormatMp3) return false;
 
+  // The walk hops from header to header and then returns to the first audio
+  // byte. A stream that cannot seek (a pipe) would silently read the headers
+  // back to back and leave the audio consumed, so the import would store the
+  // wrong bytes: such a file cannot be checked at all.
   const off_t start = ::ftello(routineFile);
+  if (start < 0) throw CFileAccessException("Unable to read mp3 frame");
   // 64 bits so that a walk near a 4 GiB audio size cannot wrap around and loop.
   std::uint64_t total = 0;
   bool result = false;
@@ -59,8 +64,10 @@ bool IsCompatibleMp3(const RoutineFileHeader& header, std::FILE* routineFile) {
     }
     const std::uint32_t padding = (frameHeader[2] >> 1) & 1u;
     // Only the headers are read: the walk hops over each frame's body.
-    ::fseeko(routineFile, static_cast<off_t>(kUnpaddedFrameSize - kHeaderSize + padding),
-             SEEK_CUR);
+    if (::fseeko(routineFile, static_cast<off_t>(kUnpaddedFrameSize - kHeaderSize + padding),
+                 SEEK_CUR) != 0) {
+      throw CFileAccessException("Unable to read mp3 frame");
+    }
     total += kUnpaddedFrameSize + padding;
     if (!IsAcceptedFrameHeader(frameHeader)) {
       result = false;
@@ -68,7 +75,9 @@ bool IsCompatibleMp3(const RoutineFileHeader& header, std::FILE* routineFile) {
     }
     result = true;
   }
-  ::fseeko(routineFile, start, SEEK_SET);
+  if (::fseeko(routineFile, start, SEEK_SET) != 0) {
+    throw CFileAccessException("Unable to read mp3 frame");
+  }
   return result;
 }
 

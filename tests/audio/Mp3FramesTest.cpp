@@ -1,6 +1,7 @@
 #include "audio/Mp3Frames.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
@@ -146,6 +147,28 @@ TEST(Mp3FramesTest, AudioSizeBeyondTheFramesThrows) {
   auto file = RoutineFile({Frame(0xFB, 0x90, 0x44), Frame(0xFB, 0x90, 0x44)});
   try {
     IsCompatibleMp3(Header(2000), file.get());
+    FAIL() << "no exception";
+  } catch (const CFileAccessException& e) {
+    EXPECT_EQ(e.GetMessage(), "Unable to read mp3 frame");
+  }
+}
+
+TEST(Mp3FramesTest, AStreamThatCannotSeekCannotBeCheckedAndSaysSo) {
+  // Frames of the disk's kind arriving through a pipe: the walk cannot hop over
+  // the bodies nor come back, so it must not answer as if it had checked them.
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::vector<std::uint8_t> bytes;
+  for (int i = 0; i < 3; ++i) {
+    const auto frame = Frame(0xFB, 0x90, 0x44);
+    bytes.insert(bytes.end(), frame.begin(), frame.end());
+  }
+  ASSERT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  ::close(fds[1]);
+  FilePtr pipe(::fdopen(fds[0], "rb"));
+  ASSERT_TRUE(pipe);
+  try {
+    IsCompatibleMp3(Header(1251), pipe.get());
     FAIL() << "no exception";
   } catch (const CFileAccessException& e) {
     EXPECT_EQ(e.GetMessage(), "Unable to read mp3 frame");
