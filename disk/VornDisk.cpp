@@ -11,6 +11,8 @@ namespace vorn {
 namespace {
 
 constexpr const char* kNoRoomMessage = "Not enough free space on the disk";
+// Sector numbers are 32-bit: sectors 0 .. 2^32 - 1.
+constexpr std::uint64_t kSectorNumbers = std::uint64_t{1} << 32;
 
 // Sectors a table of `records` records occupies.
 std::uint64_t TableSectors(std::uint64_t records) {
@@ -68,10 +70,13 @@ const std::vector<RoutineEntry>& CVornDisk::ReadTable() {
       (header.tableSector >= deviceSectors || header.tableSector + TableSectors(count) > deviceSectors)) {
     m_valid = false;
   }
+  // Nor can a table run past the last sector number there is, whatever the
+  // device's size; counting on would wrap round to the header.
+  if (m_valid && header.tableSector + TableSectors(count) > kSectorNumbers) m_valid = false;
 
   if (m_valid) {
-    std::uint32_t current = header.tableSector;
-    m_device.ReadSectors(current, 1, sector.data());
+    std::uint64_t current = header.tableSector;
+    m_device.ReadSectors(header.tableSector, 1, sector.data());
     for (std::uint64_t k = 0; k < count; ++k) {
       std::size_t slot = k % kRoutinesPerTableSector;
       m_table.push_back(RoutineEntry::Decode(sector.data() + slot * RoutineEntry::kEncodedSize));
@@ -80,8 +85,8 @@ const std::vector<RoutineEntry>& CVornDisk::ReadTable() {
         // The sector after a full last table sector holds no record; skip it
         // only where it would lie beyond the end of the disk.
         bool more = k + 1 < count;
-        if (more || deviceSectors == 0 || current < deviceSectors) {
-          m_device.ReadSectors(current, 1, sector.data());
+        if (current < kSectorNumbers && (more || deviceSectors == 0 || current < deviceSectors)) {
+          m_device.ReadSectors(static_cast<std::uint32_t>(current), 1, sector.data());
         }
       }
     }
@@ -105,8 +110,8 @@ bool CVornDisk::FitsOnDevice(std::uint64_t tableSector, std::uint64_t records) {
   return deviceSectors == 0 || end <= deviceSectors;
 }
 
-std::uint32_t CVornDisk::LiveTableEnd() const {
-  return static_cast<std::uint32_t>(m_liveTableSector + TableSectors(m_liveTable.size()));
+std::uint64_t CVornDisk::LiveTableEnd() const {
+  return m_liveTableSector + TableSectors(m_liveTable.size());
 }
 
 void CVornDisk::WriteTableAt(const std::vector<RoutineEntry>& table, std::uint32_t sector) {

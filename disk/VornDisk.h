@@ -63,7 +63,7 @@ class CVornDisk {
   void WriteTableAt(const std::vector<RoutineEntry>& table, std::uint32_t sector);
   void CommitHeader(const std::vector<RoutineEntry>& table, std::uint32_t tableSector);
   bool FitsOnDevice(std::uint64_t tableSector, std::uint64_t records);
-  std::uint32_t LiveTableEnd() const;
+  std::uint64_t LiveTableEnd() const;
   void MoveLiveTable(std::uint32_t target);
 
   CSectorDevice& m_device;

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstring>
 #include <fstream>
+#include <map>
 
 #include "device/DeviceExceptions.h"
 #include "platform/LittleEndian.h"
@@ -164,6 +166,62 @@ TEST(VornDiskTest, ImplausibleCountsReadAsUnformattedAndNegativeCountsAsEmpty) {
   CVornDisk negative(device, nullptr);
   EXPECT_TRUE(negative.ReadTable().empty());
   EXPECT_TRUE(negative.IsValid());
+}
+
+// A device that does not know its size and holds only the sectors written to
+// it (zeros elsewhere), so a table can lie at the very last sector number.
+class CSparseUnsizedDevice : public CSectorDevice {
+ public:
+  std::uint32_t GetSectorCount() override { return 0; }
+  std::string GetName() override { return "sparse"; }
+  void ReadSectors(std::uint32_t first, std::uint32_t count, void* buffer) override {
+    reads.push_back(first);
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    for (std::uint32_t i = 0; i < count; ++i, out += kSectorSize) {
+      auto found = sectors.find(first + i);
+      if (found == sectors.end()) std::memset(out, 0, kSectorSize);
+      else std::memcpy(out, found->second.data(), kSectorSize);
+    }
+  }
+  void WriteSectors(std::uint32_t first, std::uint32_t count, const void* buffer) override {
+    const auto* in = static_cast<const std::uint8_t*>(buffer);
+    for (std::uint32_t i = 0; i < count; ++i, in += kSectorSize) {
+      std::memcpy(sectors[first + i].data(), in, kSectorSize);
+    }
+  }
+  void Open(const DeviceEntry&) override {}
+  void Close() override {}
+  bool Identify() override { return true; }
+
+  std::map<std::uint32_t, std::array<std::uint8_t, kSectorSize>> sectors;
+  std::vector<std::uint32_t> reads;
+};
+
+TEST(VornDiskTest, ATableAtTheLastSectorNumberNeverWrapsRoundToTheHeader) {
+  constexpr std::uint32_t kLast = 0xFFFFFFFFu;
+  for (std::int32_t count : {8, 9}) {
+    CSparseUnsizedDevice device;
+    std::array<std::uint8_t, kSectorSize> header{};
+    DiskHeader{kDiskMagic, count, kLast, kFormatNumber}.Encode(header.data());
+    device.WriteSectors(0, 1, header.data());
+    std::array<std::uint8_t, kSectorSize> records{};
+    const std::vector<RoutineEntry> table = MakeRoutines(8);
+    for (std::size_t k = 0; k < 8; ++k) table[k].Encode(records.data() + 62 * k);
+    device.WriteSectors(kLast, 1, records.data());
+
+    CVornDisk disk(device, nullptr);
+    disk.ReadTable();
+    if (count == 8) {
+      // Eight records fill the last sector there is; no sector follows it.
+      EXPECT_TRUE(disk.IsValid());
+      EXPECT_EQ(disk.Table(), table);
+      EXPECT_EQ(device.reads, (std::vector<std::uint32_t>{0, kLast}));
+    } else {
+      // A ninth record would lie beyond sector number 2^32 - 1.
+      EXPECT_FALSE(disk.IsValid());
+      EXPECT_EQ(device.reads, (std::vector<std::uint32_t>{0}));
+    }
+  }
 }
 
 TEST(VornDiskTest, ATableOfEightEndingAtTheLastSectorReadsWithoutRunningOffTheDisk) {
