@@ -44,6 +44,10 @@ std::uint32_t CVornDisk::NextFreeSector() const {
 }
 
 bool CVornDisk::CheckTable() const {
+  // Routines begin behind the header. A table whose first routine starts at
+  // sector 0 (as one read out of the header sector itself does) would put the
+  // next import's audio over the header, so it is not taken for a table.
+  if (!m_table.empty() && m_table.front().startSector == 0) return false;
   for (std::size_t k = 0; k < m_table.size(); ++k) {
     const RoutineEntry& entry = m_table[k];
     if (entry.startSector > entry.dataSector || entry.dataSector > entry.endSector) return false;

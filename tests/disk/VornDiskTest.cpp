@@ -130,6 +130,24 @@ TEST(VornDiskTest, InconsistentTablesReadAsUnformatted) {
   check(noData, true);
 }
 
+TEST(VornDiskTest, TablesThatPutRoutinesOnTheHeaderSectorReadAsUnformatted) {
+  // Three records "read" out of the header sector itself: the first is the
+  // header's bytes, all of them start, hold and end at sector 0.
+  CMemoryDevice device(100);
+  PutHeader(device, 3, 0);
+  CVornDisk headerAsTable(device, nullptr);
+  EXPECT_TRUE(headerAsTable.ReadTable().empty());
+  EXPECT_FALSE(headerAsTable.IsValid());
+  EXPECT_EQ(headerAsTable.NextFreeSector(), 1u);  // an import cannot land on sector 0
+
+  // A well-formed chain that begins at sector 0.
+  std::vector<RoutineEntry> table = {MakeRoutine(0, 0, "Nothing"), MakeRoutine(0, 4, "Over header")};
+  LayOutDisk(device, table);
+  CVornDisk fromZero(device, nullptr);
+  EXPECT_TRUE(fromZero.ReadTable().empty());
+  EXPECT_FALSE(fromZero.IsValid());
+}
+
 TEST(VornDiskTest, ImplausibleCountsReadAsUnformattedAndNegativeCountsAsEmpty) {
   CMemoryDevice device(100);
   LayOutDisk(device, MakeRoutines(2), 90);
