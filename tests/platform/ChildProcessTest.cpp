@@ -75,7 +75,8 @@ TEST(ChildProcessTest, DeathSignalReachesTheGrandchildWhenItsParentIsKilled) {
   }
   ASSERT_GT(sleeper, 0);
   std::filesystem::remove(pidFile);
-  EXPECT_EQ(ProcessState(sleeper), 'S');
+  const char before = ProcessState(sleeper);
+  EXPECT_TRUE(before != 0 && before != 'Z') << "the sleeper ended by itself";
 
   ::kill(middle, SIGKILL);
   int status = 0;
