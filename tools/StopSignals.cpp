@@ -10,7 +10,9 @@
 namespace vorn {
 namespace {
 
-constexpr std::array<int, 3> kStopSignals = {SIGINT, SIGTERM, SIGHUP};
+// SIGPIPE too: output to a reader that went away must not end us with the
+// names still in place.
+constexpr std::array<int, 4> kStopSignals = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 constexpr auto kSleepSlice = std::chrono::milliseconds(50);
 
 std::atomic<bool> g_stopRequested{false};

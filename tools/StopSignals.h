@@ -12,8 +12,8 @@ namespace vorn {
 
 class CStopSignals {
  public:
-  // Catches SIGINT, SIGTERM and SIGHUP until destroyed (then the previous
-  // handlers return). Clears an earlier request.
+  // Catches SIGINT, SIGTERM, SIGHUP and SIGPIPE until destroyed (then the
+  // previous handlers return). Clears an earlier request.
   CStopSignals();
   CStopSignals(const CStopSignals&) = delete;
   CStopSignals& operator=(const CStopSignals&) = delete;
