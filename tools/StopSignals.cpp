@@ -29,7 +29,11 @@ CStopSignals::CStopSignals() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a read of standard input returns at once
   for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
-    ::sigaction(kStopSignals[i], &action, &g_previous[i]);
+    ::sigaction(kStopSignals[i], nullptr, &g_previous[i]);
+    // A signal we were started to ignore stays ignored: nohup must keep a
+    // session going when the terminal closes.
+    if (g_previous[i].sa_handler == SIG_IGN) continue;
+    ::sigaction(kStopSignals[i], &action, nullptr);
   }
 }
 

@@ -13,7 +13,8 @@ namespace vorn {
 class CStopSignals {
  public:
   // Catches SIGINT, SIGTERM, SIGHUP and SIGPIPE until destroyed (then the
-  // previous handlers return). Clears an earlier request.
+  // previous handlers return); one that was ignored stays ignored. Clears an
+  // earlier request.
   CStopSignals();
   CStopSignals(const CStopSignals&) = delete;
   CStopSignals& operator=(const CStopSignals&) = delete;

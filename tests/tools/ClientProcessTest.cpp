@@ -170,9 +170,10 @@ bool EndsSoon(pid_t pid) {
 }
 
 // vorn3ctl live streaming zeros to `unit` every 5 ms, once blocks flow.
-CChildProcess StartStreaming(const CSimWorld& world, int devnum) {
+// `prelude` runs in the shell before it becomes vorn3ctl.
+CChildProcess StartStreaming(const CSimWorld& world, int devnum, const std::string& prelude = "") {
   CChildProcess ctl = world.Start({"/bin/sh", "-c",
-                                   "cd \"$0\" && exec \"$1\" live VORN" + std::to_string(devnum) +
+                                   prelude + "cd \"$0\" && exec \"$1\" live VORN" + std::to_string(devnum) +
                                        " --baud 9600 --block-bytes 64 --frame-ms 5 - </dev/zero "
                                        ">>out.txt",
                                    world.Path(""), VORN3CTL_PATH});
@@ -205,6 +206,22 @@ TEST(ClientProcessTest, StopSignalsEndTheSessionInOrderAndFreeTheNames) {
     EXPECT_EQ(world.Read("capture" + std::to_string(c.devnum) + ".bin").size() % 128, 0u);
     EXPECT_TRUE(NoObjectsOf(UnitName(c.devnum)));
   }
+}
+
+TEST(ClientProcessTest, AHangupIgnoredAtStartKeepsTheSessionGoing) {
+  // As under nohup: the terminal closing must not end the session.
+  CSimWorld world;
+  world.WriteConfig("bus 001\n" + Unit(231));
+  CChildProcess ctl = StartStreaming(world, 231, "trap '' HUP; ");
+  ASSERT_EQ(::kill(ctl.Pid(), SIGHUP), 0);
+  const std::size_t before = world.Read("capture231.bin").size();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_FALSE(ctl.HasEnded());
+  EXPECT_GT(world.Read("capture231.bin").size(), before);
+  ASSERT_EQ(::kill(ctl.Pid(), SIGTERM), 0);
+  ASSERT_TRUE(ctl.WaitFor(10s));
+  EXPECT_EQ(ctl.ExitCode(), 0) << world.Stderr();
+  EXPECT_TRUE(NoObjectsOf("VORN231"));
 }
 
 TEST(ClientProcessTest, KilledLiveClientTakesItsServerAlong) {
