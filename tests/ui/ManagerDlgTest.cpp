@@ -116,6 +116,7 @@ TEST_F(ManagerDlgTest, ShowsTheWindowsTextsAndTheRoutineColumns) {
   EXPECT_FALSE(dialog.windowIcon().isNull());
 
   CControlList* list = dialog.RoutineList();
+  EXPECT_EQ(list->font().pointSizeF(), 8.0);  // the dialog's font, taken when attached
   ASSERT_EQ(list->columnCount(), 5);
   const QStringList titles = {"Title", "Size (MB)", "Baud Rate (bps)", "Frame Rate (ms)", "Protocol"};
   const int widths[] = {150, 75, 100, 100, 100};
@@ -405,6 +406,7 @@ TEST_F(ManagerDlgTest, TheAboutBoxShowsTheVersionAndClosesWithOk) {
     QWidget* about = QApplication::activeModalWidget();
     ASSERT_NE(about, nullptr);
     title = about->windowTitle();
+    EXPECT_EQ(about->font().pointSizeF(), 8.0);
     for (QLabel* label : about->findChildren<QLabel*>()) texts += label->text();
     QPushButton* ok = about->findChild<QPushButton*>();
     ASSERT_NE(ok, nullptr);
