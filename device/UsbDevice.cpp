@@ -101,6 +101,14 @@ void CUsbDevice::Close() {
   m_outEndpoint = nullptr;
 }
 
+void CUsbDevice::RequireOpen() const {
+  // An Open that failed part-way keeps its handle for Close, but without the
+  // endpoints no transfer can be made.
+  if (!m_handle || m_inEndpoint == nullptr || m_outEndpoint == nullptr) {
+    throw CUsbDeviceException("Unable to open device");
+  }
+}
+
 void CUsbDevice::SendCommand(int request, std::uint32_t first, std::uint32_t count,
                              const char* failure) {
   std::uint8_t block[kCommandBlockSize];
@@ -122,7 +130,7 @@ bool CUsbDevice::ReadStatus(std::uint8_t expected) {
 }
 
 void CUsbDevice::ReadSectors(std::uint32_t first, std::uint32_t count, void* buffer) {
-  if (!m_handle) throw CUsbDeviceException("Unable to open device");
+  RequireOpen();
   CheckTransferLength(count, "Unable to send read sector command (err=%i)");
   SendCommand(kRequestReadSectors, first, count, "Unable to send read sector command (err=%i)");
 
@@ -137,7 +145,7 @@ void CUsbDevice::ReadSectors(std::uint32_t first, std::uint32_t count, void* buf
 }
 
 void CUsbDevice::WriteSectors(std::uint32_t first, std::uint32_t count, const void* buffer) {
-  if (!m_handle) throw CUsbDeviceException("Unable to open device");
+  RequireOpen();
   CheckTransferLength(count, "Unable to send write sector command (err=%i)");
   const int length = static_cast<int>(count * kSectorSize);
   const std::uint8_t sum = XorChecksum(buffer, static_cast<std::size_t>(length));
@@ -152,7 +160,7 @@ void CUsbDevice::WriteSectors(std::uint32_t first, std::uint32_t count, const vo
 }
 
 bool CUsbDevice::Identify() {
-  if (!m_handle) throw CUsbDeviceException("Unable to open device");
+  RequireOpen();
   const int sent = usb_control_msg(m_handle.Get(), kUnitRequestType, kRequestIdentify, 0, 0,
                                    nullptr, 0, kUnitTimeoutMs);
   if (sent != 0) ThrowResult("Unable to query device id (err=%i)", sent);

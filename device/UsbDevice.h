@@ -38,6 +38,7 @@ class CUsbDevice : public CSectorDevice {
   const std::string& Serial() const { return m_serial; }
 
  private:
+  void RequireOpen() const;
   std::string ReadString(std::uint8_t index, const char* failure);
   void SendCommand(int request, std::uint32_t first, std::uint32_t count, const char* failure);
   bool ReadStatus(std::uint8_t expected);

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -17,6 +19,90 @@
 extern char** environ;
 
 namespace vorn {
+namespace {
+
+// The program posix_spawnp would run: argv[0] itself when it names a path,
+// else the first executable of that name along PATH.
+std::string ResolveProgram(const std::string& program) {
+  if (program.find('/') != std::string::npos) return program;
+  const char* path = std::getenv("PATH");
+  const std::string_view folders = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
+  std::size_t begin = 0;
+  for (;;) {
+    const std::size_t end = std::min(folders.find(':', begin), folders.size());
+    std::string folder(folders.substr(begin, end - begin));
+    const std::string candidate = (folder.empty() ? "." : folder) + "/" + program;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    if (end == folders.size()) break;
+    begin = end + 1;
+  }
+  throw std::system_error(ENOENT, std::generic_category(), "cannot start " + program);
+}
+
+// fork and exec by hand, for what posix_spawn cannot do: ask the kernel for a
+// signal when the parent ends. Only async-signal-safe calls run in the child;
+// an exec failure travels back through a close-on-exec pipe.
+pid_t ForkWithDeathSignal(const std::string& program, char* const* args, char* const* environment,
+                          const std::string& stderrPath, bool ownProcessGroup, int signal) {
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) {
+    throw std::system_error(errno, std::generic_category(), "cannot start " + program);
+  }
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    const int error = errno;
+    ::close(report[0]);
+    ::close(report[1]);
+    throw std::system_error(error, std::generic_category(), "cannot start " + program);
+  }
+  if (pid == 0) {
+    ::close(report[0]);
+    int error = 0;
+    if (ownProcessGroup && ::setpgid(0, 0) != 0) error = errno;
+    if (error == 0 && !stderrPath.empty()) {
+      const int fd = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+      if (fd < 0 || ::dup2(fd, STDERR_FILENO) < 0) error = errno;
+      if (fd > STDERR_FILENO) ::close(fd);
+    }
+    // Our handler for the signal (a client catching SIGTERM to stop in order)
+    // must not swallow it in the child before exec replaces the handler.
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    ::sigaction(signal, &byDefault, nullptr);
+    ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    if (error == 0 && ::prctl(PR_SET_PDEATHSIG, signal) != 0) error = errno;
+    // The parent may have ended before the request took effect: then the
+    // signal will never come, so take it now.
+    if (error == 0 && ::getppid() != parent) ::raise(signal);
+    if (error == 0) {
+      ::execve(program.c_str(), args, environment);
+      error = errno;
+    }
+    while (::write(report[1], &error, sizeof error) < 0 && errno == EINTR) {
+    }
+    ::_exit(127);
+  }
+  ::close(report[1]);
+  int error = 0;
+  ssize_t got;
+  do {
+    got = ::read(report[0], &error, sizeof error);
+  } while (got < 0 && errno == EINTR);
+  ::close(report[0]);
+  if (got == static_cast<ssize_t>(sizeof error)) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    throw std::system_error(error, std::generic_category(), "cannot start " + program);
+  }
+  return pid;
+}
+
+}  // namespace
 
 CChildProcess::CChildProcess(CChildProcess&& other) noexcept
     : m_pid(std::exchange(other.m_pid, -1)),
@@ -39,7 +125,8 @@ CChildProcess::~CChildProcess() { Kill(); }
 
 CChildProcess CChildProcess::Start(const std::vector<std::string>& argv,
                                   const std::vector<std::string>& extraEnvironment,
-                                  const std::string& stderrPath, bool ownProcessGroup) {
+                                  const std::string& stderrPath, bool ownProcessGroup,
+                                  int parentDeathSignal) {
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
@@ -58,6 +145,13 @@ CChildProcess CChildProcess::Start(const std::vector<std::string>& argv,
     if (!overridden) environment.push_back(*entry);
   }
   environment.push_back(nullptr);
+
+  if (parentDeathSignal != 0) {
+    CChildProcess child;
+    child.m_pid = ForkWithDeathSignal(ResolveProgram(argv[0]), args.data(), environment.data(),
+                                      stderrPath, ownProcessGroup, parentDeathSignal);
+    return child;
+  }
 
   posix_spawn_file_actions_t actions;
   ::posix_spawn_file_actions_init(&actions);

@@ -24,10 +24,15 @@ class CChildProcess {
   // streams are ours, except stderr when `stderrPath` names a file to append
   // to. With `ownProcessGroup` the child leads a process group of its own, so
   // a Ctrl-C at the terminal reaches only us and we can stop it in order.
+  // With a `parentDeathSignal` the child gets that signal when we end in any
+  // way, SIGKILL included, so it never outlives the process that serves it
+  // (strictly, when the starting thread ends: start such children from the
+  // thread that lives as long as the process).
   // Throws std::system_error.
   static CChildProcess Start(const std::vector<std::string>& argv,
                              const std::vector<std::string>& extraEnvironment = {},
-                             const std::string& stderrPath = {}, bool ownProcessGroup = false);
+                             const std::string& stderrPath = {}, bool ownProcessGroup = false,
+                             int parentDeathSignal = 0);
 
   // Reaps the child if it has ended; true once it has.
   bool HasEnded();

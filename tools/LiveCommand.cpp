@@ -2,16 +2,13 @@
 // the show editor's part: the control data of a file, standard input or a
 // routine on a disk goes to the unit in blocks paced at the frame period.
 
-#include <signal.h>
-
-#include <atomic>
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "device/BaudRate.h"
@@ -21,6 +18,7 @@
 #include "tools/Commands.h"
 #include "tools/DiskArgument.h"
 #include "tools/LiveSession.h"
+#include "tools/StopSignals.h"
 
 namespace vorn {
 namespace {
@@ -71,34 +69,6 @@ class CMemorySource final : public CBlockSource {
  private:
   std::vector<std::uint8_t> m_bytes;
   std::size_t m_position = 0;
-};
-
-// Ctrl-C or a termination request ends the session in order: the server is
-// told to quit and the named objects are removed, so the next session can start.
-std::atomic<bool> g_stopRequested{false};
-
-void RequestStop(int) { g_stopRequested.store(true); }
-
-class CStopSignals {
- public:
-  CStopSignals() {
-    struct sigaction action {};
-    action.sa_handler = RequestStop;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: a read of stdin returns at once
-    ::sigaction(SIGINT, &action, &m_oldInt);
-    ::sigaction(SIGTERM, &action, &m_oldTerm);
-  }
-  CStopSignals(const CStopSignals&) = delete;
-  CStopSignals& operator=(const CStopSignals&) = delete;
-  ~CStopSignals() {
-    ::sigaction(SIGINT, &m_oldInt, nullptr);
-    ::sigaction(SIGTERM, &m_oldTerm, nullptr);
-  }
-
- private:
-  struct sigaction m_oldInt {};
-  struct sigaction m_oldTerm {};
 };
 
 bool ParseInt(const std::string& text, long long low, long long high, long long& value) {
@@ -195,22 +165,23 @@ int RunLive(const CCommandLine& commandLine) {
   options.blockBytes = static_cast<int>(blockBytes);
   std::vector<std::uint8_t> payload(static_cast<std::size_t>(blockBytes));
   long long blocks = 0, bytes = 0;
+  // Caught from before the objects exist until after they are gone.
   CStopSignals stopSignals;
   try {
     CLiveSession session(options);
     const auto period = std::chrono::milliseconds(frameMs);
     auto next = std::chrono::steady_clock::now();
     for (;;) {
-      if (g_stopRequested.load()) break;
+      if (StopRequested()) break;
       const std::size_t size = source->Next(payload.data(), payload.size());
-      if (size == 0 || g_stopRequested.load()) break;
-      std::this_thread::sleep_until(next);
-      session.SendBlock(payload.data(), static_cast<int>(size));
+      if (size == 0 || StopRequested()) break;
+      SleepUnlessStopped(next);
+      if (StopRequested() || !session.SendBlock(payload.data(), static_cast<int>(size))) break;
       next += period;
       ++blocks;
       bytes += static_cast<long long>(size);
     }
-    if (g_stopRequested.load()) std::fprintf(stderr, "vorn3ctl: stopped\n");
+    if (StopRequested()) std::fprintf(stderr, "vorn3ctl: stopped\n");
     const int exitCode = session.Finish();
     std::printf("%s: sent %lld blocks (%lld bytes); server ended with %s\n",
                 session.Unit().c_str(), blocks, bytes, session.Server().DescribeEnd().c_str());

@@ -8,6 +8,7 @@
 #include "platform/LittleEndian.h"
 #include "server/DeviceServer.h"
 #include "tools/ManagerProcess.h"
+#include "tools/StopSignals.h"
 
 namespace vorn {
 namespace {
@@ -46,14 +47,33 @@ CLiveSession::CLiveSession(const LiveSessionOptions& options)
   } catch (const std::system_error& e) {
     throw CLiveSessionError(e.what());
   }
-  if (!WaitWatchingServer(m_ready, options.readyTimeout)) {
-    if (m_server.HasEnded()) {
-      throw CLiveSessionError("the server for " + m_unit + " ended (" + m_server.DescribeEnd() +
-                              ") before it was ready");
-    }
-    throw CLiveSessionError("the server for " + m_unit + " gave no ready signal within " +
-                            std::to_string(options.readyTimeout.count()) + " ms");
+  try {
+    WaitForReady();
+  } catch (...) {
+    StopServer();  // the destructor does not run for a session never made
+    throw;
   }
+}
+
+CLiveSession::~CLiveSession() { StopServer(); }
+
+void CLiveSession::WaitForReady() {
+  if (WaitWatchingServer(m_ready, m_options.readyTimeout)) return;
+  if (m_server.HasEnded()) {
+    throw CLiveSessionError("the server for " + m_unit + " ended (" + m_server.DescribeEnd() +
+                            ") before it was ready");
+  }
+  if (StopRequested()) {
+    throw CLiveSessionError("stopped before the server for " + m_unit + " was ready");
+  }
+  throw CLiveSessionError("the server for " + m_unit + " gave no ready signal within " +
+                          std::to_string(m_options.readyTimeout.count()) + " ms");
+}
+
+void CLiveSession::StopServer() {
+  if (m_server.HasEnded()) return;
+  m_quit.Set();
+  if (!m_server.WaitFor(m_options.quitTimeout)) m_server.Kill();
 }
 
 bool CLiveSession::WaitWatchingServer(CNamedEvent& event, std::chrono::milliseconds timeout) {
@@ -65,11 +85,11 @@ bool CLiveSession::WaitWatchingServer(CNamedEvent& event, std::chrono::milliseco
     if (event.Wait(std::chrono::duration_cast<std::chrono::milliseconds>(slice) + 1ms)) {
       return true;
     }
-    if (m_server.HasEnded()) return event.Wait(0ms);
+    if (m_server.HasEnded() || StopRequested()) return event.Wait(0ms);
   }
 }
 
-void CLiveSession::SendBlock(const std::uint8_t* payload, int size) {
+bool CLiveSession::SendBlock(const std::uint8_t* payload, int size) {
   if (size < 0 || size > m_options.blockBytes) {
     throw CLiveSessionError("block of " + std::to_string(size) + " bytes is beyond the block size");
   }
@@ -88,6 +108,7 @@ void CLiveSession::SendBlock(const std::uint8_t* payload, int size) {
     done = WaitWatchingServer(m_dataDone, m_options.doneTimeout);
     m_lastBlockTime = std::chrono::steady_clock::now() - start;
   }
+  if (!done && StopRequested() && !m_server.HasEnded()) return false;
   if (!done) {
     const std::string which = "block " + std::to_string(m_blocksSent + 1);
     if (m_server.HasEnded()) {
@@ -98,6 +119,7 @@ void CLiveSession::SendBlock(const std::uint8_t* payload, int size) {
                             std::to_string(m_options.doneTimeout.count()) + " ms");
   }
   ++m_blocksSent;
+  return true;
 }
 
 int CLiveSession::Finish() {

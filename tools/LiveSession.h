@@ -33,13 +33,19 @@ class CLiveSession {
  public:
   // Creates the objects, starts the server and waits for its ready signal.
   // Throws CLiveSessionError (objects in use, the server ended, no signal).
+  // A stop request (tools/StopSignals.h) cuts the wait short, with an error.
   explicit CLiveSession(const LiveSessionOptions& options);
   CLiveSession(const CLiveSession&) = delete;
   CLiveSession& operator=(const CLiveSession&) = delete;
+  // A server still running is asked to quit (and killed only when it does not
+  // end in time); the names of the objects go with their owners.
+  ~CLiveSession();
 
   // Sends one block of `size` <= blockBytes payload bytes and waits for data
-  // done. Throws CLiveSessionError when the server ends or does not answer.
-  void SendBlock(const std::uint8_t* payload, int size);
+  // done; false when a stop request ended the wait first (the server may still
+  // take the block). Throws CLiveSessionError when the server ends or does not
+  // answer.
+  bool SendBlock(const std::uint8_t* payload, int size);
 
   // Sets quit and waits for the server to end; returns its exit code.
   int Finish();
@@ -51,6 +57,8 @@ class CLiveSession {
 
  private:
   bool WaitWatchingServer(CNamedEvent& event, std::chrono::milliseconds timeout);
+  void WaitForReady();
+  void StopServer();
 
   std::string m_unit;
   LiveSessionOptions m_options;

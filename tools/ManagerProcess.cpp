@@ -1,5 +1,6 @@
 #include "tools/ManagerProcess.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -26,8 +27,10 @@ CChildProcess StartManager(const std::vector<std::string>& args) {
   std::vector<std::string> argv = {ManagerExecutable()};
   argv.insert(argv.end(), args.begin(), args.end());
   // Its own process group: a Ctrl-C meant for vorn3ctl must not kill the
-  // server mid-block; vorn3ctl stops it with the quit event instead.
-  return CChildProcess::Start(argv, {}, {}, true);
+  // server mid-block; vorn3ctl stops it with the quit event instead. And it
+  // ends with us however we end: a server whose client is gone would wait for
+  // a quit event no one can set, holding its unit.
+  return CChildProcess::Start(argv, {}, {}, true, SIGTERM);
 }
 
 std::string DescribeManagerEnd(CChildProcess& manager) {

@@ -12,6 +12,7 @@
 #include "server/ListDevices.h"
 #include "tools/Commands.h"
 #include "tools/ManagerProcess.h"
+#include "tools/StopSignals.h"
 
 namespace vorn {
 namespace {
@@ -21,6 +22,9 @@ using namespace std::chrono_literals;
 constexpr auto kListTimeout = 10s;
 
 int RunUnits(const CCommandLine& /*commandLine*/) {
+  // Caught before the objects exist, so that an interrupted listing still
+  // removes their machine-wide names (their owners go before this does).
+  CStopSignals stopSignals;
   CSharedBlock block;
   CNamedEvent event;
   try {
@@ -47,6 +51,10 @@ int RunUnits(const CCommandLine& /*commandLine*/) {
   const auto deadline = std::chrono::steady_clock::now() + kListTimeout;
   bool listed = false;
   while (!(listed = event.Wait(100ms))) {
+    if (StopRequested()) {
+      std::fprintf(stderr, "vorn3ctl: stopped\n");
+      return kExitFailure;
+    }
     if (manager.HasEnded() && !event.IsSet()) {
       std::fprintf(stderr, "vorn3ctl: vorn3manager ended (%s) without publishing a unit list\n",
                    DescribeManagerEnd(manager).c_str());

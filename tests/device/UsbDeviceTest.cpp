@@ -166,6 +166,13 @@ TEST_F(UsbDeviceTest, ClosedAndMisshapenDevicesRefuseWithoutTouchingTheBus) {
   } catch (const CUsbDeviceException& error) {
     EXPECT_EQ(error.GetMessage(), "COULD NOT FIND ENDPOINTS");
   }
+  // The handle stays for Close; transfers are refused, not sent to no endpoint.
+  EXPECT_THROW(device.ReadSectors(0, 1, buffer.data()), CUsbDeviceException);
+  EXPECT_THROW(device.WriteSectors(0, 1, buffer.data()), CUsbDeviceException);
+  EXPECT_THROW(device.Identify(), CUsbDeviceException);
+  EXPECT_THAT(m_bed.Log().Matching("read"), IsEmpty());
+  EXPECT_THAT(m_bed.Log().Matching("write"), IsEmpty());
+  EXPECT_THAT(m_bed.Log().Matching("identify"), IsEmpty());
   device.Close();
 }
 

@@ -1,8 +1,10 @@
 // The server mode as a real process: vorn3manager -server against the unit
 // simulator, driven through the named objects as the show editor drives it.
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -11,10 +13,12 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "platform/LittleEndian.h"
 #include "platform/NamedEvent.h"
 #include "platform/SharedBlock.h"
+#include "platform/UniqueFd.h"
 #include "tests/server/SimWorld.h"
 
 namespace vorn::test {
@@ -112,6 +116,64 @@ TEST(ServerProcessTest, QuitWinsOverAPendingBlock) {
   EXPECT_EQ(world.Read("baud202.txt").substr(0, 1), "2");
   EXPECT_FALSE(editor.dataDone.IsSet());
   EXPECT_EQ(world.Read("capture202.bin"), "");
+}
+
+// The unit's capture file is a pipe the test fills, so the server's bulk write
+// stays in progress until the test drains it: the editor may then set data
+// ready again while a block is still being sent.
+TEST(ServerProcessTest, DataReadyGivenDuringASendIsClearedAndOneDataDoneFollows) {
+  CSimWorld world;
+  ASSERT_EQ(::mkfifo(world.Path("capture215.bin").c_str(), 0600), 0);
+  CUniqueFd reader(::open(world.Path("capture215.bin").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  ASSERT_TRUE(reader.IsValid());
+  {
+    CUniqueFd filler(::open(world.Path("capture215.bin").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_TRUE(filler.IsValid());
+    const std::string chunk(4096, 'f');
+    while (::write(filler.Get(), chunk.data(), chunk.size()) > 0) {
+    }
+  }
+  auto drain = [&reader] {
+    std::string bytes;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(reader.Get(), buffer, sizeof buffer)) > 0;) {
+      bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+    return bytes;
+  };
+
+  world.WriteConfig(OneUnit(215));
+  CTestEditor editor(UnitName(215), 128);
+  CChildProcess server = world.StartManager({"-server", "VORN215", "9600"});
+  ASSERT_TRUE(editor.ready.Wait(kWait)) << world.Stderr();
+
+  editor.PutBlock(5);
+  editor.dataReady.Set();
+  // The auto-reset event is taken when the server starts on the block.
+  const auto deadline = std::chrono::steady_clock::now() + kWait;
+  while (editor.dataReady.IsSet() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_FALSE(editor.dataReady.IsSet());
+  editor.dataReady.Set();  // too early: the block is still on its way
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(editor.dataDone.IsSet());
+
+  std::string sent = drain();
+  ASSERT_TRUE(editor.dataDone.Wait(kWait)) << world.Stderr();
+  EXPECT_FALSE(editor.dataReady.IsSet());
+  // No second send for the early signal, and no second data done.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(editor.dataDone.IsSet());
+  sent += drain();
+  ASSERT_GE(sent.size(), 128u);
+  EXPECT_EQ(sent.substr(sent.size() - 128), editor.Bytes(128));
+  EXPECT_EQ(sent.find_first_not_of('f'), sent.size() - 128);
+
+  editor.quit.Set();
+  ASSERT_TRUE(server.WaitFor(kWait));
+  EXPECT_EQ(server.ExitCode(), 0) << world.Stderr();
+  EXPECT_EQ(CountOf(world.Read("sim.log"), "capture 128"), 1);
 }
 
 TEST(ServerProcessTest, BaudRateOutsideTheTableIsFatalBeforeReady) {

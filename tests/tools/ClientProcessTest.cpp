@@ -10,8 +10,10 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 #include <string>
 
@@ -116,28 +118,182 @@ TEST(ClientProcessTest, LiveReportsAFailedWriteInsteadOfWaitingForEver) {
   EXPECT_NE(world.Stderr().find("without taking block 1"), std::string::npos) << world.Stderr();
 }
 
-TEST(ClientProcessTest, CtrlCStopsTheServerInOrderAndFreesTheNames) {
-  CSimWorld world;
-  world.WriteConfig("bus 001\n" + Unit(226));
-  CChildProcess ctl = world.Start({"/bin/sh", "-c",
-                                   "cd \"$0\" && exec \"$1\" live VORN226 --baud 9600 "
-                                   "--block-bytes 64 --frame-ms 5 - </dev/zero >>out.txt",
-                                   world.Path(""), VORN3CTL_PATH});
-  // Wait until blocks flow, then interrupt as a terminal would (the server
-  // sits in a process group of its own and does not see the signal).
+const char* const kObjectSuffixes[] = {"_SHAREDMEM", "_READYEVENT", "_QUITEVENT",
+                                       "_DATAREADYEVENT", "_DATADONEEVENT"};
+
+bool NoObjectsOf(const std::string& unit) {
+  for (const char* suffix : kObjectSuffixes) {
+    if (std::filesystem::exists("/dev/shm/" + unit + suffix)) return false;
+  }
+  return true;
+}
+
+void RemoveObjectsOf(const std::string& unit) {
+  for (const char* suffix : kObjectSuffixes) ::shm_unlink(("/" + unit + suffix).c_str());
+}
+
+// State letter of /proc/PID/stat, and the parent there; state 0 when gone.
+char ProcessState(pid_t pid, pid_t* parent = nullptr) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t close = stat.rfind(')');
+  if (close == std::string::npos || close + 2 >= stat.size()) return 0;
+  if (parent) *parent = static_cast<pid_t>(std::atol(stat.c_str() + close + 4));
+  return stat[close + 2];
+}
+
+// The first child of `parent` that shows up within 10 s; 0 when none does.
+pid_t WaitForChildOf(pid_t parent) {
   const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (world.Read("capture226.bin").size() < 3 * 128 && std::chrono::steady_clock::now() < deadline) {
+  while (std::chrono::steady_clock::now() < deadline) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      const std::string name = entry.path().filename().string();
+      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+      pid_t ppid = 0;
+      const pid_t pid = static_cast<pid_t>(std::atol(name.c_str()));
+      if (ProcessState(pid, &ppid) != 0 && ppid == parent) return pid;
+    }
     std::this_thread::sleep_for(10ms);
   }
-  ASSERT_EQ(::kill(ctl.Pid(), SIGINT), 0);
+  return 0;
+}
+
+// True when the process (not our child) is gone, or a zombie, within 10 s.
+bool EndsSoon(pid_t pid) {
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  for (;;) {
+    const char state = ProcessState(pid);
+    if (state == 0 || state == 'Z') return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
+// vorn3ctl live streaming zeros to `unit` every 5 ms, once blocks flow.
+// `prelude` runs in the shell before it becomes vorn3ctl.
+CChildProcess StartStreaming(const CSimWorld& world, int devnum, const std::string& prelude = "") {
+  CChildProcess ctl = world.Start({"/bin/sh", "-c",
+                                   prelude + "cd \"$0\" && exec \"$1\" live VORN" + std::to_string(devnum) +
+                                       " --baud 9600 --block-bytes 64 --frame-ms 5 - </dev/zero "
+                                       ">>out.txt",
+                                   world.Path(""), VORN3CTL_PATH});
+  const std::string capture = "capture" + std::to_string(devnum) + ".bin";
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (world.Read(capture).size() < 3 * 128 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  return ctl;
+}
+
+TEST(ClientProcessTest, StopSignalsEndTheSessionInOrderAndFreeTheNames) {
+  // Ctrl-C at the terminal, a termination request, the terminal closing. The
+  // server sits in a process group of its own and does not see the signal.
+  const struct {
+    int signal;
+    int devnum;
+  } cases[] = {{SIGINT, 226}, {SIGTERM, 227}, {SIGHUP, 228}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.signal);
+    CSimWorld world;
+    world.WriteConfig("bus 001\n" + Unit(c.devnum));
+    CChildProcess ctl = StartStreaming(world, c.devnum);
+    ASSERT_EQ(::kill(ctl.Pid(), c.signal), 0);
+    ASSERT_TRUE(ctl.WaitFor(10s));
+    EXPECT_EQ(ctl.ExitCode(), 0) << world.Stderr();
+    EXPECT_NE(world.Stderr().find("stopped"), std::string::npos);
+    EXPECT_NE(world.Read("out.txt").find("server ended with exit status 0"), std::string::npos)
+        << world.Read("out.txt");
+    EXPECT_EQ(world.Read("capture" + std::to_string(c.devnum) + ".bin").size() % 128, 0u);
+    EXPECT_TRUE(NoObjectsOf(UnitName(c.devnum)));
+  }
+}
+
+TEST(ClientProcessTest, AHangupIgnoredAtStartKeepsTheSessionGoing) {
+  // As under nohup: the terminal closing must not end the session.
+  CSimWorld world;
+  world.WriteConfig("bus 001\n" + Unit(231));
+  CChildProcess ctl = StartStreaming(world, 231, "trap '' HUP; ");
+  ASSERT_EQ(::kill(ctl.Pid(), SIGHUP), 0);
+  const std::size_t before = world.Read("capture231.bin").size();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_FALSE(ctl.HasEnded());
+  EXPECT_GT(world.Read("capture231.bin").size(), before);
+  ASSERT_EQ(::kill(ctl.Pid(), SIGTERM), 0);
   ASSERT_TRUE(ctl.WaitFor(10s));
   EXPECT_EQ(ctl.ExitCode(), 0) << world.Stderr();
-  EXPECT_NE(world.Stderr().find("stopped"), std::string::npos);
-  EXPECT_NE(world.Read("out.txt").find("server ended with exit status 0"), std::string::npos)
-      << world.Read("out.txt");
-  EXPECT_EQ(world.Read("capture226.bin").size() % 128, 0u);
-  EXPECT_FALSE(std::filesystem::exists("/dev/shm/VORN226_SHAREDMEM"));
-  EXPECT_FALSE(std::filesystem::exists("/dev/shm/VORN226_QUITEVENT"));
+  EXPECT_TRUE(NoObjectsOf("VORN231"));
+}
+
+TEST(ClientProcessTest, KilledLiveClientTakesItsServerAlong) {
+  CSimWorld world;
+  world.WriteConfig("bus 001\n" + Unit(229));
+  CChildProcess ctl = StartStreaming(world, 229);
+  const pid_t server = WaitForChildOf(ctl.Pid());
+  ASSERT_NE(server, 0);
+  ctl.Kill();
+  // Nothing can remove the names of a client killed outright, but its server
+  // must not wait for ever on a quit event no one will set.
+  EXPECT_TRUE(EndsSoon(server));
+  RemoveObjectsOf("VORN229");
+}
+
+TEST(ClientProcessTest, StopWhileWaitingForReadyQuitsTheServer) {
+  // A stand-in server that never signals ready but ends on quit, as a real one
+  // does that is still opening its unit.
+  CSimWorld world;
+  const std::string fake = world.Path("never-ready.sh");
+  std::ofstream(fake) << "#!/bin/sh\n"
+                         "while [ \"$(od -An -tu1 -N1 /dev/shm/$2_QUITEVENT | tr -d ' ')\" != 1 ]; do\n"
+                         "  sleep 0.02\n"
+                         "done\n"
+                         "echo quit seen >&2\n";
+  std::filesystem::permissions(fake, std::filesystem::perms::owner_all);
+  std::ofstream(world.Path("show.bin")) << "abc";
+  CChildProcess ctl = world.Start({"/bin/sh", "-c",
+                                   "VORN3MANAGER=\"$0\" exec \"$1\" live VORN230 --baud 9600 "
+                                   "--block-bytes 16 \"$2\"",
+                                   fake, VORN3CTL_PATH, world.Path("show.bin")});
+  ASSERT_NE(WaitForChildOf(ctl.Pid()), 0);
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(::kill(ctl.Pid(), SIGTERM), 0);
+  ASSERT_TRUE(ctl.WaitFor(10s));
+  // Well before the 10 s the client gives a server to get ready.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_EQ(ctl.ExitCode(), 1);
+  EXPECT_NE(world.Stderr().find("stopped before the server for VORN230 was ready"),
+            std::string::npos)
+      << world.Stderr();
+  EXPECT_NE(world.Stderr().find("quit seen"), std::string::npos) << world.Stderr();
+  EXPECT_TRUE(NoObjectsOf("VORN230"));
+}
+
+TEST(ClientProcessTest, UnitsFreesTheListNamesWhenStoppedAndEndsItsManagerWhenKilled) {
+  CUniqueFd lock(::open("/tmp/vorn-list-objects.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  ASSERT_EQ(::flock(lock.Get(), LOCK_EX), 0);
+  // A list mode that never answers keeps the client waiting.
+  CSimWorld world;
+  const std::string fake = world.Path("silent.sh");
+  std::ofstream(fake) << "#!/bin/sh\nexec sleep 60\n";
+  std::filesystem::permissions(fake, std::filesystem::perms::owner_all);
+  for (const int signal : {SIGTERM, SIGKILL}) {
+    SCOPED_TRACE(signal);
+    ::shm_unlink("/VORN1_LIST_SHAREDMEM");
+    ::shm_unlink("/VORN1_LIST_EVENT");
+    CChildProcess ctl =
+        world.Start({"/bin/sh", "-c", "VORN3MANAGER=\"$0\" exec \"$1\" units", fake, VORN3CTL_PATH});
+    const pid_t manager = WaitForChildOf(ctl.Pid());
+    ASSERT_NE(manager, 0);
+    ASSERT_EQ(::kill(ctl.Pid(), signal), 0);
+    ASSERT_TRUE(ctl.WaitFor(10s));
+    EXPECT_TRUE(EndsSoon(manager));
+    if (signal == SIGTERM) {
+      EXPECT_EQ(ctl.ExitCode(), 1);
+      EXPECT_FALSE(std::filesystem::exists("/dev/shm/VORN1_LIST_SHAREDMEM"));
+      EXPECT_FALSE(std::filesystem::exists("/dev/shm/VORN1_LIST_EVENT"));
+    }
+  }
+  ::shm_unlink("/VORN1_LIST_SHAREDMEM");
+  ::shm_unlink("/VORN1_LIST_EVENT");
 }
 
 TEST(ClientProcessTest, LiveStreamsARoutinesControlDataAtItsRate) {
