@@ -26,21 +26,13 @@
 #include "platform/LittleEndian.h"
 #include "platform/MessageBox.h"
 #include "ui/ControlList.h"
+#include "ui/DeviceSource.h"
 #include "ui/ManagerDlg.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace vorn;
-
-class CNoDisks final : public CDeviceSource {
- public:
-  void EnumerateDrives(std::vector<DeviceEntry>& drives) override { drives.clear(); }
-  void EnumerateUnits(std::vector<DeviceEntry>& units) override { units.clear(); }
-  void FreeUnitEntries(std::vector<DeviceEntry>& units) override { units.clear(); }
-  std::unique_ptr<CSectorDevice> NewDriveDevice() override { return nullptr; }
-  std::unique_ptr<CSectorDevice> NewUnitDevice() override { return nullptr; }
-};
 
 class CAnswerYes final : public CMessagePresenter {
  public:
@@ -172,7 +164,7 @@ int main(int argc, char** argv) {
   Lateness importing, idle;
   int rows = 0;
   {
-    CBenchDlg dialog(std::make_unique<CNoDisks>());
+    CBenchDlg dialog(MakeNoDeviceSource());
     dialog.show();
     dialog.files = {QString::fromStdString(routine.string())};
     QCoreApplication::processEvents();

@@ -8,6 +8,7 @@ namespace vorn {
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::AboutDlg>()) {
   InitUiResources();
+  UseDialogFont(this);
   m_ui->setupUi(this);
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
   ScaleToDialogFont(this);

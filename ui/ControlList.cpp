@@ -49,14 +49,15 @@ void CControlList::changeEvent(QEvent* event) {
 
 void CControlList::SetColumns(const QStringList& titles, const QVector<int>& widths) {
   DeleteAllRows();
-  const int first = columnCount();
   const int count = static_cast<int>(std::min(titles.size(), widths.size()));
-  setColumnCount(first + count);
   for (int i = 0; i < count; ++i) {
+    // Column i goes to position i; columns already there move right, as a
+    // report list inserts them.
+    insertColumn(i);
     auto* header = new QTableWidgetItem(titles[i]);
     header->setTextAlignment(Qt::AlignCenter);
-    setHorizontalHeaderItem(first + i, header);
-    setColumnWidth(first + i, widths[i]);
+    setHorizontalHeaderItem(i, header);
+    setColumnWidth(i, widths[i]);
   }
 }
 
@@ -87,12 +88,17 @@ QString CControlList::CellText(int row, int column) const {
 }
 
 void CControlList::DeleteAllRows() {
+  // Rows that go away are not selection changes: a refill must not tell the
+  // parent that the selected routine was deselected.
+  m_deletingRows = true;
   clearSelection();
   setRowCount(0);
+  m_deletingRows = false;
 }
 
 void CControlList::OnSelectionChanged(const QItemSelection& selected,
                                       const QItemSelection& deselected) {
+  if (m_deletingRows) return;
   // One notification per row, the row that lost the selection first, as a
   // single-selection list reports it.
   QList<int> lost;

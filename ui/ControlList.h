@@ -20,15 +20,15 @@ class CControlList : public QTableWidget {
   // moved under another parent, whose default font then decides the row height.
   void Attach();
 
-  // Clears the rows, then appends one centred column per title with its width in
-  // pixels. Columns that exist already stay.
+  // Clears the rows, then inserts centred column i at position i with title i and
+  // width i in pixels. Columns that exist already stay, to the right of the new ones.
   void SetColumns(const QStringList& titles, const QVector<int>& widths);
 
   // Sets cell (row, column). A row past the end is created together with the
   // empty rows before it; its text lands in `column`, the other cells stay empty.
   void SetCellText(int row, int column, const QString& text);
 
-  // Removes every row; the columns stay.
+  // Removes every row; the columns stay. Reports no selection change.
   void DeleteAllRows();
 
   // Text of a cell, empty when the cell has never been written.
@@ -52,6 +52,7 @@ class CControlList : public QTableWidget {
   QTableWidgetItem* NewItem(const QString& text) const;
 
   int m_rowHeight = 0;
+  bool m_deletingRows = false;
 };
 
 }  // namespace vorn

@@ -31,4 +31,8 @@ class CDeviceSource {
 // The system's removable drives and VORN units.
 std::unique_ptr<CDeviceSource> MakeSystemDeviceSource();
 
+// No drives and no units: the window then offers only the disk images named in
+// $VORN_DEMO_IMAGE (the README's picture, the latency benchmark).
+std::unique_ptr<CDeviceSource> MakeNoDeviceSource();
+
 }  // namespace vorn

@@ -1,5 +1,6 @@
 #include "ui/DialogUnits.h"
 
+#include <QApplication>
 #include <QFontMetrics>
 
 #include <cmath>
@@ -18,6 +19,12 @@ QSize BaseUnitsOf(const QFont& font) {
   const int letters =
       metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   return QSize((letters / 26 + 1) / 2, metrics.height());
+}
+
+void UseDialogFont(QWidget* dialog) {
+  QFont font = QApplication::font(dialog);
+  font.setPointSizeF(kDialogFontPointSize);
+  dialog->setFont(font);
 }
 
 int ScaleWidth(int designPixels, const QFont& font) {

@@ -10,6 +10,12 @@
 namespace vorn {
 
 inline constexpr QSize kDesignBaseUnits{6, 13};
+inline constexpr qreal kDialogFontPointSize = 8;
+
+// Gives `dialog` the desktop's UI font family at kDialogFontPointSize, the font
+// its layout is drawn for. Call it before the dialog's controls are made, so
+// that they take the font from their parent.
+void UseDialogFont(QWidget* dialog);
 
 // The base units of a font: average width of the Latin letters, and line height.
 QSize BaseUnitsOf(const QFont& font);

@@ -80,21 +80,30 @@ QStringList NameFiltersFromPairs(const QString& pairs) {
   QStringList filters;
   const QStringList parts = pairs.split('|');
   for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-    QString description = parts[i].trimmed();
+    const QString description = parts[i].trimmed();
     const QString patterns = parts[i + 1].trimmed();
     if (description.isEmpty() && patterns.isEmpty()) break;
-    // A description that already shows its patterns would show them twice.
-    const QString shown = "(" + patterns + ")";
-    if (description.endsWith(shown)) description.chop(shown.size());
     QStringList qtPatterns;
     for (const QString& pattern : patterns.split(';', Qt::SkipEmptyParts)) {
       // "*.*" means every file to the dialogs this filter comes from; on Linux
       // many names have no dot.
       qtPatterns << (pattern.trimmed() == "*.*" ? QStringLiteral("*") : pattern.trimmed());
     }
-    filters << description.trimmed() + " (" + qtPatterns.join(' ') + ")";
+    // Qt reads the patterns from the last parentheses; the description before
+    // them is kept whole, so that a dialog hiding the details shows it as written.
+    filters << description + " (" + qtPatterns.join(' ') + ")";
   }
   return filters;
+}
+
+std::unique_ptr<QFileDialog> NewRoutineFileDialog(QWidget* owner) {
+  auto dialog = std::make_unique<QFileDialog>(owner);
+  dialog->setAcceptMode(QFileDialog::AcceptOpen);
+  dialog->setFileMode(QFileDialog::ExistingFiles);
+  dialog->setDefaultSuffix(QStringLiteral("vorn"));
+  dialog->setOption(QFileDialog::HideNameFilterDetails);
+  dialog->setNameFilters(NameFiltersFromPairs(QString::fromLatin1(kRoutineFilter)));
+  return dialog;
 }
 
 CManagerDlg::CManagerDlg(std::unique_ptr<CDeviceSource> source, QWidget* parent)
@@ -104,6 +113,7 @@ CManagerDlg::CManagerDlg(std::unique_ptr<CDeviceSource> source, QWidget* parent)
       m_statusText(nullptr),
       m_progressBar(nullptr) {
   InitUiResources();
+  UseDialogFont(this);
   m_ui->setupUi(this);
   m_statusText = CQtStatusText(m_ui->m_statusEdit);
   m_progressBar = CQtProgressBar(m_ui->m_progressBar);
@@ -282,13 +292,9 @@ void CManagerDlg::OnRemoveLastRoutine() {
 }
 
 QStringList CManagerDlg::AskForRoutineFiles() {
-  QFileDialog dialog(this);
-  dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  dialog.setFileMode(QFileDialog::ExistingFiles);
-  dialog.setDefaultSuffix(QStringLiteral("vorn"));
-  dialog.setNameFilters(NameFiltersFromPairs(QString::fromLatin1(kRoutineFilter)));
-  if (dialog.exec() != QDialog::Accepted) return {};
-  return dialog.selectedFiles();
+  const std::unique_ptr<QFileDialog> dialog = NewRoutineFileDialog(this);
+  if (dialog->exec() != QDialog::Accepted) return {};
+  return dialog->selectedFiles();
 }
 
 void CManagerDlg::OnAddRoutine() {

@@ -20,6 +20,7 @@
 #include "ui/QtStatusText.h"
 
 class QComboBox;
+class QFileDialog;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -34,8 +35,12 @@ class CControlList;
 class CHotplugMonitor;
 
 // "VORN v3.0 (.vorn)|*.vorn|All Files (*.*)|*.*|" as Qt name filters:
-// "VORN v3.0 (.vorn) (*.vorn)", "All Files (*)".
+// "VORN v3.0 (.vorn) (*.vorn)", "All Files (*.*) (*)".
 QStringList NameFiltersFromPairs(const QString& pairs);
+
+// The open dialog of "Add routine...": several existing files, default suffix
+// "vorn", the two filters shown by their descriptions only.
+std::unique_ptr<QFileDialog> NewRoutineFileDialog(QWidget* owner);
 
 class CManagerDlg : public QDialog {
   Q_OBJECT

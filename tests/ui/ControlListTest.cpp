@@ -79,7 +79,7 @@ TEST_F(ControlListTest, LongTextsAreKeptWholeAndBadAddressesIgnored) {
   EXPECT_EQ(m_list->rowCount(), 1);
 }
 
-TEST_F(ControlListTest, DeleteAllRowsKeepsTheColumnsAndSetColumnsAppends) {
+TEST_F(ControlListTest, DeleteAllRowsKeepsTheColumnsAndSetColumnsInsertsAtItsIndexes) {
   for (int row = 0; row < 5; ++row) m_list->SetCellText(row, 0, "r");
   m_list->DeleteAllRows();
   EXPECT_EQ(m_list->rowCount(), 0);
@@ -87,10 +87,16 @@ TEST_F(ControlListTest, DeleteAllRowsKeepsTheColumnsAndSetColumnsAppends) {
   m_list->SetCellText(0, 0, "again");
   EXPECT_EQ(m_list->rowCount(), 1);
 
-  m_list->SetColumns({"Extra"}, {40});
+  // A second call inserts its columns at positions 0, 1, ...; the old ones move right.
+  m_list->SetColumns({"Extra", "More"}, {40, 30});
   EXPECT_EQ(m_list->rowCount(), 0);
-  ASSERT_EQ(m_list->columnCount(), 6);
-  EXPECT_EQ(m_list->horizontalHeaderItem(5)->text(), "Extra");
+  ASSERT_EQ(m_list->columnCount(), 7);
+  EXPECT_EQ(m_list->horizontalHeaderItem(0)->text(), "Extra");
+  EXPECT_EQ(m_list->horizontalHeaderItem(1)->text(), "More");
+  EXPECT_EQ(m_list->columnWidth(1), 30);
+  EXPECT_EQ(m_list->horizontalHeaderItem(2)->text(), "Title");
+  EXPECT_EQ(m_list->columnWidth(2), 150);
+  EXPECT_EQ(m_list->horizontalHeaderItem(6)->text(), "Protocol");
 }
 
 TEST_F(ControlListTest, RowHeightFollowsTheParentsDefaultFontNotTheDialogFont) {
@@ -121,6 +127,15 @@ TEST_F(ControlListTest, SelectionChangesAreNotifiedOncePerRowLostFirst) {
   ASSERT_EQ(spy.count(), 3);
   EXPECT_EQ(spy[1], (QList<QVariant>{0, 1, 0}));
   EXPECT_EQ(spy[2], (QList<QVariant>{1, 2, 0}));
+
+  // Clearing the list for a refill removes the selected row without a notification;
+  // selecting in the new rows is reported again.
+  m_list->DeleteAllRows();
+  EXPECT_EQ(spy.count(), 3);
+  m_list->SetCellText(0, 0, "new");
+  m_list->selectRow(0);
+  ASSERT_EQ(spy.count(), 4);
+  EXPECT_EQ(spy[3], (QList<QVariant>{1, 0, 0}));
 }
 
 TEST_F(ControlListTest, DoubleClickOnACellNotifiesAndBelowTheLastRowNothing) {

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QTest>
 #include <QLabel>
 #include <QTimer>
 #include <QLineEdit>
@@ -114,6 +116,7 @@ TEST_F(ManagerDlgTest, ShowsTheWindowsTextsAndTheRoutineColumns) {
   EXPECT_FALSE(dialog.windowIcon().isNull());
 
   CControlList* list = dialog.RoutineList();
+  EXPECT_EQ(list->font().pointSizeF(), 8.0);  // the dialog's font, taken when attached
   ASSERT_EQ(list->columnCount(), 5);
   const QStringList titles = {"Title", "Size (MB)", "Baud Rate (bps)", "Frame Rate (ms)", "Protocol"};
   const int widths[] = {150, 75, 100, 100, 100};
@@ -129,6 +132,74 @@ TEST_F(ManagerDlgTest, ShowsTheWindowsTextsAndTheRoutineColumns) {
   int columns = 0;
   for (int i = 0; i < 5; ++i) columns += list->columnWidth(i);
   EXPECT_LT(columns, list->width());
+}
+
+// Dialog units to pixels with the base units of the window's font, as a dialog
+// template is laid out.
+TEST_F(ManagerDlgTest, ControlsSitAtTheirDialogUnitRectanglesInTabOrder) {
+  CTestManagerDlg& dialog = Dialog();
+  EXPECT_EQ(dialog.font().pointSizeF(), 8.0);
+  const QSize units = BaseUnitsOf(dialog.font());
+  const auto x = [&](int du) { return du * units.width() / 4.0; };
+  const auto y = [&](int du) { return du * units.height() / 8.0; };
+  EXPECT_NEAR(dialog.width(), x(388), 1.0);
+  EXPECT_NEAR(dialog.height(), y(199), 1.0);
+
+  struct Place {
+    QWidget* control;
+    int left, top, width, height;  // dialog units; the combo's height is its drop-down's
+  };
+  const Place places[] = {
+      {dialog.DeviceCombo(), 12, 12, 252, -1},
+      {dialog.Button("m_refreshButton"), 270, 12, 36, 12},
+      {dialog.RoutineList(), 12, 36, 366, 108},
+      {dialog.StatusField(), 12, 156, 78, 12},
+      {dialog.ProgressBar(), 96, 156, 282, 12},
+      {dialog.Button("m_addButton"), 18, 174, 78, 18},
+      {dialog.Button("m_removeButton"), 108, 174, 78, 18},
+      {dialog.Button("m_formatButton"), 198, 174, 78, 18},
+      {dialog.Button("m_exitButton"), 288, 174, 78, 18},
+  };
+  for (const Place& place : places) {
+    const QRect r = place.control->geometry();
+    const QString name = place.control->objectName();
+    EXPECT_NEAR(r.x(), x(place.left), 1.0) << name.toStdString();
+    EXPECT_NEAR(r.y(), y(place.top), 1.0) << name.toStdString();
+    EXPECT_NEAR(r.width(), x(place.width), 1.0) << name.toStdString();
+    if (place.height >= 0) {
+      EXPECT_NEAR(r.height(), y(place.height), 1.0) << name.toStdString();
+    }
+  }
+
+  // Tab walks the controls in the order of the layout; the status field and the
+  // progress bar are not stops.
+  QStringList order;
+  QWidget* widget = dialog.DeviceCombo();
+  do {
+    if (widget->focusPolicy() & Qt::TabFocus) order << widget->objectName();
+    widget = widget->nextInFocusChain();
+  } while (widget != dialog.DeviceCombo() && order.size() < 20);
+  EXPECT_EQ(order, (QStringList{"m_deviceCombo", "m_refreshButton", "m_routineList", "m_addButton",
+                                "m_removeButton", "m_formatButton", "m_exitButton"}));
+}
+
+TEST_F(ManagerDlgTest, EnterPressesTheFocusedButtonAndExitEverywhereElse) {
+  m_shared->drives = {Image("card.img", 16)};
+  CTestManagerDlg& dialog = Dialog();
+  dialog.show();
+  const int enumerations = m_shared->enumerations;
+  QTest::keyClick(dialog.Button("m_refreshButton"), Qt::Key_Return);
+  EXPECT_EQ(m_shared->enumerations, enumerations + 1);
+  EXPECT_TRUE(dialog.isVisible());
+
+  m_presenter.Answer(MessageAnswer::kNo);
+  QTest::keyClick(dialog.Button("m_formatButton"), Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(m_presenter.Texts(), std::vector<std::string>{kAskFormatInvalid});
+  EXPECT_TRUE(dialog.isVisible());
+
+  QTest::keyClick(dialog.DeviceCombo(), Qt::Key_Return);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
 }
 
 TEST_F(ManagerDlgTest, WithoutAnyDiskEveryActionEndsWithoutTouchingOne) {
@@ -335,6 +406,7 @@ TEST_F(ManagerDlgTest, TheAboutBoxShowsTheVersionAndClosesWithOk) {
     QWidget* about = QApplication::activeModalWidget();
     ASSERT_NE(about, nullptr);
     title = about->windowTitle();
+    EXPECT_EQ(about->font().pointSizeF(), 8.0);
     for (QLabel* label : about->findChildren<QLabel*>()) texts += label->text();
     QPushButton* ok = about->findChild<QPushButton*>();
     ASSERT_NE(ok, nullptr);
@@ -346,10 +418,21 @@ TEST_F(ManagerDlgTest, TheAboutBoxShowsTheVersionAndClosesWithOk) {
   EXPECT_EQ(texts, "VORN3 Manager Version 1.0");
 }
 
-TEST(NameFiltersTest, WindowsFilterPairsBecomeQtNameFilters) {
-  EXPECT_EQ(NameFiltersFromPairs("VORN v3.0 (.vorn)|*.vorn|All Files (*.*)|*.*|"),
-            (QStringList{"VORN v3.0 (.vorn) (*.vorn)", "All Files (*)"}));
+TEST(RoutineFileDialogTest, OpensSeveralFilesAndShowsTheFilterDescriptionsAsWritten) {
   EXPECT_EQ(NameFiltersFromPairs("Audio|*.wav;*.mp3||"), QStringList{"Audio (*.wav *.mp3)"});
+
+  const std::unique_ptr<QFileDialog> dialog = NewRoutineFileDialog(nullptr);
+  EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptOpen);
+  EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFiles);
+  EXPECT_EQ(dialog->defaultSuffix(), "vorn");
+  // "*.*" matches names without a dot too.
+  EXPECT_EQ(dialog->nameFilters(),
+            (QStringList{"VORN v3.0 (.vorn) (*.vorn)", "All Files (*.*) (*)"}));
+  const auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+  ASSERT_NE(types, nullptr);
+  QStringList shown;
+  for (int i = 0; i < types->count(); ++i) shown << types->itemText(i);
+  EXPECT_EQ(shown, (QStringList{"VORN v3.0 (.vorn)", "All Files (*.*)"}));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The Qt side of the core's seams: message boxes, status text and progress bar
-// reached from a worker thread, and the hotplug event filter.
+// reached from a worker thread.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -13,7 +13,6 @@
 #include <thread>
 
 #include "EventLoop.h"
-#include "ui/HotplugMonitor.h"
 #include "ui/QtMessagePresenter.h"
 #include "ui/QtProgressBar.h"
 #include "ui/QtStatusText.h"
@@ -107,16 +106,6 @@ TEST(QtSeamsTest, StatusAndProgressFromAWorkerArriveInOrderAndClamped) {
   EXPECT_EQ(bar.value(), 10);
   progress.SetRange(0, 3);
   EXPECT_EQ(bar.value(), 3);
-}
-
-TEST(HotplugFilterTest, AddRemoveOfUsbAndBlockAndMediaChangesRefresh) {
-  EXPECT_TRUE(IsDeviceListEvent("usb", "add", false));
-  EXPECT_TRUE(IsDeviceListEvent("block", "remove", false));
-  EXPECT_TRUE(IsDeviceListEvent("block", "change", true));
-  EXPECT_FALSE(IsDeviceListEvent("block", "change", false));
-  EXPECT_FALSE(IsDeviceListEvent("usb", "change", true));
-  EXPECT_FALSE(IsDeviceListEvent("net", "add", false));
-  EXPECT_FALSE(IsDeviceListEvent("usb", "bind", false));
 }
 
 }  // namespace

@@ -12,21 +12,13 @@
 #include "UiTestSupport.h"
 #include "disk/VornDisk.h"
 #include "ui/ControlList.h"
+#include "ui/DeviceSource.h"
 #include "ui/ManagerDlg.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace vorn;
-
-class CNoDisks final : public CDeviceSource {
- public:
-  void EnumerateDrives(std::vector<DeviceEntry>& drives) override { drives.clear(); }
-  void EnumerateUnits(std::vector<DeviceEntry>& units) override { units.clear(); }
-  void FreeUnitEntries(std::vector<DeviceEntry>& units) override { units.clear(); }
-  std::unique_ptr<CSectorDevice> NewDriveDevice() override { return nullptr; }
-  std::unique_ptr<CSectorDevice> NewUnitDevice() override { return nullptr; }
-};
 
 }  // namespace
 
@@ -56,7 +48,7 @@ int main(int argc, char** argv) {
   qputenv("VORN_DEMO_IMAGE", QByteArray::fromStdString(image));
   int status = 1;
   {
-    CManagerDlg dialog(std::make_unique<CNoDisks>());
+    CManagerDlg dialog(MakeNoDeviceSource());
     dialog.show();
     test::WaitUntil([] { return false; }, 500);
     dialog.RoutineList()->selectRow(1);
