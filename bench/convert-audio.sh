@@ -10,32 +10,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=${1:-}
-if [ -z "$build" ]; then
-  build=build/default
-  [ -x build/release/bench/convert_audio_bench ] && build=build/release
-fi
-bench="$build/bench/convert_audio_bench"
-[ -x "$bench" ] || { echo "build $bench first (cmake --build --preset default --target convert_audio_bench)" >&2; exit 1; }
+. bench/audio-bench-common.sh
+bench=$(find_bench convert_audio_bench "${1:-}")
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# A chord with a slow sweep and some noise, so the encoder has real work to do.
-make_wav() {  # SECONDS OUT
-  sox -q -n -r 44100 -c 2 -b 16 "$2" synth "$1" sine 220-880 sine 330 pinknoise \
-    remix 1,3 2,3 gain -6
-}
-
 make_wav 300 "$work/five.wav"
-
-# Wall and CPU seconds of one command: "REAL USER SYS" into OUT.time, its
-# output into OUT.txt.
-timed() {  # OUT COMMAND...
-  local out=$1; shift
-  local TIMEFORMAT='%3R %3U %3S'
-  { time "$@" >"$out.txt"; } 2>"$out.time"
-}
 
 # Three alternating runs each; the fastest of each side counts, which keeps
 # other load on the machine out of the ratio as far as it can be.
@@ -45,14 +26,7 @@ for run in 1 2 3; do
 done
 cp "$work/ours1.txt" "$work/ours.txt"
 
-awk 'function min(a, b) { return a == "" || b < a ? b : a }
-     FILENAME ~ /\/ours[0-9].time$/ { ours_real = min(ours_real, $1); ours_cpu = min(ours_cpu, $2 + $3) }
-     FILENAME ~ /\/lame[0-9].time$/ { lame_real = min(lame_real, $1); lame_cpu = min(lame_cpu, $2 + $3) }
-     END {
-       printf "convert 5 min 44.1 kHz stereo WAV (best of 3): ours %.2f s wall / %.2f s cpu, lame %.2f s wall / %.2f s cpu\n",
-         ours_real, ours_cpu, lame_real, lame_cpu
-       printf "ours/lame: wall %.3f, cpu %.3f (goal <= 1.1)\n", ours_real / lame_real, ours_cpu / lame_cpu
-     }' "$work"/ours?.time "$work"/lame?.time
+print_best_ratio "$work" "convert 5 min 44.1 kHz stereo WAV" "goal <= 1.1"
 printf 'mp3 bytes: ours %s, lame %s\n' "$(awk '/mp3_bytes/ {print $2}' "$work/ours.txt")" \
   "$(stat -c %s "$work/lame.mp3")"
 
