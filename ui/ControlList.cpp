@@ -3,8 +3,11 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QMouseEvent>
 #include <QSet>
+#include <QStyle>
+#include <QToolTip>
 
 namespace vorn {
 
@@ -45,6 +48,30 @@ void CControlList::Attach() {
 void CControlList::changeEvent(QEvent* event) {
   QTableWidget::changeEvent(event);
   if (event->type() == QEvent::ParentChange) Attach();
+}
+
+bool CControlList::viewportEvent(QEvent* event) {
+  if (event->type() != QEvent::ToolTip) return QTableWidget::viewportEvent(event);
+  // The column widths are fixed, so a long title or protocol name is cut off;
+  // hovering such a cell shows its whole text. Cells that fit show nothing.
+  const auto* help = static_cast<QHelpEvent*>(event);
+  const QModelIndex index = indexAt(help->pos());
+  if (index.isValid() && IsCellTextCut(index.row(), index.column())) {
+    QToolTip::showText(help->globalPos(), CellText(index.row(), index.column()), viewport(),
+                       visualRect(index));
+  } else {
+    QToolTip::hideText();
+  }
+  return true;
+}
+
+bool CControlList::IsCellTextCut(int row, int column) const {
+  const QString text = CellText(row, column);
+  if (text.isEmpty()) return false;
+  // The item view pads a cell's text by the focus frame margin plus one pixel
+  // on each side.
+  const int padding = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
+  return fontMetrics().horizontalAdvance(text) > columnWidth(column) - padding;
 }
 
 void CControlList::SetColumns(const QStringList& titles, const QVector<int>& widths) {

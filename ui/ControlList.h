@@ -36,6 +36,9 @@ class CControlList : public QTableWidget {
 
   int RowHeight() const { return m_rowHeight; }
 
+  // True when the cell's text is wider than the cell and shows cut off.
+  bool IsCellTextCut(int row, int column) const;
+
  signals:
   // A row became selected (selected = 1) or stopped being selected (0).
   // Item-state changes concern whole rows, so the column is always 0.
@@ -46,6 +49,7 @@ class CControlList : public QTableWidget {
  protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void changeEvent(QEvent* event) override;
+  bool viewportEvent(QEvent* event) override;
 
  private:
   void OnSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);

@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolTip>
 
 namespace vorn {
 namespace {
@@ -68,10 +69,26 @@ TEST_F(ControlListTest, FirstWriteToANewRowInAnotherColumnLandsInThatColumn) {
   EXPECT_EQ(m_list->CellText(0, 3), "25");
 }
 
-TEST_F(ControlListTest, LongTextsAreKeptWholeAndBadAddressesIgnored) {
+TEST_F(ControlListTest, LongTextsAreKeptWholeShownWholeOnHoverAndBadAddressesIgnored) {
   const QString longTitle(200, 'x');
   m_list->SetCellText(0, 0, longTitle);
+  m_list->SetCellText(0, 1, "1.00");
   EXPECT_EQ(m_list->CellText(0, 0), longTitle);
+  EXPECT_TRUE(m_list->IsCellTextCut(0, 0));
+  EXPECT_FALSE(m_list->IsCellTextCut(0, 1));
+  EXPECT_FALSE(m_list->IsCellTextCut(0, 2));
+
+  // Hovering the cut cell shows its whole text; a cell that fits shows none.
+  m_parent.show();
+  const auto hover = [this](int column) {
+    const QPoint at = m_list->visualRect(m_list->model()->index(0, column)).center();
+    QHelpEvent event(QEvent::ToolTip, at, m_list->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(m_list->viewport(), &event);
+  };
+  hover(0);
+  EXPECT_EQ(QToolTip::text(), longTitle);
+  hover(1);
+  EXPECT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 2000));  // hides after a delay
 
   m_list->SetCellText(-1, 0, "no");
   m_list->SetCellText(1, 5, "no");
