@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs the build tree into a scratch prefix and checks what lands there:
+# both programs (and that they run from there, finding each other), the desktop
+# entry, its icon and the udev rule for units. Usage: install-tree-test.sh BUILD_DIR
+set -euo pipefail
+build=$1
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+fail=0
+expect() {  # PATH
+  [ -e "$prefix/$1" ] || { echo "missing after install: $1" >&2; fail=1; }
+}
+expect bin/vorn3manager
+expect bin/vorn3ctl
+expect lib/udev/rules.d/70-vorn3-unit.rules
+expect share/doc/vorn3manager/named-objects.md
+if grep -q '^VORN_BUILD_UI:BOOL=ON' "$build/CMakeCache.txt"; then
+  expect share/applications/vorn3manager.desktop
+  expect share/icons/hicolor/64x64/apps/vorn3manager.png
+  grep -qx 'Exec=vorn3manager' "$prefix/share/applications/vorn3manager.desktop" ||
+    { echo "desktop entry does not start vorn3manager" >&2; fail=1; }
+fi
+if find "$prefix" -name 'libvornusbsim*' | grep -q .; then
+  echo "the unit simulator must not be installed" >&2; fail=1
+fi
+# The rule must match the unit's USB identity the program looks for.
+grep -q 'ATTR{idVendor}=="aa00", ATTR{idProduct}=="0001"' "$prefix/lib/udev/rules.d/70-vorn3-unit.rules" ||
+  { echo "udev rule does not match the unit's vendor and product id" >&2; fail=1; }
+
+# The installed tool runs and finds the installed manager beside it: `units`
+# starts it in list mode (no units here, so the list is empty).
+"$prefix/bin/vorn3ctl" --help >/dev/null
+(cd / && env -u VORN3MANAGER "$prefix/bin/vorn3ctl" units >/dev/null) ||
+  { echo "installed vorn3ctl units failed" >&2; fail=1; }
+exit $fail
