@@ -86,6 +86,10 @@ int RunVorn3ctl(const std::vector<std::string>& args) {
     PrintOverview(stdout);
     return kExitOk;
   }
+  if (args[0] == "--version") {
+    std::printf("vorn3ctl %s\n", VORN_VERSION);
+    return kExitOk;
+  }
   const Command* command = FindCommand(args[0]);
   if (!command) {
     std::fprintf(stderr, "vorn3ctl: unknown command '%s'\n\n", args[0].c_str());

@@ -1,5 +1,6 @@
 // vorn3ctl run as a user runs it: a separate process on disk image files.
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <sys/wait.h>
@@ -178,6 +179,9 @@ TEST_F(Vorn3ctlTest, HelpUsageAndErrors) {
   Result overview = Run({"--help"});
   EXPECT_EQ(overview.code, 0);
   EXPECT_NE(overview.out.find("remove-last"), std::string::npos);
+  Result version = Run({"--version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_THAT(version.out, testing::MatchesRegex("vorn3ctl [0-9]+\\.[0-9]+\n"));
 
   EXPECT_EQ(Run({"frobnicate"}).code, 2);
   EXPECT_EQ(Run({"list"}).code, 2);
