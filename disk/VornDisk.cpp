@@ -114,6 +114,10 @@ bool CVornDisk::FitsOnDevice(std::uint64_t tableSector, std::uint64_t records) {
   return deviceSectors == 0 || end <= deviceSectors;
 }
 
+std::uint64_t CVornDisk::TableReadEnd() const {
+  return m_valid ? m_liveTableSector + SectorsRead(m_liveTable.size()) : 0;
+}
+
 std::uint64_t CVornDisk::LiveTableEnd() const {
   return m_liveTableSector + TableSectors(m_liveTable.size());
 }

@@ -37,6 +37,10 @@ class CVornDisk {
   bool IsValid() const { return m_valid; }
   bool CheckTable() const;
   std::uint32_t NextFreeSector() const;
+  // One past the last sector a reader of the table the header points at
+  // touches (after ReadTable; 0 on an unformatted disk). It may lie behind
+  // NextFreeSector.
+  std::uint64_t TableReadEnd() const;
 
   // Writes header and table from the table in memory: the table ends up behind
   // the last routine and the header points at it. Throws CUsbDeviceException

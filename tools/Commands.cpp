@@ -15,6 +15,8 @@ const std::vector<Command>& Commands() {
       AddCommand(),
       MakeRoutineCommand(),
       ExportCommand(),
+      BackupCommand(),
+      RestoreCommand(),
   };
   return commands;
 }

@@ -17,5 +17,7 @@ Command LiveCommand();
 Command AddCommand();
 Command MakeRoutineCommand();
 Command ExportCommand();
+Command BackupCommand();
+Command RestoreCommand();
 
 }  // namespace vorn

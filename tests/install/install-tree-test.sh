@@ -31,8 +31,12 @@ grep -q 'ATTR{idVendor}=="aa00", ATTR{idProduct}=="0001"' "$prefix/lib/udev/rule
   { echo "udev rule does not match the unit's vendor and product id" >&2; fail=1; }
 
 # The installed tool runs and finds the installed manager beside it: `units`
-# starts it in list mode (no units here, so the list is empty).
-"$prefix/bin/vorn3ctl" --help >/dev/null
-(cd / && env -u VORN3MANAGER "$prefix/bin/vorn3ctl" units >/dev/null) ||
+# starts it in list mode (no units here, so the list is empty). The list's
+# names are machine-wide, so this waits for other tests that use them (same
+# lock), and the manager arbitrates its mode in a run-time directory of its own.
+"$prefix/bin/vorn3ctl" --version >/dev/null
+mkdir -m 0700 "$prefix/run"
+(cd / && XDG_RUNTIME_DIR="$prefix/run" flock /tmp/vorn-list-objects.lock \
+   env -u VORN3MANAGER "$prefix/bin/vorn3ctl" units >/dev/null) ||
   { echo "installed vorn3ctl units failed" >&2; fail=1; }
 exit $fail

@@ -86,9 +86,10 @@ class Vorn3ctlTest : public testing::Test {
     return result;
   }
 
-  void AddRoutines(const std::vector<RoutineEntry>& routines) {
-    CImageDevice device(m_image, false);
-    device.Open(CImageDevice::EntryFor(m_image));
+  void AddRoutines(const std::vector<RoutineEntry>& routines, std::string image = {}) {
+    if (image.empty()) image = m_image;
+    CImageDevice device(image, false);
+    device.Open(CImageDevice::EntryFor(image));
     CVornDisk disk(device, nullptr);
     disk.ReadTable();
     for (const RoutineEntry& entry : routines) disk.AppendRoutine(entry, [] {});
@@ -137,6 +138,58 @@ TEST_F(Vorn3ctlTest, CreateFormatListAndRemoveAnImage) {
   Result empty = Run({"remove-last", m_image, "--yes"});
   EXPECT_EQ(empty.code, 1);
   EXPECT_EQ(empty.err, "Too few tracks\n");
+}
+
+TEST_F(Vorn3ctlTest, BackupAndRestoreCarryTheRoutinesFromDiskToDisk) {
+  // The routines as `list --json` shows them, without the disk's own name and size.
+  const auto routinesOf = [this](const std::string& disk) {
+    const std::string json = Run({"list", disk, "--json"}).out;
+    const std::size_t at = json.find("\"routines\"");
+    return at == std::string::npos ? std::string() : json.substr(at);
+  };
+  ASSERT_EQ(Run({"create-image", m_image, "--size", "2M"}).code, 0);
+  ASSERT_EQ(Run({"format", m_image, "--yes"}).code, 0);
+  AddRoutines(MakeRoutines(9, {5}));
+  const std::string listed = routinesOf(m_image);
+  ASSERT_NE(listed.find("Routine 8"), std::string::npos);
+
+  const std::string backup = (m_dir / "backup.img").string();
+  Result backedUp = Run({"backup", m_image, backup});
+  ASSERT_EQ(backedUp.code, 0) << backedUp.err;
+  EXPECT_NE(backedUp.out.find("Backed up 9 routines"), std::string::npos) << backedUp.out;
+  EXPECT_EQ(fs::file_size(backup), (1 + 9 * 5 + 2) * 512u);  // header, routines, table as read
+  EXPECT_EQ(routinesOf(backup), listed);
+  EXPECT_EQ(Run({"backup", m_image, backup}).code, 1);  // never overwrites
+  const std::string whole = (m_dir / "whole.img").string();
+  ASSERT_EQ(Run({"backup", m_image, whole, "--whole", "--quiet"}).code, 0);
+  EXPECT_EQ(ReadFileText(whole), ReadFileText(m_image));
+
+  // Onto a card that holds other routines: asked first, then replaced.
+  const std::string other = (m_dir / "other.img").string();
+  ASSERT_EQ(Run({"create-image", other, "--size", "1M"}).code, 0);
+  ASSERT_EQ(Run({"format", other, "--yes"}).code, 0);
+  AddRoutines(MakeRoutines(2, {40}), other);
+  EXPECT_NE(Run({"restore", backup, other}).code, 0);  // not a terminal, no --yes
+  EXPECT_NE(Run({"list", other}).out.find("Routine 1"), std::string::npos);
+  Result restored = Run({"restore", backup, other, "--yes"});
+  ASSERT_EQ(restored.code, 0) << restored.err;
+  EXPECT_EQ(routinesOf(other), listed);
+
+  // Refused, the disk untouched: an image that is no VORN disk, a disk too
+  // small for the image, the image itself as the disk.
+  const std::string blank = (m_dir / "blank.img").string();
+  ASSERT_EQ(Run({"create-image", blank, "--size", "64K"}).code, 0);
+  Result notVorn = Run({"restore", blank, other, "--yes"});
+  EXPECT_EQ(notVorn.code, 1);
+  EXPECT_NE(notVorn.err.find("is not a VORN disk image"), std::string::npos) << notVorn.err;
+  const std::string small = (m_dir / "small.img").string();
+  ASSERT_EQ(Run({"create-image", small, "--size", "16K"}).code, 0);
+  ASSERT_EQ(Run({"format", small, "--yes"}).code, 0);
+  Result tooSmall = Run({"restore", backup, small, "--yes"});
+  EXPECT_EQ(tooSmall.code, 1);
+  EXPECT_NE(tooSmall.err.find("too small"), std::string::npos) << tooSmall.err;
+  EXPECT_NE(Run({"list", small, "--json"}).out.find("\"formatted\": true"), std::string::npos);
+  EXPECT_EQ(Run({"restore", backup, backup, "--yes"}).code, 2);
 }
 
 TEST_F(Vorn3ctlTest, DestructiveCommandsNeedYesWithoutATerminal) {

@@ -1,0 +1,61 @@
+#include "disk/DiskCopy.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "device/DeviceExceptions.h"
+#include "disk/VornDisk.h"
+
+namespace vorn {
+namespace {
+
+// The import's piece size: 64 KiB per transfer suits drives and units alike.
+constexpr std::uint32_t kPieceSectors = 128;
+
+}  // namespace
+
+std::uint32_t UsedSectorCount(CSectorDevice& disk) {
+  CVornDisk vornDisk(disk, nullptr);
+  vornDisk.ReadTable();
+  if (!vornDisk.IsValid()) return 0;
+  const std::uint64_t end = std::max<std::uint64_t>(vornDisk.NextFreeSector(), vornDisk.TableReadEnd());
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(end, UINT32_MAX));
+}
+
+void CopyDisk(CSectorDevice& from, CSectorDevice& to, std::uint32_t count, CProgressBar* progress) {
+  if (count == 0) return;
+  const std::uint32_t room = to.GetSectorCount();
+  if (room != 0 && room < count) {
+    throw CUsbDeviceException("The disk is too small: it holds " + std::to_string(room) +
+                              " sectors, the copy needs " + std::to_string(count));
+  }
+  const std::uint32_t pieces = (count + kPieceSectors - 1) / kPieceSectors;
+  if (progress) {
+    progress->SetRange(0, static_cast<int>(std::min<std::uint32_t>(pieces, INT32_MAX)));
+    progress->SetPos(0);
+  }
+
+  // The header is read before the target's is cleared, so a disk copied onto
+  // itself keeps it.
+  std::vector<std::uint8_t> header(kSectorSize);
+  from.ReadSectors(0, 1, header.data());
+  const std::vector<std::uint8_t> cleared(kSectorSize, 0);
+  to.WriteSectors(0, 1, cleared.data());
+
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(kPieceSectors) * kSectorSize);
+  std::uint32_t piece = 0;
+  for (std::uint32_t first = 0; first < count; first += kPieceSectors, ++piece) {
+    // The first piece starts behind the header, which goes last.
+    const std::uint32_t start = first == 0 ? 1 : first;
+    const std::uint32_t sectors = std::min(kPieceSectors, count - first) - (start - first);
+    if (sectors > 0) {
+      from.ReadSectors(start, sectors, buffer.data());
+      to.WriteSectors(start, sectors, buffer.data());
+    }
+    if (progress) progress->SetPos(static_cast<int>(std::min<std::uint32_t>(piece + 1, INT32_MAX)));
+  }
+  to.WriteSectors(0, 1, header.data());
+}
+
+}  // namespace vorn

@@ -1,0 +1,28 @@
+#pragma once
+// Whole-disk copies for backups: a card or a unit to an image file, and an
+// image back onto a disk.
+
+#include <cstdint>
+
+#include "device/SectorDevice.h"
+#include "platform/ProgressBar.h"
+
+namespace vorn {
+
+// Sectors of `disk` in use: the header, the routines and every sector a reader
+// of the table touches (the first table sector even for an empty table). The
+// table may lie behind the routines' end (an update interrupted before the
+// header moved), so whichever ends later counts; a copy of these sectors reads
+// as the same disk. 0 when the disk is not a formatted
+// VORN disk: then only a copy of every sector keeps what it holds.
+std::uint32_t UsedSectorCount(CSectorDevice& disk);
+
+// Copies sectors [0, count) of `from` onto `to`, in pieces of 128 sectors.
+// Sector 0 of `to` is cleared first and written last: a copy that fails part
+// way leaves a disk that reads as unformatted, never a header that points at a
+// half-copied table. Throws CUsbDeviceException when `to` knows its size and
+// `count` sectors do not fit (nothing written), and whatever the devices throw.
+// The progress bar, if any, runs over the pieces.
+void CopyDisk(CSectorDevice& from, CSectorDevice& to, std::uint32_t count, CProgressBar* progress);
+
+}  // namespace vorn

@@ -1,0 +1,72 @@
+// vorn3ctl restore: writes a backup image (from `backup`, or any VORN disk
+// image) onto a disk.
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "device/DeviceExceptions.h"
+#include "device/ImageDevice.h"
+#include "disk/DiskCopy.h"
+#include "disk/VornDisk.h"
+#include "tools/Commands.h"
+#include "tools/DiskArgument.h"
+#include "tools/TerminalPresenter.h"
+
+namespace vorn {
+namespace {
+
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code error;
+  return std::filesystem::equivalent(a, b, error);
+}
+
+int Run(const CCommandLine& commandLine) {
+  const std::string& imagePath = commandLine.Positional()[0];
+  const std::string& diskName = commandLine.Positional()[1];
+  if (SameFile(imagePath, diskName)) throw CUsageError("the image and the disk are the same file");
+
+  CImageDevice image(imagePath, /*durable=*/false);
+  image.Open(CImageDevice::EntryFor(imagePath));
+  // Only a VORN disk is restored: a wrong file must not wipe a card.
+  const std::uint32_t sectors = UsedSectorCount(image);
+  if (sectors == 0) throw CUsbDeviceException(imagePath + " is not a VORN disk image; nothing was changed");
+  CVornDisk backup(image, nullptr);
+  const std::size_t routines = backup.ReadTable().size();
+
+  if (!ConfirmOnTerminal("The disk will be overwritten with the " + std::to_string(routines) +
+                             " routine" + (routines == 1 ? "" : "s") + " of " + imagePath +
+                             " and its routines will be lost.\nDo you wish to continue?",
+                         commandLine.Has("--yes"))) {
+    std::fprintf(stderr, "Nothing was changed.\n");
+    return kExitFailure;
+  }
+  auto device = OpenDiskArgument(diskName);
+  {
+    std::unique_ptr<CTerminalStatusLine> progress;
+    if (!commandLine.Has("--quiet")) {
+      progress = std::make_unique<CTerminalStatusLine>(stderr);
+      progress->SetText("Restoring");
+    }
+    CopyDisk(image, *device, sectors, progress.get());
+  }
+  device->Close();
+  image.Close();
+  std::printf("Restored %zu routine%s (%u sectors) onto %s\n", routines, routines == 1 ? "" : "s", sectors,
+              diskName.c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
+Command RestoreCommand() {
+  return {"restore", "IMAGE DISK [--yes] [--quiet]", "write a backup image onto a disk",
+          "Writes the used sectors of IMAGE, a VORN disk image such as `backup` makes,\n"
+          "onto DISK, which must be large enough. The disk's header goes last: a\n"
+          "restore cut short leaves the disk unformatted, never half old, half new.",
+          {{"--yes", nullptr, "do not ask (needed when stdin is not a terminal)"},
+           {"--quiet", nullptr, "no progress bar"}},
+          2, 2, Run};
+}
+
+}  // namespace vorn
