@@ -10,6 +10,9 @@
 #include <sstream>
 #include <string>
 
+#include "device/ImageDevice.h"
+#include "disk/VornDisk.h"
+#include "tests/support/ReferenceTable.h"
 #include "tests/support/ShellCommand.h"
 #include "tests/support/SimTestBed.h"
 
@@ -108,6 +111,36 @@ TEST_F(UnitCommandsTest, DiskCommandsTakeAUnitName) {
   const Result missing = Run("list VORN9");
   EXPECT_EQ(missing.code, 1);
   EXPECT_EQ(missing.err, "No such disk: VORN9\n");
+}
+
+TEST_F(UnitCommandsTest, ABackupRestoredOntoAUnitComesBackTheSame) {
+  Install({Unit(3)});
+  // A card image with three routines, their sectors filled with a pattern.
+  const std::string card = m_bed.Image("card.img", 512);
+  {
+    CImageDevice device(card, false);
+    device.Open(CImageDevice::EntryFor(card));
+    CVornDisk disk(device, nullptr);
+    disk.ReadTable();
+    for (const RoutineEntry& entry : MakeRoutines(3, {40, 7})) {
+      disk.AppendRoutine(entry, [&] { WriteRoutineSectors(device, entry); });
+    }
+  }
+  const Result restored = Run("restore " + card + " VORN3 --yes");
+  ASSERT_EQ(restored.code, 0) << restored.err;
+  EXPECT_THAT(Run("list VORN3").out, HasSubstr("VORN DISK - 0001: 3 routines, next free sector 88 of 2048"));
+
+  const std::string back = m_bed.Path("back.img");
+  const Result backedUp = Run("backup VORN3 " + back);
+  ASSERT_EQ(backedUp.code, 0) << backedUp.err;
+  // Header, routines and the table sector come back byte for byte.
+  std::ifstream original(card, std::ios::binary), copy(back, std::ios::binary);
+  std::string originalBytes(89 * 512, '\0'), copyBytes;
+  original.read(originalBytes.data(), static_cast<std::streamsize>(originalBytes.size()));
+  copyBytes.assign(std::istreambuf_iterator<char>(copy), {});
+  EXPECT_EQ(copyBytes.size(), originalBytes.size());
+  EXPECT_TRUE(copyBytes == originalBytes);
+  EXPECT_THAT(m_bed.Log().OutOfShape(), IsEmpty());
 }
 
 TEST_F(UnitCommandsTest, AUnitThatFailsShowsItsMessage) {
