@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "device/DeviceExceptions.h"
-#include "disk/VornDisk.h"
 
 namespace vorn {
 namespace {
@@ -18,8 +17,12 @@ constexpr std::uint32_t kPieceSectors = 128;
 std::uint32_t UsedSectorCount(CSectorDevice& disk) {
   CVornDisk vornDisk(disk, nullptr);
   vornDisk.ReadTable();
-  if (!vornDisk.IsValid()) return 0;
-  const std::uint64_t end = std::max<std::uint64_t>(vornDisk.NextFreeSector(), vornDisk.TableReadEnd());
+  return UsedSectorCount(vornDisk);
+}
+
+std::uint32_t UsedSectorCount(const CVornDisk& disk) {
+  if (!disk.IsValid()) return 0;
+  const std::uint64_t end = std::max<std::uint64_t>(disk.NextFreeSector(), disk.TableReadEnd());
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(end, UINT32_MAX));
 }
 
@@ -30,9 +33,10 @@ void CopyDisk(CSectorDevice& from, CSectorDevice& to, std::uint32_t count, CProg
     throw CUsbDeviceException("The disk is too small: it holds " + std::to_string(room) +
                               " sectors, the copy needs " + std::to_string(count));
   }
+  // At most 2^25 pieces: the count always fits the progress bar's int.
   const std::uint32_t pieces = (count + kPieceSectors - 1) / kPieceSectors;
   if (progress) {
-    progress->SetRange(0, static_cast<int>(std::min<std::uint32_t>(pieces, INT32_MAX)));
+    progress->SetRange(0, static_cast<int>(pieces));
     progress->SetPos(0);
   }
 
@@ -44,16 +48,17 @@ void CopyDisk(CSectorDevice& from, CSectorDevice& to, std::uint32_t count, CProg
   to.WriteSectors(0, 1, cleared.data());
 
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(kPieceSectors) * kSectorSize);
-  std::uint32_t piece = 0;
-  for (std::uint32_t first = 0; first < count; first += kPieceSectors, ++piece) {
+  // 64-bit, so the last piece of a disk that ends at sector 2^32 - 1 does not
+  // wrap the counter back to 0.
+  for (std::uint64_t first = 0; first < count; first += kPieceSectors) {
     // The first piece starts behind the header, which goes last.
-    const std::uint32_t start = first == 0 ? 1 : first;
-    const std::uint32_t sectors = std::min(kPieceSectors, count - first) - (start - first);
-    if (sectors > 0) {
-      from.ReadSectors(start, sectors, buffer.data());
-      to.WriteSectors(start, sectors, buffer.data());
+    const auto start = static_cast<std::uint32_t>(first == 0 ? 1 : first);
+    const auto end = static_cast<std::uint32_t>(std::min<std::uint64_t>(first + kPieceSectors, count));
+    if (end > start) {
+      from.ReadSectors(start, end - start, buffer.data());
+      to.WriteSectors(start, end - start, buffer.data());
     }
-    if (progress) progress->SetPos(static_cast<int>(std::min<std::uint32_t>(piece + 1, INT32_MAX)));
+    if (progress) progress->SetPos(static_cast<int>(first / kPieceSectors + 1));
   }
   to.WriteSectors(0, 1, header.data());
 }

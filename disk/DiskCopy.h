@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "device/SectorDevice.h"
+#include "disk/VornDisk.h"
 #include "platform/ProgressBar.h"
 
 namespace vorn {
@@ -16,6 +17,8 @@ namespace vorn {
 // as the same disk. 0 when the disk is not a formatted
 // VORN disk: then only a copy of every sector keeps what it holds.
 std::uint32_t UsedSectorCount(CSectorDevice& disk);
+// The same for a disk whose table has been read already.
+std::uint32_t UsedSectorCount(const CVornDisk& disk);
 
 // Copies sectors [0, count) of `from` onto `to`, in pieces of 128 sectors.
 // Sector 0 of `to` is cleared first and written last: a copy that fails part

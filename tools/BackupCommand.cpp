@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "device/DeviceExceptions.h"
@@ -61,28 +60,19 @@ int Run(const CCommandLine& commandLine) {
   const std::string& out = commandLine.Positional()[1];
   auto device = OpenDiskArgument(commandLine.Positional()[0]);
 
-  std::uint32_t sectors = commandLine.Has("--whole") ? 0 : UsedSectorCount(*device);
-  std::size_t routines = 0;
+  CVornDisk disk(*device, nullptr);
+  const std::size_t routines = disk.ReadTable().size();
+  std::uint32_t sectors = commandLine.Has("--whole") ? 0 : UsedSectorCount(disk);
   if (sectors == 0) {
     // Asked for, or not a formatted VORN disk: nothing is known to be unused.
     sectors = device->GetSectorCount();
     if (sectors == 0) throw CUsbDeviceException("The disk does not report its size; nothing was copied");
-  } else {
-    CVornDisk disk(*device, nullptr);
-    routines = disk.ReadTable().size();
   }
 
   CNewImageFile file(out, sectors);
   CImageDevice image(out, /*durable=*/false);
   image.Open(CImageDevice::EntryFor(out));
-  {
-    std::unique_ptr<CTerminalStatusLine> progress;
-    if (!commandLine.Has("--quiet")) {
-      progress = std::make_unique<CTerminalStatusLine>(stderr);
-      progress->SetText("Backing up");
-    }
-    CopyDisk(*device, image, sectors, progress.get());
-  }
+  CopyDisk(*device, image, sectors, OptionalStatusLine(commandLine.Has("--quiet"), "Backing up").get());
   image.Close();
   file.Keep();
   device->Close();

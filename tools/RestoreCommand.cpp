@@ -2,7 +2,6 @@
 // image) onto a disk.
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <string>
 
 #include "device/DeviceExceptions.h"
@@ -29,10 +28,10 @@ int Run(const CCommandLine& commandLine) {
   CImageDevice image(imagePath, /*durable=*/false);
   image.Open(CImageDevice::EntryFor(imagePath));
   // Only a VORN disk is restored: a wrong file must not wipe a card.
-  const std::uint32_t sectors = UsedSectorCount(image);
-  if (sectors == 0) throw CUsbDeviceException(imagePath + " is not a VORN disk image; nothing was changed");
   CVornDisk backup(image, nullptr);
   const std::size_t routines = backup.ReadTable().size();
+  const std::uint32_t sectors = UsedSectorCount(backup);
+  if (sectors == 0) throw CUsbDeviceException(imagePath + " is not a VORN disk image; nothing was changed");
 
   if (!ConfirmOnTerminal("The disk will be overwritten with the " + std::to_string(routines) +
                              " routine" + (routines == 1 ? "" : "s") + " of " + imagePath +
@@ -42,14 +41,7 @@ int Run(const CCommandLine& commandLine) {
     return kExitFailure;
   }
   auto device = OpenDiskArgument(diskName);
-  {
-    std::unique_ptr<CTerminalStatusLine> progress;
-    if (!commandLine.Has("--quiet")) {
-      progress = std::make_unique<CTerminalStatusLine>(stderr);
-      progress->SetText("Restoring");
-    }
-    CopyDisk(image, *device, sectors, progress.get());
-  }
+  CopyDisk(image, *device, sectors, OptionalStatusLine(commandLine.Has("--quiet"), "Restoring").get());
   device->Close();
   image.Close();
   std::printf("Restored %zu routine%s (%u sectors) onto %s\n", routines, routines == 1 ? "" : "s", sectors,

@@ -89,4 +89,11 @@ std::string PrintableText(const std::string& text) {
   return out;
 }
 
+std::unique_ptr<CTerminalStatusLine> OptionalStatusLine(bool quiet, const std::string& text) {
+  if (quiet) return nullptr;
+  auto line = std::make_unique<CTerminalStatusLine>(stderr);
+  line->SetText(text);
+  return line;
+}
+
 }  // namespace vorn

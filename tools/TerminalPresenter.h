@@ -4,6 +4,7 @@
 // text and progress bar of a long action share one redrawn line.
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "platform/MessageBox.h"
@@ -57,6 +58,9 @@ class CTerminalStatusLine final : public CStatusText, public CProgressBar {
 // Asks a destructive command's question: true at once with --yes; on a terminal
 // asks it; otherwise throws CUsageError, because nobody can answer it.
 bool ConfirmOnTerminal(const std::string& question, bool yes);
+
+// A status line showing `text`, or none when the command runs --quiet.
+std::unique_ptr<CTerminalStatusLine> OptionalStatusLine(bool quiet, const std::string& text);
 
 // Bytes a terminal would act on (control characters) shown as '?'.
 std::string PrintableText(const std::string& text);
