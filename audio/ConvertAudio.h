@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "audio/RoutineFileHeader.h"
+#include "platform/Cancel.h"
 #include "platform/ProgressBar.h"
 #include "platform/StatusText.h"
 #include "platform/TempFiles.h"
@@ -17,6 +18,7 @@ struct ConversionContext {
   CTempFileList& tempFiles;  // temporary files live until the disk action ends
   CStatusText* status = nullptr;
   CProgressBar* progress = nullptr;
+  const CCancelFlag* cancel = nullptr;  // checked between pieces and by blocking decoder calls
 };
 
 // routineFile stands at the first audio byte. On return mp3Size bytes are to be

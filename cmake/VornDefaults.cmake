@@ -18,3 +18,10 @@ if(VORN_SANITIZE)
   add_compile_options(-fsanitize=${VORN_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=${VORN_SANITIZE})
 endif()
+
+# A compiler cache when one is installed (developer machines); CI builds without.
+find_program(VORN_CCACHE ccache)
+if(VORN_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+  set(CMAKE_C_COMPILER_LAUNCHER ${VORN_CCACHE})
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${VORN_CCACHE})
+endif()
