@@ -13,11 +13,13 @@ namespace {
 int Run(const CCommandLine& commandLine) {
   const bool quiet = commandLine.Has("--quiet");
   const auto& arguments = commandLine.Positional();
-  auto device = OpenDiskArgument(arguments[0]);
+  const DiskOptions options = DiskOptionsOf(commandLine);
+  auto device = OpenDiskArgument(arguments[0], options);
+  CVerifyingDevice verifier(*device);
   // The status line draws only on a terminal; --quiet keeps it off there too.
   std::unique_ptr<CTerminalStatusLine> statusLine;
   if (!quiet) statusLine = std::make_unique<CTerminalStatusLine>(stderr);
-  CVornDisk disk(*device, statusLine.get());
+  CVornDisk disk(verifier, statusLine.get());
   disk.ReadTable();
   if (!disk.IsValid() &&
       !ConfirmOnTerminal("This drive must be formatted as an VORN disk and will DELETE ALL DATA.\n\n"
@@ -41,6 +43,7 @@ int Run(const CCommandLine& commandLine) {
                   added.endSector - added.startSector, PrintableText(arguments[i]).c_str());
     }
   }
+  VerifyWritten(verifier, *device, options, statusLine.get(), statusLine.get());
   device->Close();
   return kExitOk;
 }
@@ -48,12 +51,14 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command AddCommand() {
-  return {"add", "DISK FILE... [--yes] [--quiet]", "append routines from .vorn files to a disk",
+  return {"add", "DISK FILE... [--yes] [--quiet] [--unmount] [--no-verify]", "append routines from .vorn files to a disk",
           "Imports the files in the order given, converting audio that is not yet of the\n"
           "disk's MP3 kind. Stops at the first file that fails; the routines added before\n"
-          "it stay. An unformatted disk is formatted first (after asking).",
+          "it stay. An unformatted disk is formatted first (after asking). What was\n"
+          "written to a drive or unit is read back at the end and compared.",
           {{"--yes", nullptr, "format an unformatted disk without asking"},
-           {"--quiet", nullptr, "no progress bar and no line per added routine"}},
+           {"--quiet", nullptr, "no progress bar and no line per added routine"},
+           kUnmountOption, kNoVerifyOption},
           2, static_cast<std::size_t>(-1), Run};
 }
 

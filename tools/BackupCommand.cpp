@@ -58,7 +58,7 @@ class CNewImageFile {
 
 int Run(const CCommandLine& commandLine) {
   const std::string& out = commandLine.Positional()[1];
-  auto device = OpenDiskArgument(commandLine.Positional()[0]);
+  auto device = OpenDiskArgument(commandLine.Positional()[0], DiskOptionsOf(commandLine));
 
   CVornDisk disk(*device, nullptr);
   const std::size_t routines = disk.ReadTable().size();
@@ -84,12 +84,13 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command BackupCommand() {
-  return {"backup", "DISK IMAGE [--whole] [--quiet]", "copy a disk into a new image file",
+  return {"backup", "DISK IMAGE [--whole] [--quiet] [--unmount]", "copy a disk into a new image file",
           "Copies the sectors the disk uses (header, routines and table) into IMAGE,\n"
           "a new file that every command takes as a disk and `restore` writes back.\n"
           "A disk that is not formatted is copied whole. IMAGE is never overwritten.",
           {{"--whole", nullptr, "copy every sector of the disk, used or not"},
-           {"--quiet", nullptr, "no progress bar"}},
+           {"--quiet", nullptr, "no progress bar"},
+           kUnmountOption},
           2, 2, Run};
 }
 

@@ -37,10 +37,26 @@ std::unique_ptr<CSectorDevice> OpenUnit(const struct usb_device& record, const s
 
 }  // namespace
 
-std::unique_ptr<CSectorDevice> OpenDiskArgument(const std::string& argument) {
+DiskOptions DiskOptionsOf(const CCommandLine& commandLine) {
+  DiskOptions options;
+  options.unmount = commandLine.Has(kUnmountOption.name);
+  options.verify = !commandLine.Has(kNoVerifyOption.name);
+  return options;
+}
+
+void VerifyWritten(CVerifyingDevice& verifier, const CSectorDevice& device, const DiskOptions& options,
+                   CStatusText* status, CProgressBar* progress) {
+  if (!options.verify || dynamic_cast<const CImageDevice*>(&device) != nullptr) return;
+  if (verifier.PendingSectors() == 0) return;
+  if (status) status->SetText("Verifying");
+  verifier.Verify(progress);
+  if (status) status->SetText({});
+}
+
+std::unique_ptr<CSectorDevice> OpenDiskArgument(const std::string& argument, const DiskOptions& options) {
   // A drive name wins over a file of that name; "./PhysicalDrive1" is the file.
   if (std::optional<int> drive = DriveArgumentNumber(argument)) {
-    return OpenDriveArgument(argument, *drive);
+    return OpenDriveArgument(argument, *drive, options.unmount);
   }
   struct stat info {};
   if (::stat(argument.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {

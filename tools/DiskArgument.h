@@ -5,13 +5,36 @@
 #include <string>
 
 #include "device/SectorDevice.h"
+#include "device/VerifyingDevice.h"
+#include "platform/StatusText.h"
+#include "tools/CommandLine.h"
 
 namespace vorn {
+
+// How a command that writes or reads a DISK treats a card that is mounted, and
+// whether it reads back what it wrote.
+struct DiskOptions {
+  bool unmount = false;  // --unmount: unmount a mounted card instead of refusing it
+  bool verify = true;    // off with --no-verify
+};
+
+// The options of the table entries below, as this command line gives them.
+DiskOptions DiskOptionsOf(const CCommandLine& commandLine);
+inline constexpr OptionSpec kUnmountOption = {
+    "--unmount", nullptr, "unmount a card the desktop mounted (all its filesystems), instead of refusing it"};
+inline constexpr OptionSpec kNoVerifyOption = {
+    "--no-verify", nullptr, "do not read the written sectors of a drive or unit back"};
 
 // Opens the disk `argument` names: a disk image file (by its path), a drive
 // that discovery offers, by its name "PhysicalDriveN" (any letter case), or an
 // attached VORN unit by its name ("VORN3"), opened and identified.
 // Throws CUsbDeviceException when it names nothing or cannot be opened.
-std::unique_ptr<CSectorDevice> OpenDiskArgument(const std::string& argument);
+std::unique_ptr<CSectorDevice> OpenDiskArgument(const std::string& argument, const DiskOptions& options = {});
+
+// Reads back what went through `verifier` onto `device` (see DiskOptions),
+// showing "Verifying" and its progress on `status`. An image file is not read
+// back: it is a file like any other, not a card.
+void VerifyWritten(CVerifyingDevice& verifier, const CSectorDevice& device, const DiskOptions& options,
+                   CStatusText* status, CProgressBar* progress);
 
 }  // namespace vorn

@@ -10,9 +10,11 @@ namespace vorn {
 namespace {
 
 int Run(const CCommandLine& commandLine) {
-  auto device = OpenDiskArgument(commandLine.Positional()[0]);
+  const DiskOptions options = DiskOptionsOf(commandLine);
+  auto device = OpenDiskArgument(commandLine.Positional()[0], options);
+  CVerifyingDevice verifier(*device);
   CTerminalStatusLine status(stderr);
-  CVornDisk disk(*device, &status);
+  CVornDisk disk(verifier, &status);
   disk.ReadTable();
   const char* question = disk.IsValid()
                              ? "Are you sure you want to format the disk?"
@@ -23,6 +25,7 @@ int Run(const CCommandLine& commandLine) {
     return kExitFailure;
   }
   disk.Format();
+  VerifyWritten(verifier, *device, options, &status, &status);
   device->Close();
   std::printf("Formatted %s\n", PrintableText(commandLine.Positional()[0]).c_str());
   return kExitOk;
@@ -31,9 +34,10 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command FormatCommand() {
-  return {"format", "DISK [--yes]", "format a disk as an empty VORN disk",
+  return {"format", "DISK [--yes] [--unmount] [--no-verify]", "format a disk as an empty VORN disk",
           "Writes a new header; the routines on the disk are no longer listed.",
-          {{"--yes", nullptr, "do not ask (needed when stdin is not a terminal)"}},
+          {{"--yes", nullptr, "do not ask (needed when stdin is not a terminal)"}, kUnmountOption,
+           kNoVerifyOption},
           1, 1, Run};
 }
 

@@ -40,8 +40,12 @@ int Run(const CCommandLine& commandLine) {
     std::fprintf(stderr, "Nothing was changed.\n");
     return kExitFailure;
   }
-  auto device = OpenDiskArgument(diskName);
-  CopyDisk(image, *device, sectors, OptionalStatusLine(commandLine.Has("--quiet"), "Restoring").get());
+  const DiskOptions options = DiskOptionsOf(commandLine);
+  auto device = OpenDiskArgument(diskName, options);
+  CVerifyingDevice verifier(*device);
+  const auto statusLine = OptionalStatusLine(commandLine.Has("--quiet"), "Restoring");
+  CopyDisk(image, verifier, sectors, statusLine.get());
+  VerifyWritten(verifier, *device, options, statusLine.get(), statusLine.get());
   device->Close();
   image.Close();
   std::printf("Restored %zu routine%s (%u sectors) onto %s\n", routines, routines == 1 ? "" : "s", sectors,
@@ -52,12 +56,13 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command RestoreCommand() {
-  return {"restore", "IMAGE DISK [--yes] [--quiet]", "write a backup image onto a disk",
+  return {"restore", "IMAGE DISK [--yes] [--quiet] [--unmount] [--no-verify]", "write a backup image onto a disk",
           "Writes the used sectors of IMAGE, a VORN disk image such as `backup` makes,\n"
           "onto DISK, which must be large enough. The disk's header goes last: a\n"
           "restore cut short leaves the disk unformatted, never half old, half new.",
           {{"--yes", nullptr, "do not ask (needed when stdin is not a terminal)"},
-           {"--quiet", nullptr, "no progress bar"}},
+           {"--quiet", nullptr, "no progress bar"},
+           kUnmountOption, kNoVerifyOption},
           2, 2, Run};
 }
 
