@@ -30,6 +30,9 @@ set(CPACK_PACKAGE_DESCRIPTION
 set(CPACK_PACKAGE_CONTACT "VORN3 Manager developers <vorn3manager@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Cards without root or the "disk" group: udisks2 opens and unmounts them, polkit
+# asks for the password.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udisks2, polkitd | policykit-1")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

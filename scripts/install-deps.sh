@@ -8,9 +8,11 @@ packages=(
   libgtest-dev libgmock-dev
   qt6-base-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
-  libmp3lame-dev libusb-dev libudev-dev libblkid-dev
+  libmp3lame-dev libusb-dev libudev-dev libblkid-dev libsystemd-dev
   # test peers and fixture makers only; the product links the libraries above
   xvfb xauth ffmpeg lame sox
+  # a private system bus with a stub udisks2 (tests/tools/udisks2-test.sh)
+  dbus python3-dbus python3-gi
 )
 
 missing=()
