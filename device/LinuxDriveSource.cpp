@@ -77,12 +77,12 @@ std::string DescribeDisk(const CSysfsBlocks& blocks, const BlockDevice& disk) {
   std::string text;
   for (const char* file : {"device/vendor", "device/model", "device/name"}) {
     std::string part = blocks.Attribute(disk, file).value_or("");
-    const std::size_t start = part.find_first_not_of(" \t");
-    if (start == std::string::npos) continue;
-    part = part.substr(start);
     for (char& c : part) {
       if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
     }
+    const std::size_t start = part.find_first_not_of(' ');
+    if (start == std::string::npos) continue;
+    part = part.substr(start, part.find_last_not_of(' ') - start + 1);
     if (!text.empty()) text += ' ';
     text += part;
   }
