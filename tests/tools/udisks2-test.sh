@@ -3,12 +3,14 @@
 # on a private system bus: the grant is used, each refusal has its own words,
 # a mounted card is unmounted on request, the descriptor of another device is
 # refused. As root, vorn3ctl runs as "nobody"; otherwise the node is made
-# mode 000 after the stub has opened it.
+# mode 000 after the stub has opened it. With UI_SYSTEM_TESTS, the window
+# opens the card that way too.
 #
-#   udisks2-test.sh VORN3CTL SOURCE_DIR
+#   udisks2-test.sh VORN3CTL SOURCE_DIR [UI_SYSTEM_TESTS]
 set -euo pipefail
 vorn3ctl=$1
 src=$2
+ui_tests=${3:-}
 for tool in dbus-daemon /usr/bin/python3; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
@@ -26,6 +28,10 @@ chmod 755 "$tmp"
 # A copy the test user can run wherever the build tree lies.
 cp "$vorn3ctl" "$tmp/vorn3ctl"
 vorn3ctl=$tmp/vorn3ctl
+if [ -n "$ui_tests" ]; then
+  cp "$ui_tests" "$tmp/ui_system_tests"
+  ui_tests=$tmp/ui_system_tests
+fi
 
 eval "$("$src/scripts/make-drive-fixture.sh" "$tmp/tree" 8)"
 node=$VORN_DEV_ROOT/sdb
@@ -113,6 +119,18 @@ run 1 "/dev/sdb is in use: close the files open on the card." list PhysicalDrive
 echo ok >"$mode"
 run 0 "1 routine," list PhysicalDrive1 --unmount
 grep -q /media/user/CARD "$VORN_MOUNTINFO" && { echo "FAIL: the card is still mounted"; failures=$((failures + 1)); }
+
+# The window: lists the card, reads its table and formats it through the grant.
+if [ -n "$ui_tests" ]; then
+  status=0
+  out=$(cd "$tmp" && as_user env QT_QPA_PLATFORM=offscreen VORN_TEST_UDISKS2_TREE="$tmp/tree" \
+        "$ui_tests" --gtest_filter='*ThroughUdisks2' 2>&1) || status=$?
+  if [ "$status" -ne 0 ] || [[ "$out" != *"[  PASSED  ] 1 test."* ]] || [[ "$out" == *SKIPPED* ]]; then
+    echo "FAIL: the window did not open the card through udisks2:"
+    echo "$out" | sed 's/^/    /'
+    failures=$((failures + 1))
+  fi
+fi
 
 # No udisks2 at all.
 kill "$STUB_PID"

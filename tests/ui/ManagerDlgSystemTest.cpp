@@ -138,6 +138,27 @@ TEST_F(ManagerDlgSystemTest, AMountedCardIsUnmountedOnlyAfterTheUserAgrees) {
   ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
 }
 
+// Run by tests/tools/udisks2-test.sh as a user without rights to the card,
+// with a stub udisks2 on a private bus, after vorn3ctl put one routine on it.
+TEST_F(ManagerDlgSystemTest, ACardWithoutRightsOpensThroughUdisks2) {
+  const char* tree = std::getenv("VORN_TEST_UDISKS2_TREE");
+  if (tree == nullptr) GTEST_SKIP() << "run by tests/tools/udisks2-test.sh";
+  const std::string root = tree;
+  ::setenv("VORN_SYSFS_ROOT", (root + "/sys").c_str(), 1);
+  ::setenv("VORN_DEV_ROOT", (root + "/dev").c_str(), 1);
+  ::setenv("VORN_MOUNTINFO", (root + "/mountinfo").c_str(), 1);
+  ::setenv("VORN_SWAPS", (root + "/swaps").c_str(), 1);
+  Units({});
+  CTestManagerDlg dialog;
+  ASSERT_EQ(dialog.DeviceCombo()->count(), 1);
+  EXPECT_EQ(dialog.DeviceCombo()->itemText(0), "PhysicalDrive1 (8.00MB) ()");
+  EXPECT_EQ(Titles(dialog), QStringList{"Song"});
+  m_presenter.Answer(MessageAnswer::kYes);
+  dialog.Button("m_formatButton")->click();
+  EXPECT_EQ(dialog.RoutineList()->rowCount(), 0);
+  EXPECT_EQ(m_presenter.Texts(), std::vector<std::string>{"Are you sure you want to format the disk?"});
+}
+
 TEST_F(ManagerDlgSystemTest, AUnitArrivingBeforeTheSelectedOneKeepsTheSelection) {
   const std::string image3 = m_bed.Image("unit3.img", 4096);
   Units({Unit(3, image3)});
