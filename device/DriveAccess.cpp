@@ -60,7 +60,7 @@ std::string BrokerFailureReason(const CDriveBrokerError& error, const std::strin
     case BrokerFailure::kFailed:
       break;
   }
-  return std::string(error.what()) + " (" + devicePath + ").";
+  return std::string(error.what()) + ".";  // names the device already
 }
 
 std::string MountQuestion(const std::vector<DriveMount>& mounts) {

@@ -97,13 +97,8 @@ class CUdisks2Broker final : public CDriveBroker {
     const std::string object = Resolve(devicePath);
     MessagePtr call = NewCall(object, "org.freedesktop.UDisks2.Filesystem", "Unmount");
     AppendAuthOptions(call.get());
-    try {
-      Call(call.get(), "Unmounting " + devicePath);
-    } catch (const CDriveBrokerError& error) {
-      // Unmounted meanwhile (by the desktop, or by us through another path).
-      if (std::string_view(error.what()).find("NotMounted") != std::string_view::npos) return;
-      throw;
-    }
+    // Unmounted meanwhile (by the desktop, or through another of its mounts): done.
+    Call(call.get(), "Unmounting " + devicePath, "org.freedesktop.UDisks2.Error.NotMounted");
   }
 
  private:
@@ -129,15 +124,13 @@ class CUdisks2Broker final : public CDriveBroker {
     return owned;
   }
 
-  MessagePtr Call(sd_bus_message* call, const std::string& what) {
+  // The reply; none when the call failed with the error named `harmless`.
+  MessagePtr Call(sd_bus_message* call, const std::string& what, const char* harmless = nullptr) {
     CBusError error;
     sd_bus_message* reply = nullptr;
     const int result = sd_bus_call(Bus(), call, kCallTimeoutUsec, error.Get(), &reply);
     if (result < 0) {
-      // Keep the error's name in the text, so callers can tell NotMounted apart.
-      if (error.Get()->name && std::string_view(error.Get()->name).find("NotMounted") != std::string_view::npos) {
-        throw CDriveBrokerError(BrokerFailure::kFailed, error.Get()->name);
-      }
+      if (harmless && sd_bus_error_has_name(error.Get(), harmless)) return nullptr;
       ThrowFromError(*error.Get(), result, what);
     }
     return MessagePtr(reply);

@@ -18,6 +18,7 @@
 #include "device/DeviceExceptions.h"
 #include "device/VerifyingDevice.h"
 #include "tests/device/DriveFixture.h"
+#include "tests/audio/RecordingControls.h"
 #include "tests/support/RecordingPresenter.h"
 
 namespace vorn {
@@ -353,8 +354,16 @@ TEST_F(DriveAccessTest, VerifyReadsBackFromTheMediumAndNamesTheFirstBadSector) {
   verifier.WriteSectors(30, 4, Pattern(4, 2).data());  // rewrites inside the run
   verifier.WriteSectors(3000, 300, Pattern(300, 3).data());
   EXPECT_EQ(verifier.PendingSectors(), 340u);
-  verifier.Verify();
+  CCancelFlag cancel;
+  cancel.Cancel();
+  EXPECT_THROW(verifier.Verify(nullptr, &cancel), CCancelled);
+  EXPECT_EQ(verifier.PendingSectors(), 340u);  // nothing was checked
+  test::CRecordingProgress progress;
+  verifier.Verify(&progress);
   EXPECT_EQ(verifier.PendingSectors(), 0u);
+  ASSERT_GE(progress.calls.size(), 3u);
+  EXPECT_EQ(progress.calls.front(), "range 0 100");
+  EXPECT_EQ(progress.calls.back(), "pos 100");
 
   // The medium changes behind the device's back: sector 3123 now differs.
   verifier.WriteSectors(3000, 300, Pattern(300, 3).data());
