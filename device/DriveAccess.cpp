@@ -52,7 +52,10 @@ std::string BrokerFailureReason(const CDriveBrokerError& error, const std::strin
     case BrokerFailure::kDismissed:
       return (unmounting ? "Unmounting " : "Opening ") + devicePath + " was cancelled.";
     case BrokerFailure::kBusy:
-      return devicePath + " is in use: close the files open on the card.";
+      // Files open on a filesystem stop an unmount; a drive held by another
+      // program (or mounted since the scan) stops the exclusive open.
+      return unmounting ? devicePath + " is in use: close the files open on the card."
+                        : DriveOpenReason(EBUSY, devicePath);
     case BrokerFailure::kNoService:
       return unmounting ? devicePath + " is mounted and udisks2 is not running: install udisks2 or unmount it yourself."
                         : "you are not allowed to open " + devicePath +

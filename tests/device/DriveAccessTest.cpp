@@ -285,7 +285,7 @@ TEST_F(DriveAccessTest, WithoutRightsTheBrokersDescriptorIsCheckedAndUsed) {
        "Opening /dev/sda needs an administrator's password but this session cannot ask for one: start it from "
        "the desktop, or run it as a member of the \"disk\" group."},
       {BrokerFailure::kDismissed, "Opening /dev/sda was cancelled."},
-      {BrokerFailure::kBusy, "/dev/sda is in use: close the files open on the card."},
+      {BrokerFailure::kBusy, "/dev/sda is in use: unmount it first."},
       {BrokerFailure::kNoService,
        "you are not allowed to open /dev/sda and udisks2 is not running: install udisks2 or join the \"disk\" "
        "group."},

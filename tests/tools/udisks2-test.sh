@@ -106,7 +106,7 @@ run 1 "needs an administrator's password but this session cannot ask for one: st
 echo dismissed >"$mode"
 run 1 "Opening /dev/sdb was cancelled." list PhysicalDrive1
 echo busy >"$mode"
-run 1 "/dev/sdb is in use: close the files open on the card." list PhysicalDrive1
+run 1 "/dev/sdb is in use: unmount it first." list PhysicalDrive1
 echo wrongfd >"$mode"
 run 1 "udisks2 handed over another device than /dev/sdb; it was not used." list PhysicalDrive1
 
