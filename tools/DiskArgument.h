@@ -21,7 +21,7 @@ struct DiskOptions {
 // The options of the table entries below, as this command line gives them.
 DiskOptions DiskOptionsOf(const CCommandLine& commandLine);
 inline constexpr OptionSpec kUnmountOption = {
-    "--unmount", nullptr, "unmount a card the desktop mounted (all its filesystems), instead of refusing it"};
+    "--unmount", nullptr, "unmount a card the desktop mounted instead of refusing it"};
 inline constexpr OptionSpec kNoVerifyOption = {
     "--no-verify", nullptr, "do not read the written sectors of a drive or unit back"};
 
