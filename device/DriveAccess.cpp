@@ -188,7 +188,8 @@ void CDriveAccess::Open(const DeviceEntry& entry) {
     const bool unmount = unmountable && (m_mountPolicy == MountPolicy::kUnmount ||
                                          (m_mountPolicy == MountPolicy::kAsk && AskYesNo(MountQuestion(drive->mounts))));
     if (!unmount) {
-      throw CUsbDeviceException("Could not open drive\n" + DriveOpenReason(EBUSY, drive->node));
+      const std::string hint = unmountable && !m_refusalHint.empty() ? " " + m_refusalHint : "";
+      throw CUsbDeviceException("Could not open drive\n" + DriveOpenReason(EBUSY, drive->node) + hint);
     }
     Unmount(*drive);
     // The mount table afresh: whatever is still mounted, or was mounted

@@ -56,7 +56,12 @@ class CDriveAccess : public CSectorDevice {
   void Close() override;
   bool Identify() override { return true; }
 
-  void SetMountPolicy(MountPolicy policy) { m_mountPolicy = policy; }
+  // `refusalHint` follows the refusal of a card that could have been
+  // unmounted ("Give --unmount to unmount it.").
+  void SetMountPolicy(MountPolicy policy, std::string refusalHint = {}) {
+    m_mountPolicy = policy;
+    m_refusalHint = std::move(refusalHint);
+  }
   // Makes the next reads come from the medium rather than the kernel's cache.
   bool DropCache() { return m_file && m_file->DropCache(); }
 
@@ -69,6 +74,7 @@ class CDriveAccess : public CSectorDevice {
   CSectorFile::Durability m_durability;
   std::shared_ptr<CDriveBroker> m_broker;
   MountPolicy m_mountPolicy;
+  std::string m_refusalHint;
   std::string m_path;
   std::uint64_t m_sectorCount = 0;  // 512-byte sectors
   std::unique_ptr<CSectorFile> m_file;

@@ -19,7 +19,8 @@ std::unique_ptr<CSectorDevice> OpenDriveArgument(const std::string& argument, in
   for (const DeviceEntry& entry : drives) {
     if (*entry.DriveNumber() != number) continue;
     auto device = std::make_unique<CDriveAccess>();
-    device->SetMountPolicy(unmount ? MountPolicy::kUnmount : MountPolicy::kRefuse);
+    device->SetMountPolicy(unmount ? MountPolicy::kUnmount : MountPolicy::kRefuse,
+                           "Give --unmount to unmount it.");
     device->Open(entry);
     return device;
   }

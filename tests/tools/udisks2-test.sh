@@ -113,7 +113,7 @@ run 1 "udisks2 handed over another device than /dev/sdb; it was not used." list 
 # A card the desktop mounted: refused, or unmounted on request and then used.
 echo ok >"$mode"
 echo "40 1 8:16 / /media/user/CARD rw,relatime shared:2 - vfat /dev/sdb rw" >>"$VORN_MOUNTINFO"
-run 1 "is in use: unmount it first." list PhysicalDrive1
+run 1 "is in use: unmount it first. Give --unmount to unmount it." list PhysicalDrive1
 echo unmount-busy >"$mode"
 run 1 "/dev/sdb is in use: close the files open on the card." list PhysicalDrive1 --unmount
 echo ok >"$mode"
