@@ -74,8 +74,9 @@ class Block(dbus.service.FallbackObject):
     def OpenDevice(self, access, options, rel):
         name = rel.lstrip("/")
         flags = int(options.get("flags", 0))
-        log("OpenDevice /dev/%s %s interactive=%s" % (name, access,
-                                                       not options.get("auth.no_user_interaction", True)))
+        wanted = [flag for flag in ("O_EXCL", "O_DSYNC", "O_CLOEXEC") if flags & getattr(os, flag)]
+        log("OpenDevice /dev/%s %s %s interactive=%s" % (name, access, "|".join(wanted),
+                                                          not options.get("auth.no_user_interaction", True)))
         if flags & (os.O_WRONLY | os.O_RDWR):
             fail("Failed", "Invalid flags: the access mode goes in the first argument")
         refuse_when_asked()

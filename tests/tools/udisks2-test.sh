@@ -95,8 +95,8 @@ chmod 644 "$tmp/song.vorn"
 run 0 'Added "Song" as routine 1' add PhysicalDrive1 song.vorn
 run 0 "1 routine," list PhysicalDrive1
 grep -q "^ResolveDevice /dev/sdb$" "$mode.log" || { echo "FAIL: ResolveDevice did not get /dev/sdb"; failures=$((failures + 1)); }
-grep -q "^OpenDevice /dev/sdb rw interactive=True$" "$mode.log" ||
-  { echo "FAIL: OpenDevice not asked read-write with interaction allowed"; failures=$((failures + 1)); }
+grep -q "^OpenDevice /dev/sdb rw O_EXCL|O_DSYNC|O_CLOEXEC interactive=True$" "$mode.log" ||
+  { echo "FAIL: OpenDevice not asked read-write, exclusive, durable, with interaction allowed"; failures=$((failures + 1)); }
 
 # Each refusal says what to do.
 echo refused >"$mode"
