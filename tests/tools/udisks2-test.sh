@@ -52,7 +52,8 @@ cat >"$tmp/bus.conf" <<CONF
 CONF
 dbus-daemon --config-file="$tmp/bus.conf" --nofork --print-address=1 >"$tmp/address" 2>"$tmp/bus.log" &
 pids+=($!)
-for _ in $(seq 100); do [ -s "$tmp/address" ] && break; sleep 0.02; done
+for _ in $(seq 500); do [ -s "$tmp/address" ] && break; sleep 0.02; done
+[ -s "$tmp/address" ] || { echo "FAIL: dbus-daemon did not start"; cat "$tmp/bus.log"; exit 1; }
 export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$tmp/bus
 chmod 666 "$tmp/bus" 2>/dev/null || true
 
