@@ -12,10 +12,8 @@
 
 namespace {
 
-int RunList() {
-  vorn::ListDevices();
-  return vorn::kExitOk;
-}
+// A list the editor was not told about is a failure its caller must see.
+int RunList() { return vorn::ListDevices() ? vorn::kExitOk : vorn::kExitModeFailed; }
 
 // The exit status tells a client whether the server stopped in order.
 int RunServer(const vorn::CManagerCommandLineInfo& cmdInfo) {
