@@ -28,7 +28,11 @@ int Run(const CCommandLine& commandLine) {
   // size wraps round to a small one.
   const std::optional<std::uint64_t> parsed = ParseByteSize(text, kLargestImage);
   if (!parsed) {
-    if (ParseByteSize(text)) throw CUsageError("the size must be below 2 TiB (2^32 - 1 sectors)");
+    // Digits and a known suffix that do not fit: too large, not malformed.
+    const std::size_t digits = text.find_first_not_of("0123456789");
+    if (digits != 0 && ParseByteSize("1" + text.substr(digits == std::string::npos ? text.size() : digits))) {
+      throw CUsageError("the size must be below 2 TiB (2^32 - 1 sectors)");
+    }
     throw CUsageError("invalid size '" + text + "' (bytes, or with K, M or G)");
   }
   const std::uint64_t bytes = *parsed;
