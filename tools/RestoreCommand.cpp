@@ -1,7 +1,6 @@
 // vorn3ctl restore: writes a backup image (from `backup`, or any VORN disk
 // image) onto a disk.
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "device/DeviceExceptions.h"
@@ -10,20 +9,16 @@
 #include "disk/VornDisk.h"
 #include "tools/Commands.h"
 #include "tools/DiskArgument.h"
+#include "tools/OutputFile.h"
 #include "tools/TerminalPresenter.h"
 
 namespace vorn {
 namespace {
 
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code error;
-  return std::filesystem::equivalent(a, b, error);
-}
-
 int Run(const CCommandLine& commandLine) {
   const std::string& imagePath = commandLine.Positional()[0];
   const std::string& diskName = commandLine.Positional()[1];
-  if (SameFile(imagePath, diskName)) throw CUsageError("the image and the disk are the same file");
+  RefuseSameFile(diskName, {imagePath});
 
   CImageDevice image(imagePath, /*durable=*/false, ImageAccess::kRead);
   image.Open(CImageDevice::EntryFor(imagePath));
