@@ -172,6 +172,10 @@ bool CPcmDecoder::Run(const std::string& path) {
     if (!ok) return false;
   }
   if (result != AVERROR_EOF) return Check(result, "av_read_frame");
+  // Demuxers may take a failed read for the end of the input: an interrupted
+  // or failed read must not pass for audio that was whole.
+  if (m_input.Interrupted()) return Check(AVERROR_EXIT, "av_read_frame");
+  if (m_io->error < 0) return Check(m_io->error, "av_read_frame");
   // A refused last packet is the unfinished end of a file cut short (a WAV cut
   // inside a frame, a FLAC cut inside its last frame): what came before it is
   // whole, so the decoding keeps it, as it does for formats whose parsers drop

@@ -21,6 +21,7 @@ elif [[ "${1:-}" =~ ^[0-9]+$ ]]; then
   shift
 fi
 
+./scripts/install-deps.sh
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)" >/dev/null
 
