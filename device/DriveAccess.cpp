@@ -142,10 +142,10 @@ void CDriveAccess::Unmount(const PhysicalDriveInfo& drive) {
   }
 }
 
-void CDriveAccess::OpenThroughBroker(const PhysicalDriveInfo& drive) {
+void CDriveAccess::OpenThroughBroker(const PhysicalDriveInfo& drive, CSectorFile& file) {
   CUniqueFd fd;
   try {
-    fd = m_broker->OpenDevice(drive.devicePath, m_file->ExtraOpenFlags());
+    fd = m_broker->OpenDevice(drive.devicePath, file.ExtraOpenFlags());
   } catch (const CDriveBrokerError& error) {
     throw CUsbDeviceException("Could not open drive\n" + BrokerFailureReason(error, drive.devicePath, false));
   }
@@ -160,7 +160,7 @@ void CDriveAccess::OpenThroughBroker(const PhysicalDriveInfo& drive) {
     throw CUsbDeviceException("Could not open drive\nudisks2 opened " + drive.devicePath +
                               " for reading only; it was not used.");
   }
-  m_file->Adopt(std::move(fd));
+  file.Adopt(std::move(fd));
 }
 
 void CDriveAccess::Open(const DeviceEntry& entry) {
@@ -169,14 +169,6 @@ void CDriveAccess::Open(const DeviceEntry& entry) {
   if (!drive) throw CUsbDeviceException("Unable to open drive");
   if (m_file) throw CUsbDeviceException("A drive is already opened");
 
-  // Buffers hold 512-byte sectors, so the drive is addressed in 512-byte
-  // sectors whatever its logical block size: the kernel's buffered block I/O
-  // takes any 512-byte multiple, and a 4096-byte read can never overrun a slot.
-  m_path = drive->path;
-  m_sectorCount = drive->geometryValid ? drive->geometry.diskSize / kSectorSize : 0;
-  m_file = std::make_unique<CSectorFile>(drive->node, kSectorSize,
-                                         drive->geometryValid ? drive->geometry.diskSize : 0,
-                                         m_durability);
   if (!drive->geometryValid) {
     throw CUsbDeviceException("Could not open drive\n" + drive->node +
                               " reports no size: insert the card, or reconnect the reader.");
@@ -199,13 +191,22 @@ void CDriveAccess::Open(const DeviceEntry& entry) {
     if (!drive || drive->node != node) throw CUsbDeviceException("Unable to open drive");
     if (drive->inUse) throw CUsbDeviceException("Could not open drive\n" + DriveOpenReason(EBUSY, drive->node));
   }
-  if (m_file->Open()) return;
-  const int error = m_file->LastError();
-  if ((error == EACCES || error == EPERM) && m_broker) {
-    OpenThroughBroker(*drive);
-    return;
+  // Buffers hold 512-byte sectors, so the drive is addressed in 512-byte
+  // sectors whatever its logical block size: the kernel's buffered block I/O
+  // takes any 512-byte multiple, and a 4096-byte read can never overrun a slot.
+  auto file = std::make_unique<CSectorFile>(drive->node, kSectorSize, drive->geometry.diskSize, m_durability);
+  if (!file->Open()) {
+    const int error = file->LastError();
+    if ((error != EACCES && error != EPERM) || !m_broker) {
+      throw CUsbDeviceException("Could not open drive\n" + DriveOpenReason(error, drive->node));
+    }
+    OpenThroughBroker(*drive, *file);
   }
-  throw CUsbDeviceException("Could not open drive\n" + DriveOpenReason(error, drive->node));
+  // Only an open that went through changes this object, so one refused (a
+  // mounted card, a missing medium) can be retried once the cause is gone.
+  m_path = drive->path;
+  m_sectorCount = drive->geometry.diskSize / kSectorSize;
+  m_file = std::move(file);
 }
 
 void CDriveAccess::Close() {
@@ -217,13 +218,17 @@ void CDriveAccess::Close() {
 void CDriveAccess::ReadSectors(std::uint32_t first, std::uint32_t count, void* buffer) {
   if (!m_file || !m_file->Seek(first)) throw CUsbDeviceException("Unable to seek during read");
   if (count == 0) return;
-  if (!m_file->ReadSectors(buffer, count)) throw CUsbDeviceException("Unable to read sector");
+  if (!m_file->ReadSectors(buffer, count)) {
+    throw CUsbDeviceException(std::string("Unable to read sector: ") + std::strerror(m_file->LastError()));
+  }
 }
 
 void CDriveAccess::WriteSectors(std::uint32_t first, std::uint32_t count, const void* buffer) {
   if (!m_file || !m_file->Seek(first)) throw CUsbDeviceException("Unable to seek during write");
   if (count == 0) return;
-  if (!m_file->WriteSectors(buffer, count)) throw CUsbDeviceException("Unable to write sector");
+  if (!m_file->WriteSectors(buffer, count)) {
+    throw CUsbDeviceException(std::string("Unable to write sector: ") + std::strerror(m_file->LastError()));
+  }
 }
 
 }  // namespace vorn

@@ -68,7 +68,7 @@ class CDriveAccess : public CSectorDevice {
  private:
   std::optional<PhysicalDriveInfo> Scan(int number) const;
   void Unmount(const PhysicalDriveInfo& drive);
-  void OpenThroughBroker(const PhysicalDriveInfo& drive);
+  void OpenThroughBroker(const PhysicalDriveInfo& drive, CSectorFile& file);
 
   DriveRoots m_roots;
   CSectorFile::Durability m_durability;

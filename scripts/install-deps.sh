@@ -13,6 +13,8 @@ packages=(
   xvfb xauth ffmpeg lame sox
   # a private system bus with a stub udisks2 (tests/tools/udisks2-test.sh)
   dbus python3-dbus python3-gi
+  # the fuzz harnesses (scripts/fuzz.sh): clang with libFuzzer and the sanitizers
+  clang libclang-rt-14-dev
 )
 
 missing=()

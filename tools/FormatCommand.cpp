@@ -11,7 +11,8 @@ namespace {
 
 int Run(const CCommandLine& commandLine) {
   const DiskOptions options = DiskOptionsOf(commandLine);
-  auto device = OpenDiskArgument(commandLine.Positional()[0], options);
+  auto device = OpenDiskArgument(commandLine.Positional()[0], ImageAccess::kWrite, options);
+  RefuseForeignImage(*device, commandLine.Has("--force"));
   CVerifyingDevice verifier(*device);
   CTerminalStatusLine status(stderr);
   CVornDisk disk(verifier, &status);
@@ -34,10 +35,11 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command FormatCommand() {
-  return {"format", "DISK [--yes] [--unmount] [--no-verify]", "format a disk as an empty VORN disk",
+  return {"format", "DISK [--yes] [--force] [--unmount] [--no-verify]", "format a disk as an empty VORN disk",
           "Writes a new header; the routines on the disk are no longer listed.",
-          {{"--yes", nullptr, "do not ask (needed when stdin is not a terminal)"}, kUnmountOption,
-           kNoVerifyOption},
+          {{"--yes", nullptr, "do not ask (needed when stdin is not a terminal)"},
+           {"--force", nullptr, "format DISK even if it looks like a file of another kind"},
+           kUnmountOption, kNoVerifyOption},
           1, 1, Run};
 }
 
