@@ -76,6 +76,7 @@ void ConvertAudio(const RoutineFileHeader& header, std::FILE* routineFile, std::
   CopyAudio(routineFile, header.audioSize, input);
 
   CFfmpegAudioSource source;
+  source.SetCancelFlag(context.cancel);
   CMp3Writer writer;
   if (!source.Open(inputPath)) {
     throw CFileAccessException("Unable to open temporary input audio file");

@@ -28,6 +28,18 @@ bool Overlaps(std::uint64_t aStart, std::uint64_t aEnd, std::uint64_t bStart, st
   return aStart < bEnd && bStart < aEnd;
 }
 
+// Whether `entry` may follow `previous` (null for the first record) in a table
+// of routines that all lie below sector `sectorLimit`. Routines begin behind
+// the header: a first routine at sector 0 (as one read out of the header
+// sector itself is) would put the next import's audio over the header.
+bool FollowsOn(const RoutineEntry* previous, const RoutineEntry& entry, std::uint64_t sectorLimit) {
+  if (previous == nullptr ? entry.startSector < 1 : entry.startSector != previous->endSector) {
+    return false;
+  }
+  return entry.startSector <= entry.dataSector && entry.dataSector <= entry.endSector &&
+         entry.endSector <= sectorLimit;
+}
+
 }  // namespace
 
 CVornDisk::CVornDisk(CSectorDevice& device, CStatusText* status)
@@ -44,14 +56,8 @@ std::uint32_t CVornDisk::NextFreeSector() const {
 }
 
 bool CVornDisk::CheckTable() const {
-  // Routines begin behind the header. A table whose first routine starts at
-  // sector 0 (as one read out of the header sector itself does) would put the
-  // next import's audio over the header, so it is not taken for a table.
-  if (!m_table.empty() && m_table.front().startSector == 0) return false;
   for (std::size_t k = 0; k < m_table.size(); ++k) {
-    const RoutineEntry& entry = m_table[k];
-    if (entry.startSector > entry.dataSector || entry.dataSector > entry.endSector) return false;
-    if (k + 1 < m_table.size() && entry.endSector != m_table[k + 1].startSector) return false;
+    if (!FollowsOn(k == 0 ? nullptr : &m_table[k - 1], m_table[k], kSectorNumbers)) return false;
   }
   return true;
 }
@@ -79,11 +85,21 @@ const std::vector<RoutineEntry>& CVornDisk::ReadTable() {
   if (m_valid && header.tableSector + TableSectors(count) > kSectorNumbers) m_valid = false;
 
   if (m_valid) {
+    // Every record is judged as it is read and the first one out of line ends
+    // the reading: a count that lies (garbage in sector 0, a half-written
+    // header) then costs a sector or two, not millions of reads and records.
+    // The table grows with the records that passed, never with the count.
+    const std::uint64_t sectorLimit = deviceSectors != 0 ? deviceSectors : kSectorNumbers;
     std::uint64_t current = header.tableSector;
     m_device.ReadSectors(header.tableSector, 1, sector.data());
     for (std::uint64_t k = 0; k < count; ++k) {
       std::size_t slot = k % kRoutinesPerTableSector;
-      m_table.push_back(RoutineEntry::Decode(sector.data() + slot * RoutineEntry::kEncodedSize));
+      const RoutineEntry entry = RoutineEntry::Decode(sector.data() + slot * RoutineEntry::kEncodedSize);
+      if (!FollowsOn(m_table.empty() ? nullptr : &m_table.back(), entry, sectorLimit)) {
+        m_valid = false;
+        break;
+      }
+      m_table.push_back(entry);
       if (slot == kRoutinesPerTableSector - 1) {
         ++current;
         // The sector after a full last table sector holds no record; skip it
@@ -94,12 +110,12 @@ const std::vector<RoutineEntry>& CVornDisk::ReadTable() {
         }
       }
     }
-    m_valid = CheckTable();
     if (m_valid) {
       m_liveTable = m_table;
       m_liveTableSector = header.tableSector;
     } else {
       m_table.clear();
+      m_table.shrink_to_fit();
     }
   }
 

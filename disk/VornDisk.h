@@ -31,7 +31,10 @@ class CVornDisk {
 
   // Reads and checks header and table; an unformatted disk reads as empty and
   // invalid, and so does a header whose table cannot fit on a device that knows
-  // its size. A negative count reads as an empty table.
+  // its size. Each record is checked as it is read (the first starts at sector
+  // 1 or later, each starts where the one before ends, none reaches past the
+  // device) and the first bad one ends the reading. A negative count reads as
+  // an empty table.
   const std::vector<RoutineEntry>& ReadTable();
   const std::vector<RoutineEntry>& Table() const { return m_table; }
   bool IsValid() const { return m_valid; }

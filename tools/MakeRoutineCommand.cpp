@@ -13,6 +13,7 @@
 #include "audio/RoutineFileHeader.h"
 #include "device/BaudRate.h"
 #include "device/DeviceExceptions.h"
+#include "platform/RegularFile.h"
 #include "platform/UniqueFile.h"
 #include "tools/Commands.h"
 #include "tools/OutputFile.h"
@@ -81,9 +82,11 @@ void CopySection(std::FILE* from, const std::string& fromPath, std::FILE* to,
   if (std::ferror(from)) throw CFileAccessException("Error reading file " + fromPath);
 }
 
+// Only regular files: a FIFO would block the open, a device would never end.
 CUniqueFile OpenInput(const std::string& path) {
-  CUniqueFile file(std::fopen(path.c_str(), "rb"));
-  if (!file) throw CDriveAccessException("Could not open file " + path);
+  std::string reason;
+  CUniqueFile file = OpenRegularFileStream(path, reason);
+  if (!file) throw CDriveAccessException("Could not open file " + path + ": " + reason);
   return file;
 }
 
