@@ -2,8 +2,7 @@
 // (see app/ManagerApp.h and README.md).
 
 #include "app/ManagerApp.h"
-#include "server/DeviceServer.h"
-#include "server/ListDevices.h"
+#include "server/ServerModes.h"
 
 #ifdef VORN_WITH_UI
 #include "ui/MainWindowMode.h"
@@ -11,17 +10,6 @@
 #endif
 
 namespace {
-
-int RunList() {
-  vorn::ListDevices();
-  return vorn::kExitOk;
-}
-
-// The exit status tells a client whether the server stopped in order.
-int RunServer(const vorn::CManagerCommandLineInfo& cmdInfo) {
-  vorn::CDeviceServer server(&cmdInfo);
-  return server.Run() == 1 ? vorn::kExitOk : vorn::kExitModeFailed;
-}
 
 int RunMainWindow(int& argc, char** argv) {
 #ifdef VORN_WITH_UI
@@ -42,8 +30,7 @@ int main(int argc, char** argv) {
   vorn::InstallLazyQtMessageBoxes(argc, argv);
 #endif
   vorn::ModeHandlers handlers;
-  handlers.runList = RunList;
-  handlers.runServer = RunServer;
+  vorn::AddServerModes(handlers);
   handlers.runMainWindow = [&argc, argv] { return RunMainWindow(argc, argv); };
   vorn::CManagerApp app(std::move(handlers));
   return app.InitInstance(argc, argv);

@@ -5,6 +5,7 @@
 // its second configuration, answered by NAME_DATADONEEVENT, until
 // NAME_QUITEVENT. The named objects are described in docs/named-objects.md.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -53,14 +54,25 @@ class CDeviceServer {
   const CManagerCommandLineInfo* m_commandLine;
   CUsbHandle m_usbHandle;
   struct usb_device* m_usbDevice = nullptr;  // libusb's own record
-  struct usb_config_descriptor* m_config = nullptr;
-  struct usb_interface_descriptor* m_interface = nullptr;
-  struct usb_endpoint_descriptor* m_endpoints = nullptr;
+  const struct usb_config_descriptor* m_config = nullptr;
+  const struct usb_interface_descriptor* m_interface = nullptr;
+  const struct usb_endpoint_descriptor* m_endpoints = nullptr;
   std::uint8_t* m_sharedBlock = nullptr;  // view of m_sharedMem
 };
 
 // Bytes one transfer carries for a block announcing `payload` bytes: the length
 // word and the payload, rounded up to a multiple of 128.
 int BlockTransferLength(int payload);
+
+// What the server makes of the block in front of it, before anything reaches
+// the unit: the announced payload N, the transfer length T, and whether the
+// block may go out (0 <= N <= kMaxBlockPayload and T within the `readable`
+// bytes). A block too short to hold its length word is refused with N = T = 0.
+struct BlockShape {
+  int payload = 0;
+  int length = 0;
+  bool sendable = false;
+};
+BlockShape InspectBlock(const std::uint8_t* block, std::size_t readable);
 
 }  // namespace vorn

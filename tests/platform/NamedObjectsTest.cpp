@@ -13,7 +13,7 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/Futex.h"
+#include "platform/posix/Futex.h"
 #include "platform/NamedEvent.h"
 #include "platform/SharedBlock.h"
 #include "platform/UniqueFd.h"
