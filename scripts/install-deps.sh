@@ -11,6 +11,9 @@ packages=(
   libmp3lame-dev libusb-dev libudev-dev libblkid-dev
   # test peers and fixture makers only; the product links the libraries above
   xvfb xauth ffmpeg lame sox
+  # the module for a show editor under Wine (wineg++), and the Windows editor
+  # stand-in that tests it (mingw-w64) under wine64
+  wine64 wine64-tools mingw-w64
 )
 
 missing=()

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "device/UsbHandle.h"
+#include "server/BlockRules.h"
 #include "platform/NamedEvent.h"
 #include "platform/SharedBlock.h"
 
@@ -21,11 +22,6 @@ struct usb_endpoint_descriptor;
 namespace vorn {
 
 class CManagerCommandLineInfo;
-
-// Largest payload a block may announce: N + 2 must stay a positive 16-bit value.
-inline constexpr int kMaxBlockPayload = 32765;
-inline constexpr int kBlockGranule = 128;
-inline constexpr int kBlockWriteTimeoutMs = 6000;
 
 class CDeviceServer {
  public:
@@ -59,20 +55,5 @@ class CDeviceServer {
   const struct usb_endpoint_descriptor* m_endpoints = nullptr;
   std::uint8_t* m_sharedBlock = nullptr;  // view of m_sharedMem
 };
-
-// Bytes one transfer carries for a block announcing `payload` bytes: the length
-// word and the payload, rounded up to a multiple of 128.
-int BlockTransferLength(int payload);
-
-// What the server makes of the block in front of it, before anything reaches
-// the unit: the announced payload N, the transfer length T, and whether the
-// block may go out (0 <= N <= kMaxBlockPayload and T within the `readable`
-// bytes). A block too short to hold its length word is refused with N = T = 0.
-struct BlockShape {
-  int payload = 0;
-  int length = 0;
-  bool sendable = false;
-};
-BlockShape InspectBlock(const std::uint8_t* block, std::size_t readable);
 
 }  // namespace vorn

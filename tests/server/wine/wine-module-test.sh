@@ -4,43 +4,14 @@
 # objects, starts vorn3manager by the Windows path that `vorn3ctl wine-setup`
 # made, and drives the server and list modes against the unit simulator.
 #
-# Cheap enough for CI: the prefix is copied from a template made once per
-# build tree (keyed by Wine's version), every Wine call is bounded by a
-# time-out, and the prefix's wineserver is killed on every way out.
+# Cheap enough for CI: see wine-env.sh for the prefix, the time-outs and the
+# clean-up.
 #
 # usage: wine-module-test.sh WINE64 WINESERVER STANDIN_EXE VORN3CTL SIM_LIBRARY TEMPLATE_ROOT
 set -euo pipefail
 wine64=$1 wineserver=$2 standin=$3 vorn3ctl=$4 simlib=$5 template_root=$6
 
-export WINEDEBUG=-all DISPLAY= WAYLAND_DISPLAY= WINEDLLOVERRIDES="mscoree,mshtml="
-bounded() { timeout -k 5 "$@"; }
-
-work=$(mktemp -d)
-cleanup() {
-  WINEPREFIX=$work/prefix bounded 10 "$wineserver" -k 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# The template: one wineboot per build tree and Wine version, made aside and
-# renamed into place so that a parallel run never sees half of one.
-version=$("$wine64" --version | tr -c 'A-Za-z0-9.\n' '_')
-template=$template_root/wine-template-$version
-if [ ! -f "$template/system.reg" ]; then
-  mkdir -p "$template_root"
-  (
-    flock 9
-    if [ ! -f "$template/system.reg" ]; then
-      made=$(mktemp -d "$template_root/wine-template.XXXXXX")
-      WINEPREFIX=$made bounded 180 "$wine64" wineboot -i >/dev/null 2>&1
-      WINEPREFIX=$made bounded 60 "$wineserver" -w
-      rm -rf "$template" && mv "$made" "$template"
-    fi
-  ) 9>"$template_root/wine-template.lock"
-fi
-# Copied, never hard-linked: Wine rewrites its registry files in place.
-cp -a "$template" "$work/prefix"
-export WINEPREFIX=$work/prefix
+source "$(dirname "$0")/wine-env.sh"
 
 failures=0
 check() {  # check WHAT EXPECTED ACTUAL
