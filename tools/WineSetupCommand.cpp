@@ -87,7 +87,14 @@ WineSetupResult SetUpWinePrefix(const fs::path& prefix, const std::string& windo
 
   const fs::file_status status = fs::symlink_status(*target, error);
   if (fs::is_symlink(status)) {
-    if (fs::read_symlink(*target, error) == module) return {true, "already set up"};
+    // Ours from before (a build tree, an older install) is moved on; a link
+    // to anything else belongs to someone else.
+    const fs::path current = fs::read_symlink(*target, error);
+    if (current == module) return {true, "already set up"};
+    if (current.filename() != kModuleName) {
+      return {false, target->string() + " is a link to " + current.string() +
+                         ", not to the module; move it away first"};
+    }
   } else if (fs::exists(status)) {
     return {false, target->string() + " exists and is not a link to the module; move it away first"};
   }

@@ -261,7 +261,9 @@ TEST(WineSetupTest, WindowsPathsMapIntoThePrefixOrAreRefused) {
     SCOPED_TRACE(c.windows);
     const std::optional<fs::path> path = PathInPrefix(prefix, c.windows);
     ASSERT_EQ(path.has_value(), c.unix != nullptr);
-    if (path) EXPECT_EQ(path->string(), c.unix);
+    if (path) {
+      EXPECT_EQ(path->string(), c.unix);
+    }
   }
 }
 
@@ -283,9 +285,14 @@ TEST_F(Vorn3ctlTest, WineSetupLinksTheModuleOnceAndRefusesWhatItCannotUse) {
   }
   // A link left by an older module is moved to this one.
   fs::remove(link);
-  fs::create_symlink(m_dir / "old.exe.so", link);
+  fs::create_symlink(m_dir / "old/vorn3manager.exe.so", link);
   EXPECT_EQ(Run({"wine-setup", prefix.string()}).code, 0);
   EXPECT_EQ(fs::read_symlink(link), module);
+  // A link to another program is left alone.
+  fs::create_symlink(m_dir / "editor.exe", prefix / "drive_c/Editor.exe");
+  const Result foreign = Run({"wine-setup", prefix.string(), "--as", "C:\\Editor.exe"});
+  EXPECT_EQ(foreign.code, 1);
+  EXPECT_EQ(fs::read_symlink(prefix / "drive_c/Editor.exe"), m_dir / "editor.exe");
 
   const Result plain = Run({"wine-setup", m_dir.string()});
   EXPECT_EQ(plain.code, 1);

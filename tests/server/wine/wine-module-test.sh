@@ -71,4 +71,9 @@ out=$(run_editor list "$exe") || true
 check "list: the names of units 3 and 5, then status 0" "list 564F524E3300564F524E350000|exit 0" \
   "$(paste -sd'|' <<<"$out")"
 
+# Without a mode switch the module says where the main window is, status 1.
+if XDG_RUNTIME_DIR=$work/run bounded 30 "$wine64" "$exe" >/dev/null 2>"$work/stderr.txt"; then status=0; else status=$?; fi
+check "no switch: points to the native window" "1 1" \
+  "$status $(grep -c 'The main window runs natively' "$work/stderr.txt" || true)"
+
 [ "$failures" -eq 0 ]
