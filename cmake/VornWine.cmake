@@ -7,7 +7,7 @@ find_program(VORN_WINE64 NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
 find_program(VORN_WINE64 NAMES wine64-stable wine64)
 find_program(VORN_WINESERVER NAMES wineserver PATHS /usr/lib/wine NO_DEFAULT_PATH)
 find_program(VORN_WINESERVER NAMES wineserver-stable wineserver)
-find_program(VORN_MINGW_CC NAMES x86_64-w64-mingw32-gcc)
+find_program(VORN_MINGW_CC NAMES x86_64-w64-mingw32-gcc x86_64-w64-mingw32-gcc-win32)
 
 if(VORN_WINEGXX AND NOT VORN_SANITIZE)
   set(VORN_WINE_MODULE ON)

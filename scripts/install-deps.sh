@@ -12,8 +12,9 @@ packages=(
   # test peers and fixture makers only; the product links the libraries above
   xvfb xauth ffmpeg lame sox
   # the module for a show editor under Wine (wineg++), and the Windows editor
-  # stand-in that tests it (mingw-w64) under wine64
-  wine64 wine64-tools mingw-w64
+  # stand-in that tests it under wine64: only the 64-bit C cross compiler, not
+  # the mingw-w64 set (which adds the 32-bit and C++ ones, ~330 MB more)
+  wine64 wine64-tools gcc-mingw-w64-x86-64-win32
 )
 
 missing=()
