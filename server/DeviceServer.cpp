@@ -10,7 +10,6 @@
 #include "device/DeviceExceptions.h"
 #include "device/UsbProtocol.h"
 #include "device/UsbUnit.h"
-#include "platform/LittleEndian.h"
 #include "platform/MessageBox.h"
 #include "platform/WaitForEvents.h"
 

@@ -18,7 +18,7 @@ trap cleanup EXIT
 
 # The template: made aside and renamed into place, under a lock, so that a
 # parallel run never sees half of one.
-version=$("$wine64" --version | tr -c 'A-Za-z0-9.\n' '_')
+version=$(bounded 30 "$wine64" --version | tr -c 'A-Za-z0-9.\n' '_')
 template=$template_root/wine-template-$version
 if [ ! -f "$template/system.reg" ]; then
   mkdir -p "$template_root"
@@ -26,8 +26,13 @@ if [ ! -f "$template/system.reg" ]; then
     flock 9
     if [ ! -f "$template/system.reg" ]; then
       made=$(mktemp -d "$template_root/wine-template.XXXXXX")
-      WINEPREFIX=$made bounded 180 "$wine64" wineboot -i >/dev/null 2>&1
-      WINEPREFIX=$made bounded 60 "$wineserver" -w
+      if ! WINEPREFIX=$made bounded 180 "$wine64" wineboot -i >/dev/null 2>&1 ||
+         ! WINEPREFIX=$made bounded 60 "$wineserver" -w; then
+        WINEPREFIX=$made bounded 10 "$wineserver" -k 2>/dev/null || true
+        rm -rf "$made"
+        echo "wine-env: wineboot failed or took too long" >&2
+        exit 1
+      fi
       rm -rf "$template" && mv "$made" "$template"
     fi
   ) 9>"$template_root/wine-template.lock"
