@@ -1,6 +1,7 @@
 // vorn3manager: one executable, three run modes chosen on the command line
 // (see app/ManagerApp.h and README.md).
 
+#include "app/CommandLineInfo.h"
 #include "app/ManagerApp.h"
 #include "server/ServerModes.h"
 
@@ -25,9 +26,13 @@ int RunMainWindow(int& argc, char** argv) {
 
 int main(int argc, char** argv) {
 #ifdef VORN_WITH_UI
-  // Boxes raised before or outside the window (decoder gate, server, list mode)
-  // show as Qt boxes whenever a display is present.
-  vorn::InstallLazyQtMessageBoxes(argc, argv);
+  // The headless modes never touch the toolkit: their messages go to stderr,
+  // where the show editor's logs collect them, whatever display is around.
+  // For the window, boxes raised before it (the decoder gate) show as Qt
+  // boxes when a display can be reached.
+  vorn::CManagerCommandLineInfo modes;
+  modes.ParseCommandLine(argc, argv);
+  if (!modes.IsServer() && !modes.IsListDevices()) vorn::InstallLazyQtMessageBoxes(argc, argv);
 #endif
   vorn::ModeHandlers handlers;
   vorn::AddServerModes(handlers);

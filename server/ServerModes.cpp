@@ -6,10 +6,8 @@
 namespace vorn {
 
 void AddServerModes(ModeHandlers& handlers) {
-  handlers.runList = [] {
-    ListDevices();
-    return kExitOk;
-  };
+  // A list the editor was not told about is a failure its caller must see.
+  handlers.runList = [] { return ListDevices() ? kExitOk : kExitModeFailed; };
   // The exit status tells a client whether the server stopped in order.
   handlers.runServer = [](const CManagerCommandLineInfo& cmdInfo) {
     CDeviceServer server(&cmdInfo);
