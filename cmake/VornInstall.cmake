@@ -15,8 +15,14 @@ endif()
 # copied there by hand.
 install(FILES ${PROJECT_SOURCE_DIR}/res/70-vorn3-unit.rules
         DESTINATION lib/udev/rules.d)
+# The Wine module under a path that stays the same across upgrades: the link
+# `vorn3ctl wine-setup` places in a Wine prefix points here.
+if(VORN_WINE_MODULE)
+  install(PROGRAMS $<TARGET_FILE_DIR:vorn3manager_wine>/vorn3manager.exe.so
+          DESTINATION lib/vorn3manager)
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/named-objects.md
-              ${PROJECT_SOURCE_DIR}/docs/drives.md
+              ${PROJECT_SOURCE_DIR}/docs/drives.md ${PROJECT_SOURCE_DIR}/docs/wine.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # `cpack` in a build tree makes a Debian package that installs under /usr.
