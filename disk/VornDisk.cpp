@@ -167,7 +167,6 @@ void CVornDisk::WriteTable() {
     throw CUsbDeviceException("Too many routines");
   }
   const std::uint32_t target = NextFreeSector();
-  const std::uint64_t targetEnd = target + TableSectors(m_table.size());
   const bool isPrefix = m_table.size() <= m_liveTable.size() &&
                         std::equal(m_table.begin(), m_table.end(), m_liveTable.begin());
 
@@ -180,45 +179,32 @@ void CVornDisk::WriteTable() {
     if (m_table.size() < m_liveTable.size() || m_liveTableSector == target) {
       CommitHeader(m_table, m_liveTableSector);
     }
-    if (m_liveTableSector != target) MoveLiveTable(target);
-  } else if (!Overlaps(target, targetEnd, m_liveTableSector, LiveTableEnd())) {
-    if (!FitsOnDevice(target, m_table.size())) throw CUsbDeviceException(kNoRoomMessage);
-    WriteTableAt(m_table, target);
-    CommitHeader(m_table, target);
-  } else {
-    // The place overlaps a different live table: commit a copy behind both
-    // first, then write it into place.
-    const std::uint64_t scratch = std::max<std::uint64_t>(targetEnd, LiveTableEnd());
-    if (!FitsOnDevice(target, m_table.size()) || !FitsOnDevice(scratch, m_table.size())) {
-      throw CUsbDeviceException(kNoRoomMessage);
-    }
-    WriteTableAt(m_table, static_cast<std::uint32_t>(scratch));
-    CommitHeader(m_table, static_cast<std::uint32_t>(scratch));
-    WriteTableAt(m_table, target);
-    CommitHeader(m_table, target);
+    // On a disk too full for the move the table stays where it is, which
+    // every reader follows through the header.
+    if (m_liveTableSector != target) PlaceTable(target);
+  } else if (!PlaceTable(target)) {
+    throw CUsbDeviceException(kNoRoomMessage);
   }
   SetStatusText("Ready");
 }
 
-// Moves the live table (which is the table in memory) to `target`, never
-// writing over it before the header points elsewhere.
-void CVornDisk::MoveLiveTable(std::uint32_t target) {
+// Writes the table in memory at `target` and points the header at it, never
+// writing over the live table before the header points elsewhere: where the
+// place overlaps the live table, a copy behind both is committed first, then
+// the table is written into place and committed again. False, with nothing
+// written, when the device has no room for the table or for that copy.
+bool CVornDisk::PlaceTable(std::uint32_t target) {
   const std::uint64_t targetEnd = target + TableSectors(m_table.size());
-  if (!Overlaps(target, targetEnd, m_liveTableSector, LiveTableEnd())) {
-    if (!FitsOnDevice(target, m_table.size())) return;
-    WriteTableAt(m_table, target);
-    CommitHeader(m_table, target);
-    return;
+  if (!FitsOnDevice(target, m_table.size())) return false;
+  if (Overlaps(target, targetEnd, m_liveTableSector, LiveTableEnd())) {
+    const std::uint64_t scratch = std::max<std::uint64_t>(targetEnd, LiveTableEnd());
+    if (!FitsOnDevice(scratch, m_table.size())) return false;
+    WriteTableAt(m_table, static_cast<std::uint32_t>(scratch));
+    CommitHeader(m_table, static_cast<std::uint32_t>(scratch));
   }
-  // The removed routine was shorter than the table: go through a copy behind
-  // the live table. On a disk too full for that copy the table stays where it
-  // is, which every reader follows through the header.
-  const std::uint64_t scratch = std::max<std::uint64_t>(targetEnd, LiveTableEnd());
-  if (!FitsOnDevice(target, m_table.size()) || !FitsOnDevice(scratch, m_table.size())) return;
-  WriteTableAt(m_table, static_cast<std::uint32_t>(scratch));
-  CommitHeader(m_table, static_cast<std::uint32_t>(scratch));
   WriteTableAt(m_table, target);
   CommitHeader(m_table, target);
+  return true;
 }
 
 void CVornDisk::Format() {

@@ -71,7 +71,7 @@ class CVornDisk {
   void CommitHeader(const std::vector<RoutineEntry>& table, std::uint32_t tableSector);
   bool FitsOnDevice(std::uint64_t tableSector, std::uint64_t records);
   std::uint64_t LiveTableEnd() const;
-  void MoveLiveTable(std::uint32_t target);
+  bool PlaceTable(std::uint32_t target);
 
   CSectorDevice& m_device;
   CStatusText* m_status;
