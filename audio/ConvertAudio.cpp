@@ -71,6 +71,7 @@ void ConvertAudio(const RoutineFileHeader& header, std::FILE* routineFile, std::
 
   const std::string inputPath = NewTempFile(context.tempFiles, "input audio");
   CopyAudio(routineFile, header.audioSize, inputPath);
+  ThrowIfCancelled(context.cancel);
 
   CFfmpegAudioSource source;
   CMp3Writer writer;
@@ -94,6 +95,7 @@ void ConvertAudio(const RoutineFileHeader& header, std::FILE* routineFile, std::
   int read = 0;
   std::uint32_t i = 0;
   do {
+    ThrowIfCancelled(context.cancel);
     read = source.Read(chunk.data(), nullptr, kChunkFrames, true);
     if (!writer.Write(chunk.data(), read)) throw CFileAccessException("Error writing MP3 data");
     if (context.progress && i % 1024 == 0) context.progress->StepIt();
