@@ -255,8 +255,10 @@ CManagerDlg::CManagerDlg(std::unique_ptr<CDeviceSource> source, QWidget* parent)
     menu.exec(list->viewport()->mapToGlobal(at));
   });
 
-  connect(m_ui->m_deviceCombo, &QComboBox::currentIndexChanged, this,
-          [this] { RefreshRoutines(); });
+  connect(m_ui->m_deviceCombo, &QComboBox::currentIndexChanged, this, [this] {
+    m_lostText.clear();  // the user has chosen
+    RefreshRoutines();
+  });
   connect(m_ui->m_refreshButton, &QPushButton::clicked, this, &CManagerDlg::OnRefresh);
   connect(m_ui->m_openImageButton, &QPushButton::clicked, this, &CManagerDlg::OnOpenImage);
   connect(m_ui->m_addButton, &QPushButton::clicked, this, &CManagerDlg::OnAddRoutine);
@@ -331,6 +333,10 @@ std::unique_ptr<CSectorDevice> CManagerDlg::GetSelectedDevice() {
 }
 
 void CManagerDlg::RefreshDevices() {
+  // The selection is remembered by its entry's text, before the lists change.
+  QString remembered = m_preferredText.isEmpty() ? SelectedText() : m_preferredText;
+  if (remembered.isEmpty()) remembered = m_lostText;  // the user's disk may come back
+  m_preferredText.clear();
   m_source->FreeUnitEntries(m_units);
   m_drives.clear();
   m_source->EnumerateDrives(m_drives);
@@ -346,8 +352,6 @@ void CManagerDlg::RefreshDevices() {
   m_images = ImageEntries(m_openedImages);
 
   QComboBox* combo = m_ui->m_deviceCombo;
-  const QString remembered = m_preferredText.isEmpty() ? SelectedText() : m_preferredText;
-  m_preferredText.clear();
   const bool hadDisks = combo->count() > 0;
   {
     const QSignalBlocker quiet(combo);
@@ -367,7 +371,10 @@ void CManagerDlg::RefreshDevices() {
     combo->setCurrentIndex(select);
   }
   if (!remembered.isEmpty() && combo->currentIndex() < 0) {
+    m_lostText = remembered;
     m_ui->m_statusEdit->setText(remembered + QStringLiteral(" is gone; pick a disk"));
+  } else {
+    m_lostText.clear();
   }
 
   const bool report = !enumerationError.empty() && enumerationError != m_lastEnumerationError;

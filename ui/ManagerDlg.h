@@ -158,6 +158,7 @@ class CManagerDlg : public QDialog {
   QSize m_designSize;
   QString m_lastFolder;
   QString m_preferredText;  // selected after the next rebuild of the list
+  QString m_lostText;       // the selected disk that went away, until the user chooses
   CQtStatusText m_statusText;
   CQtProgressBar m_progressBar;
   CHotplugMonitor* m_hotplug = nullptr;
