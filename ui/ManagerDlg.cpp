@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QResizeEvent>
 #include <QShortcut>
 #include <QSignalBlocker>
@@ -130,6 +131,13 @@ std::string LossDetail(const std::string& disk, const CVornDisk& vornDisk, bool 
   }
   return detail + "All routines on it will be lost (" + Plural(table.size(), "routine") + "): " +
          TitleList(table) + ".";
+}
+
+// A progress bar's format replaces %p, %v and %m and knows no escape; a title
+// or a path holding them keeps its text with an invisible joiner in between.
+QString LiteralBarText(QString text) {
+  static const QRegularExpression placeholders(QStringLiteral("%([pvm])"));
+  return text.replace(placeholders, QStringLiteral("%\u200D\\1"));
 }
 
 bool IsRoutineFile(const QString& path) {
@@ -479,7 +487,7 @@ void CManagerDlg::ShowEndOfAction(const QString& text, bool succeeded) {
   QProgressBar* bar = m_ui->m_progressBar;
   bar->setRange(0, 1);
   bar->setValue(succeeded ? 1 : 0);
-  bar->setFormat(QString(text).replace('%', QStringLiteral("%%")));
+  bar->setFormat(LiteralBarText(text));
   bar->setTextVisible(true);
   bar->setAccessibleDescription(text);
 }
@@ -598,7 +606,7 @@ void CManagerDlg::ImportWorker(DeviceChoice choice, std::string diskText,
     if (cancel->IsCancelled()) text = QStringLiteral("Cancelling: ") + text;
     PostToUi(bar.data(), [bar, text] {
       if (!bar) return;
-      bar->setFormat(QString(text).replace('%', QStringLiteral("%%")));
+      bar->setFormat(LiteralBarText(text));
       bar->setTextVisible(true);
       bar->setAccessibleDescription(text);
     });

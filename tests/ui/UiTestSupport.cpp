@@ -1,6 +1,8 @@
 #include "UiTestSupport.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <fstream>
 
 #include "platform/LittleEndian.h"
@@ -19,6 +21,9 @@ class CGatedDevice final : public CSectorDevice {
   }
   void WriteSectors(std::uint32_t first, std::uint32_t count, const void* buffer) override {
     ++m_shared->writes;
+    if (m_shared->writeDelayMs > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(m_shared->writeDelayMs));
+    }
     std::unique_lock lock(m_shared->gateMutex);
     if (!m_shared->gateOpen && m_shared->passBeforeGate > 0) {
       --m_shared->passBeforeGate;

@@ -99,6 +99,7 @@ class CImageSource final : public CDeviceSource {
     std::atomic<int> writesWaiting{0};
     std::atomic<int> writes{0};  // every write asked for, held or not
     int passBeforeGate = 0;      // writes let through a closed gate (under gateMutex)
+    int writeDelayMs = 0;        // each write takes this long (set before the writes start)
 
     void CloseGate(int pass = 0);
     void OpenGate();
