@@ -849,6 +849,11 @@ bool CManagerDlg::AskToCloseDuringImport(int result) {
                 "The routine being written is left out; the routines added before it stay on the disk.")) {
     return false;
   }
+  // The import may have ended while the question was open.
+  if (!IsImporting() || !m_cancel) {
+    done(result);
+    return true;
+  }
   m_cancel->Cancel();
   m_ui->m_cancelButton->setEnabled(false);
   m_closeWhenDone = true;
