@@ -25,6 +25,10 @@ void CControlList::Attach() {
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setSortingEnabled(false);
   setShowGrid(true);
+  // A plain one-pixel box in the palette's frame colour: the style's own grid
+  // frame is lost under the viewport at fractional display scales (1.5x).
+  setFrameStyle(QFrame::Box | QFrame::Plain);
+  setForegroundRole(QPalette::Mid);
   setWordWrap(false);
   setTabKeyNavigation(false);
   horizontalHeader()->setSectionsClickable(false);
