@@ -265,6 +265,11 @@ CManagerDlg::CManagerDlg(std::unique_ptr<CDeviceSource> source, QWidget* parent)
 
   connect(m_ui->m_deviceCombo, &QComboBox::currentIndexChanged, this, [this] {
     m_lostText.clear();  // the user has chosen
+    // The bar's last words were about the disk before.
+    m_ui->m_progressBar->setRange(0, 1);
+    m_ui->m_progressBar->setValue(0);
+    m_ui->m_progressBar->setTextVisible(false);
+    m_ui->m_progressBar->setAccessibleDescription(QString());
     RefreshRoutines();
   });
   connect(m_ui->m_refreshButton, &QPushButton::clicked, this, &CManagerDlg::OnRefresh);
@@ -661,7 +666,8 @@ void CManagerDlg::UpdateActions() {
            m_ui->m_addButton, m_ui->m_removeButton, m_ui->m_formatButton}) {
     control->setEnabled(!importing && disk);
   }
-  if (m_ui->m_cancelButton->isVisible() != importing) {
+  // isHidden, not isVisible: the window itself may not be shown yet.
+  if (m_ui->m_cancelButton->isHidden() == importing) {
     m_ui->m_cancelButton->setVisible(importing);
     LayOut();
   }
@@ -929,7 +935,7 @@ void CManagerDlg::LayOut() {
       r.translate(0, dy);
       r.setWidth(r.width() + dx);
       // The Cancel button takes the end of the bar's row while it shows.
-      if (m_ui->m_cancelButton->isVisible()) {
+      if (!m_ui->m_cancelButton->isHidden()) {
         r.setRight(cancel.left() + dx - (design.left() - status.right()));
       }
     } else if (widget == m_ui->m_cancelButton) {

@@ -611,6 +611,13 @@ TEST_F(ManagerDlgTest, AnImportEndsWithAStatusThatSaysWhatHappened) {
             "Import failed: Not enough free space on the disk for this routine (added 1 routine before)");
   EXPECT_EQ(dialog.ProgressBar()->value(), dialog.ProgressBar()->minimum());
   EXPECT_EQ(TableOf(image).size(), 3u);
+
+  // Another disk picked: the last words about the old one go.
+  m_shared->drives = {image, Image("other.img", 64)};
+  dialog.OnDeviceChange();
+  dialog.DeviceCombo()->setCurrentIndex(1);
+  EXPECT_FALSE(dialog.ProgressBar()->isTextVisible());
+  EXPECT_EQ(dialog.StatusField()->text(), "Ready");
 }
 
 // Cancel during the conversion stops at once: not one sector is written.
