@@ -329,20 +329,20 @@ QString CManagerDlg::SelectedText() const {
   return choice.kind == DeviceKind::kNone ? QString() : QString::fromLocal8Bit(choice.entry.text);
 }
 
-std::unique_ptr<CSectorDevice> CManagerDlg::OpenDevice(const DeviceChoice& choice) const {
+std::unique_ptr<CSectorDevice> CManagerDlg::OpenDevice(const DeviceChoice& choice, ImageAccess access) const {
   std::unique_ptr<CSectorDevice> device;
   switch (choice.kind) {
     case DeviceKind::kNone: return nullptr;
     case DeviceKind::kDrive: device = m_source->NewDriveDevice(); break;
     case DeviceKind::kUnit: device = m_source->NewUnitDevice(); break;
-    case DeviceKind::kImage: device = std::make_unique<CImageDevice>(); break;
+    case DeviceKind::kImage: device = std::make_unique<CImageDevice>(std::string{}, true, access); break;
   }
   device->Open(choice.entry);
   return device;
 }
 
-std::unique_ptr<CSectorDevice> CManagerDlg::GetSelectedDevice() {
-  return OpenDevice(SelectedChoice());
+std::unique_ptr<CSectorDevice> CManagerDlg::GetSelectedDevice(ImageAccess access) {
+  return OpenDevice(SelectedChoice(), access);
 }
 
 void CManagerDlg::RefreshDevices() {
@@ -424,7 +424,7 @@ void CManagerDlg::RefreshRoutines() {
 
   std::unique_ptr<CSectorDevice> device;
   const std::string diskText = choice.entry.text;
-  ShowingErrors([&] { device = OpenDevice(choice); }, diskText.empty() ? "" : "Disk: " + diskText);
+  ShowingErrors([&] { device = OpenDevice(choice, ImageAccess::kRead); }, diskText.empty() ? "" : "Disk: " + diskText);
   if (choice.kind == DeviceKind::kNone) {
     ShowDiskState(m_ui->m_deviceCombo->count() == 0 ? QStringLiteral("No disk found")
                                                     : QStringLiteral("No disk selected"),
@@ -501,7 +501,7 @@ void CManagerDlg::OnFormatDisk() {
   if (IsImporting()) return;
   const std::string diskText = SelectedText().toLocal8Bit().toStdString();
   std::unique_ptr<CSectorDevice> device;
-  if (!ShowingErrors([&] { device = GetSelectedDevice(); }, "Disk: " + diskText) || !device) return;
+  if (!ShowingErrors([&] { device = GetSelectedDevice(ImageAccess::kWrite); }, "Disk: " + diskText) || !device) return;
   bool formatted = false;
   {
     CVornDisk disk(*device, &m_statusText);
@@ -523,7 +523,7 @@ void CManagerDlg::OnRemoveLastRoutine() {
   if (IsImporting()) return;
   const std::string diskText = SelectedText().toLocal8Bit().toStdString();
   std::unique_ptr<CSectorDevice> device;
-  if (!ShowingErrors([&] { device = GetSelectedDevice(); }, "Disk: " + diskText) || !device) return;
+  if (!ShowingErrors([&] { device = GetSelectedDevice(ImageAccess::kWrite); }, "Disk: " + diskText) || !device) return;
   std::string removed;
   {
     // The table is read first, so that the question can name the routine.
@@ -619,7 +619,7 @@ void CManagerDlg::ImportWorker(DeviceChoice choice, std::string diskText,
   const std::string diskDetail = "Disk: " + diskText;
   std::unique_ptr<CSectorDevice> device;
   try {
-    if (ShowingErrors([&] { device = OpenDevice(choice); }, diskDetail, &outcome.error) && device) {
+    if (ShowingErrors([&] { device = OpenDevice(choice, ImageAccess::kWrite); }, diskDetail, &outcome.error) && device) {
       CVornDisk disk(*device, &progress);
       std::string detail = diskDetail;
       ShowingErrors([&] {
@@ -766,7 +766,7 @@ void CManagerDlg::BackupDisk() {
   std::unique_ptr<CSectorDevice> device;
   BackupSummary summary;
   setCursor(Qt::WaitCursor);
-  const bool done = ShowingErrors([&] { device = OpenDevice(choice); }, "Disk: " + choice.entry.text) &&
+  const bool done = ShowingErrors([&] { device = OpenDevice(choice, ImageAccess::kRead); }, "Disk: " + choice.entry.text) &&
                     ShowingErrors([&] { summary = vorn::BackupDisk(*device, diskPath, targetPath, &m_progressBar); },
                                   "File: " + targetPath);
   CloseQuietly(device.get());
@@ -793,7 +793,7 @@ void CManagerDlg::RestoreDisk() {
   const std::string diskText = choice.entry.text;
   const std::string diskPath = choice.kind == DeviceKind::kImage ? diskText : std::string();
   std::unique_ptr<CSectorDevice> device;
-  if (!ShowingErrors([&] { device = OpenDevice(choice); }, "Disk: " + diskText)) return;
+  if (!ShowingErrors([&] { device = OpenDevice(choice, ImageAccess::kWrite); }, "Disk: " + diskText)) return;
   bool restored = false;
   ShowingErrors([&] {
     CVornDisk disk(*device, nullptr);
@@ -826,7 +826,7 @@ void CManagerDlg::ExportRoutine(int row) {
   const std::string targetPath = QFile::encodeName(target).toStdString();
   const std::string diskPath = choice.kind == DeviceKind::kImage ? choice.entry.text : std::string();
   std::unique_ptr<CSectorDevice> device;
-  if (!ShowingErrors([&] { device = OpenDevice(choice); }, "Disk: " + choice.entry.text)) return;
+  if (!ShowingErrors([&] { device = OpenDevice(choice, ImageAccess::kRead); }, "Disk: " + choice.entry.text)) return;
   bool exported = false;
   ShowingErrors([&] {
     CVornDisk disk(*device, nullptr);

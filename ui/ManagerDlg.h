@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "device/DeviceEntry.h"
+#include "device/ImageDevice.h"
 #include "device/SectorDevice.h"
 #include "platform/Cancel.h"
 #include "ui/DeviceSource.h"
@@ -63,8 +64,9 @@ class CManagerDlg : public QDialog {
   ~CManagerDlg() override;
 
   // The selected disk, opened; null when nothing is selected. Throws the
-  // device's error when it cannot be opened.
-  std::unique_ptr<CSectorDevice> GetSelectedDevice();
+  // device's error when it cannot be opened. An image is locked for `access`:
+  // another program writing it refuses the action.
+  std::unique_ptr<CSectorDevice> GetSelectedDevice(ImageAccess access = ImageAccess::kRead);
   void RefreshDevices();
   void RefreshRoutines();
 
@@ -118,7 +120,7 @@ class CManagerDlg : public QDialog {
   };
 
   DeviceChoice SelectedChoice() const;
-  std::unique_ptr<CSectorDevice> OpenDevice(const DeviceChoice& choice) const;
+  std::unique_ptr<CSectorDevice> OpenDevice(const DeviceChoice& choice, ImageAccess access) const;
 
   void OnRefresh();
   void OnAddRoutine();
