@@ -74,6 +74,7 @@ void ConvertAudio(const RoutineFileHeader& header, std::FILE* routineFile, std::
   TempFile input = NewTempFile(context.tempFiles, "input audio");
   const std::string inputPath = input.path;
   CopyAudio(routineFile, header.audioSize, input);
+  ThrowIfCancelled(context.cancel);
 
   CFfmpegAudioSource source;
   source.SetCancelFlag(context.cancel);
@@ -101,6 +102,7 @@ void ConvertAudio(const RoutineFileHeader& header, std::FILE* routineFile, std::
   int read = 0;
   std::uint32_t i = 0;
   do {
+    ThrowIfCancelled(context.cancel);
     read = source.Read(chunk.data(), nullptr, kChunkFrames, true);
     if (!writer.Write(chunk.data(), read)) throw CFileAccessException("Error writing MP3 data");
     if (context.progress && i % 1024 == 0) context.progress->StepIt();

@@ -59,11 +59,13 @@ void StartPhase(CProgressBar* progress, std::uint32_t sectors) {
 }  // namespace
 
 bool WriteFromFile(CSectorDevice& device, std::FILE* file, std::uint32_t firstSector,
-                   std::uint32_t byteCount, const std::uint8_t* pattern, CProgressBar* progress) {
+                   std::uint32_t byteCount, const std::uint8_t* pattern, CProgressBar* progress,
+                   const CCancelFlag* cancel) {
   std::vector<std::uint8_t> buffer(kPieceBytes);
   std::uint32_t sector = firstSector;
   std::uint32_t left = byteCount;
   while (left > 0) {
+    ThrowIfCancelled(cancel);
     if (progress) progress->SetPos(static_cast<int>(sector - firstSector));
     if (left >= kPieceBytes) {
       if (std::fread(buffer.data(), 1, kPieceBytes, file) != kPieceBytes) return false;
@@ -91,7 +93,8 @@ bool WriteFromFile(CSectorDevice& device, std::FILE* file, std::uint32_t firstSe
   return true;
 }
 
-void CVornDisk::AddRoutine(const std::string& path, CProgressBar* progress) {
+void CVornDisk::AddRoutine(const std::string& path, CProgressBar* progress,
+                           const CCancelFlag* cancel) {
   // Only a regular file: a FIFO or a device node named by mistake (or on
   // purpose) must neither block the import nor feed it endless bytes.
   RegularFile opened = OpenRegularFile(path);
@@ -110,10 +113,12 @@ void CVornDisk::AddRoutine(const std::string& path, CProgressBar* progress) {
   std::uint32_t mp3Size = 0;
   std::FILE* mp3Stream = nullptr;
   ConvertAudio(header, routineFile.get(), mp3Size, mp3Stream,
-               ConversionContext{m_tempFiles, m_status, progress});
+               ConversionContext{m_tempFiles, m_status, progress, cancel});
   // Passed through, the MP3 stream is the routine file and is closed as that;
   // a converted stream is ours to close.
   CUniqueFile convertedStream(mp3Stream != routineFile.get() ? mp3Stream : nullptr);
+
+  ThrowIfCancelled(cancel);  // converted, nothing written yet
 
   const RoutineEntry entry = MakeEntry(header, NextFreeSector(), mp3Size);
   // A section that ends early would leave stale sectors inside a routine the
@@ -122,16 +127,18 @@ void CVornDisk::AddRoutine(const std::string& path, CProgressBar* progress) {
     StartPhase(progress, entry.dataSector - entry.startSector);
     SetStatusText("Writing MP3");
     if (mp3Size > 0 && !WriteFromFile(m_device, mp3Stream, entry.startSector, mp3Size,
-                                      g_mp3SectorFiller.data(), progress)) {
+                                      g_mp3SectorFiller.data(), progress, cancel)) {
       throw CFileAccessException("Error reading file: the audio of " + path + " ends early");
     }
     StartPhase(progress, entry.endSector - entry.dataSector);
     SetStatusText("Writing Data");
     if (!WriteFromFile(m_device, routineFile.get(), entry.dataSector, header.dataSize, nullptr,
-                       progress)) {
+                       progress, cancel)) {
       throw CFileAccessException("Error reading file: the control data of " + path +
                                  " ends early");
     }
+    // The last chance to stop: once the header moves, the routine is on the disk.
+    ThrowIfCancelled(cancel);
   });
 }
 

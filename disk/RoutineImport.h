@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "device/SectorDevice.h"
+#include "platform/Cancel.h"
 #include "platform/ProgressBar.h"
 
 namespace vorn {
@@ -14,8 +15,10 @@ namespace vorn {
 // of the 512-byte `pattern`, or with zeros when there is none. The progress bar,
 // if any, is set to the number of sectors written before each piece. False when
 // the file ends (or fails) before `byteCount` bytes were read; the sectors of the
-// pieces before that are written already.
+// pieces before that are written already. A set cancel flag ends the copy
+// before the next piece with CCancelled.
 bool WriteFromFile(CSectorDevice& device, std::FILE* file, std::uint32_t firstSector,
-                   std::uint32_t byteCount, const std::uint8_t* pattern, CProgressBar* progress);
+                   std::uint32_t byteCount, const std::uint8_t* pattern, CProgressBar* progress,
+                   const CCancelFlag* cancel = nullptr);
 
 }  // namespace vorn

@@ -15,6 +15,7 @@
 #include "device/SectorDevice.h"
 #include "disk/DiskHeader.h"
 #include "disk/RoutineEntry.h"
+#include "platform/Cancel.h"
 #include "platform/ProgressBar.h"
 #include "platform/StatusText.h"
 #include "platform/TempFiles.h"
@@ -58,8 +59,11 @@ class CVornDisk {
   // size, checks first that routine and new table fit (disk untouched otherwise).
   void AppendRoutine(const RoutineEntry& entry, const std::function<void()>& writeRoutine);
 
-  // Imports one ".vorn" file (routine import).
-  void AddRoutine(const std::string& path, CProgressBar* progress);
+  // Imports one ".vorn" file (routine import). A set cancel flag ends it with
+  // CCancelled during the conversion or before the next piece written, and the
+  // table stays as it was.
+  void AddRoutine(const std::string& path, CProgressBar* progress,
+                  const CCancelFlag* cancel = nullptr);
 
   CSectorDevice& Device() { return m_device; }
   void SetStatusText(const std::string& text);

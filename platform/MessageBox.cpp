@@ -10,6 +10,7 @@ class CStderrPresenter final : public CMessagePresenter {
  public:
   MessageAnswer Present(const MessageRequest& request) override {
     std::fprintf(stderr, "%s: %s\n", request.caption.c_str(), request.text.c_str());
+    if (!request.detail.empty()) std::fprintf(stderr, "%s\n", request.detail.c_str());
     if (request.buttons == MessageButtons::kYesNo) {
       std::fprintf(stderr, "(no one to ask: answering No)\n");
       return MessageAnswer::kNo;
@@ -31,12 +32,16 @@ void SetMessagePresenter(CMessagePresenter* presenter) {
 
 MessageAnswer ShowMessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
                              MessageButtons buttons) {
-  return g_presenter.load()->Present(MessageRequest{text, caption, icon, buttons});
+  return g_presenter.load()->Present(MessageRequest{text, caption, icon, buttons, {}});
 }
 
-bool AskYesNo(const std::string& text) {
-  return ShowMessageBox(text, kConfirmCaption, MessageIcon::kWarning, MessageButtons::kYesNo) ==
-         MessageAnswer::kYes;
+MessageAnswer ShowMessage(const MessageRequest& request) {
+  return g_presenter.load()->Present(request);
+}
+
+bool AskYesNo(const std::string& text, const std::string& detail) {
+  return ShowMessage(MessageRequest{text, kConfirmCaption, MessageIcon::kWarning,
+                                    MessageButtons::kYesNo, detail}) == MessageAnswer::kYes;
 }
 
 }  // namespace vorn

@@ -21,6 +21,9 @@ struct MessageRequest {
   std::string caption;
   MessageIcon icon = MessageIcon::kNone;
   MessageButtons buttons = MessageButtons::kOk;
+  // Shown under the text, which stays as written: the disk a question is about
+  // and what it would lose, the file an error is about and the system's reason.
+  std::string detail = {};  // a default, so that requests without one need not say so
 };
 
 class CMessagePresenter {
@@ -42,7 +45,11 @@ MessageAnswer ShowMessageBox(const std::string& text, const std::string& caption
                              MessageIcon icon = MessageIcon::kNone,
                              MessageButtons buttons = MessageButtons::kOk);
 
-// Question with caption "Confirm", Yes/No buttons and the warning icon; true on Yes.
-bool AskYesNo(const std::string& text);
+// Any box, as the request says.
+MessageAnswer ShowMessage(const MessageRequest& request);
+
+// Question with caption "Confirm", Yes/No buttons and the warning icon; true on
+// Yes. No is the default answer, and the one given when the box is dismissed.
+bool AskYesNo(const std::string& text, const std::string& detail = {});
 
 }  // namespace vorn

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The demo after the build: a simulated VORN unit on USB whose disk is an image
 # in the user's state directory (image and unit config made on the first run),
-# found, identified, formatted, given a sample routine made from a generated
-# tone, and listed with vorn3ctl.
+# found and identified; a new disk is formatted and given a sample routine made
+# from a generated tone. The disk is kept between runs with whatever the user
+# did to it, and listed with vorn3ctl.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,8 +14,14 @@ image="$state/demo.img"
 units="$state/units.conf"
 
 mkdir -p "$state"
+new_disk=false
 if [ ! -e "$image" ]; then
-  "$ctl" create-image "$image" --size 64M
+  # Made under another name and renamed once complete: a run cut short here
+  # leaves no half-made disk for the next run to keep.
+  rm -f "$image.new"
+  "$ctl" create-image "$image.new" --size 64M
+  mv "$image.new" "$image"
+  new_disk=true
 fi
 if [ ! -e "$units" ]; then
   cat >"$units" <<'CONF'
@@ -34,18 +41,24 @@ unit_ctl() { VORN_USB_SIM_CONFIG="$units" LD_PRELOAD="$sim" "$ctl" "$@"; }
 
 unit_ctl devices
 unit_ctl identify VORN3
-unit_ctl format VORN3 --yes
 
 # A sample routine: a 10-second two-tone WAV (sox, installed by install-deps)
-# and a few control-data frames, made into a ".vorn" file and imported.
+# and a few control-data frames, made into a ".vorn" file (once).
 work="$state/samples"
 mkdir -p "$work"
-sox -q -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 10 sine 440 sine 660 fade 0.1 10 0.5 gain -8
-LC_ALL=C awk 'BEGIN { for (i = 0; i < 500; i++) printf "%c%c%c", 255, i % 8, (i * 5) % 255 }' \
-  >"$work/frames.bin"
-"$ctl" make-routine "$work/sample.vorn" --audio "$work/tone.wav" --data "$work/frames.bin" \
-  --title "Sample tone" --baud 9600 --frame-ms 20 --protocol 0
-unit_ctl add VORN3 "$work/sample.vorn"
+if [ ! -e "$work/sample.vorn" ]; then
+  sox -q -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 10 sine 440 sine 660 fade 0.1 10 0.5 gain -8
+  LC_ALL=C awk 'BEGIN { for (i = 0; i < 500; i++) printf "%c%c%c", 255, i % 8, (i * 5) % 255 }' \
+    >"$work/frames.bin"
+  "$ctl" make-routine "$work/sample.vorn" --audio "$work/tone.wav" --data "$work/frames.bin" \
+    --title "Sample tone" --baud 9600 --frame-ms 20 --protocol 0
+fi
+# Only a new disk is formatted and given the sample; a kept one stays as the
+# user left it.
+if $new_disk; then
+  unit_ctl format VORN3 --yes
+  unit_ctl add VORN3 "$work/sample.vorn"
+fi
 unit_ctl list VORN3
 
 # Two more sample routines to add from the window (made once, kept beside the image).
@@ -58,8 +71,9 @@ if [ ! -e "$work/Pirate song.vorn" ]; then
     --title "Grand finale" --baud DMX --frame-ms 30 --protocol 5
 fi
 
-# Finally the window on the simulated unit: format it, add the samples in
-# $work, remove the last routine.
+# Finally the window on the simulated unit: add the samples in $work (or drop
+# them onto the grid), remove the last routine, back the disk up. To start
+# again from a new disk, remove $image.
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo
   echo "No display, so the window is not opened. From a desktop session run"

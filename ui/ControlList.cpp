@@ -4,7 +4,9 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QSet>
 #include <QStyle>
 #include <QToolTip>
@@ -23,6 +25,10 @@ void CControlList::Attach() {
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setSortingEnabled(false);
   setShowGrid(true);
+  // A plain one-pixel box in the palette's frame colour: the style's own grid
+  // frame is lost under the viewport at fractional display scales (1.5x).
+  setFrameStyle(QFrame::Box | QFrame::Plain);
+  setForegroundRole(QPalette::Mid);
   setWordWrap(false);
   setTabKeyNavigation(false);
   horizontalHeader()->setSectionsClickable(false);
@@ -48,6 +54,33 @@ void CControlList::Attach() {
 void CControlList::changeEvent(QEvent* event) {
   QTableWidget::changeEvent(event);
   if (event->type() == QEvent::ParentChange) Attach();
+}
+
+void CControlList::keyPressEvent(QKeyEvent* event) {
+  // A row is not a button: Enter on a selected routine does nothing, instead
+  // of reaching the dialog's default button and closing the window.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    event->accept();
+    return;
+  }
+  QTableWidget::keyPressEvent(event);
+}
+
+void CControlList::SetPlaceholderText(const QString& text) {
+  if (m_placeholder == text) return;
+  m_placeholder = text;
+  setAccessibleDescription(text);
+  viewport()->update();
+}
+
+void CControlList::paintEvent(QPaintEvent* event) {
+  QTableWidget::paintEvent(event);
+  if (m_placeholder.isEmpty() || rowCount() > 0) return;
+  QPainter painter(viewport());
+  QColor colour = palette().color(QPalette::PlaceholderText);
+  if (!isEnabled()) colour = palette().color(QPalette::Disabled, QPalette::Text);
+  painter.setPen(colour);
+  painter.drawText(viewport()->rect(), Qt::AlignCenter, m_placeholder);
 }
 
 bool CControlList::viewportEvent(QEvent* event) {

@@ -39,6 +39,11 @@ class CControlList : public QTableWidget {
   // True when the cell's text is wider than the cell and shows cut off.
   bool IsCellTextCut(int row, int column) const;
 
+  // Shown in the empty grid ("No routines", "Not formatted") and given to
+  // screen readers as the grid's description; empty for none.
+  void SetPlaceholderText(const QString& text);
+  QString PlaceholderText() const { return m_placeholder; }
+
  signals:
   // A row became selected (selected = 1) or stopped being selected (0).
   // Item-state changes concern whole rows, so the column is always 0.
@@ -49,6 +54,8 @@ class CControlList : public QTableWidget {
  protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
   bool viewportEvent(QEvent* event) override;
 
  private:
@@ -56,6 +63,7 @@ class CControlList : public QTableWidget {
   QTableWidgetItem* NewItem(const QString& text) const;
 
   int m_rowHeight = 0;
+  QString m_placeholder;
   bool m_deletingRows = false;
 };
 

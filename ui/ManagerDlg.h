@@ -7,6 +7,8 @@
 #include <QDialog>
 #include <QStringList>
 
+#include <QRect>
+
 #include <atomic>
 #include <memory>
 #include <string>
@@ -16,12 +18,14 @@
 #include "device/DeviceEntry.h"
 #include "device/ImageDevice.h"
 #include "device/SectorDevice.h"
+#include "platform/Cancel.h"
 #include "ui/DeviceSource.h"
 #include "ui/QtProgressBar.h"
 #include "ui/QtStatusText.h"
 
 class QComboBox;
 class QFileDialog;
+class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -40,8 +44,15 @@ class CHotplugMonitor;
 QStringList NameFiltersFromPairs(const QString& pairs);
 
 // The open dialog of "Add routine...": several existing files, default suffix
-// "vorn", the two filters shown by their descriptions only.
-std::unique_ptr<QFileDialog> NewRoutineFileDialog(QWidget* owner);
+// "vorn", the two filters shown by their descriptions only; it opens in
+// `folder` when one is given.
+std::unique_ptr<QFileDialog> NewRoutineFileDialog(QWidget* owner, const QString& folder = {});
+
+// "64.00 MB, 12.50 MB free" and the like: what the line below the grid says
+// about a disk of `sectors` sectors (0: size unknown) whose routines end at
+// `usedSectors`, or that is not formatted.
+QString DiskSpaceText(bool formatted, std::size_t routines, std::uint64_t sectors,
+                      std::uint64_t usedSectors);
 
 class CManagerDlg : public QDialog {
   Q_OBJECT
@@ -65,7 +76,17 @@ class CManagerDlg : public QDialog {
   CControlList* RoutineList() const;
   QLineEdit* StatusField() const;
   QProgressBar* ProgressBar() const;
+  QLabel* DiskInfo() const;
+  const QString& LastFolder() const { return m_lastFolder; }
   QPushButton* Button(const char* objectName) const;
+
+  // Offers the disk image at `path` in the combo for this session and selects it.
+  void OpenDiskImage(const QString& path);
+  // Adds the files to the selected disk, as "Add routine..." does with its choice.
+  void ImportFiles(const QStringList& files);
+  void BackupDisk();
+  void RestoreDisk();
+  void ExportRoutine(int row);
 
  signals:
   // Posted by the import worker when it has ended, successfully or not.
@@ -79,8 +100,13 @@ class CManagerDlg : public QDialog {
  protected:
   // The files to import, in the order to import them; empty when cancelled.
   virtual QStringList AskForRoutineFiles();
+  enum class PathQuestion { kOpenImage, kBackupTarget, kRestoreSource, kExportTarget };
+  // One file for the action; empty when cancelled. `suggestion` is a file name.
+  virtual QString AskForPath(PathQuestion question, const QString& suggestion);
 
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  public:
   void reject() override;  // escape and the close box
@@ -101,21 +127,49 @@ class CManagerDlg : public QDialog {
   void OnRemoveLastRoutine();
   void OnFormatDisk();
   void OnImportDone();
+  void OnCancel();
+  void OnOpenImage();
 
-  void ImportWorker(DeviceChoice choice, std::vector<std::string> paths);
+  // What an import did, told by the worker to the window when it ends.
+  struct ImportOutcome {
+    int added = 0;
+    bool cancelled = false;
+    bool declined = false;   // the format question was answered No
+    std::string error;       // the failure's message
+  };
+
+  void ImportWorker(DeviceChoice choice, std::string diskText, std::vector<std::string> paths);
   void SetImporting(bool importing);
+  void UpdateActions();
+  void ShowDiskState(const QString& info, const QString& placeholder);
+  void FitColumns();
+  void LayOut();
+  bool AskToCloseDuringImport(int result);
+  QString SelectedText() const;
+  void RememberFolder(const QString& file);
+  void ShowEndOfAction(const QString& text, bool succeeded);
 
   std::unique_ptr<Ui::ManagerDlg> m_ui;
   std::unique_ptr<CDeviceSource> m_source;
   std::vector<DeviceEntry> m_drives;
   std::vector<DeviceEntry> m_units;
   std::vector<DeviceEntry> m_images;
+  std::vector<std::string> m_openedImages;  // by "Open disk image...", for the session
+  std::vector<int> m_designColumnWidths;
+  std::vector<std::pair<QWidget*, QRect>> m_designGeometry;
+  QSize m_designSize;
+  QString m_lastFolder;
+  QString m_preferredText;  // selected after the next rebuild of the list
+  QString m_lostText;       // the selected disk that went away, until the user chooses
   CQtStatusText m_statusText;
   CQtProgressBar m_progressBar;
   CHotplugMonitor* m_hotplug = nullptr;
 
   std::thread m_worker;
   std::atomic<bool> m_workerFinished{false};
+  std::unique_ptr<CCancelFlag> m_cancel;
+  ImportOutcome m_outcome;  // written by the worker, read after it has ended
+  std::string m_importDisk;
   bool m_refreshWhenDone = false;
   bool m_closeWhenDone = false;
   int m_closeResult = 0;

@@ -2,8 +2,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QGridLayout>
 #include <QLibraryInfo>
 #include <QMessageBox>
+#include <QSpacerItem>
+#include <QStyle>
 #include <QThread>
 
 #include <cstdlib>
@@ -35,6 +38,16 @@ bool IsSet(const char* name) {
   return value && *value;
 }
 
+// A message box sizes itself to its text only; a short text under a long
+// caption leaves the caption cut off in the title bar. Room for the caption, the
+// title bar's icon and buttons, and the box's margins.
+int WidthForCaption(const QMessageBox& box) {
+  const QFont titleFont = QApplication::font("QMdiSubWindowTitleBar");
+  const int caption = QFontMetrics(titleFont).horizontalAdvance(box.windowTitle());
+  const int titleBarExtras = 4 * box.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+  return caption + titleBarExtras;
+}
+
 }  // namespace
 
 CQtMessagePresenter::CQtMessagePresenter(QWidget* owner) : m_owner(owner) {}
@@ -42,12 +55,18 @@ CQtMessagePresenter::CQtMessagePresenter(QWidget* owner) : m_owner(owner) {}
 MessageAnswer CQtMessagePresenter::ShowOnUiThread(const MessageRequest& request) {
   QMessageBox box(ToQtIcon(request.icon), QString::fromStdString(request.caption),
                   QString::fromStdString(request.text), QMessageBox::NoButton, m_owner.data());
+  if (!request.detail.empty()) box.setInformativeText(QString::fromStdString(request.detail));
   if (request.buttons == MessageButtons::kYesNo) {
+    // Every question asks before something is lost: Enter and Escape keep it.
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-    box.setDefaultButton(QMessageBox::Yes);
+    box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
   } else {
     box.setStandardButtons(QMessageBox::Ok);
+  }
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    grid->addItem(new QSpacerItem(WidthForCaption(box), 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
   }
   const int result = box.exec();
   if (request.buttons == MessageButtons::kOk) return MessageAnswer::kOk;

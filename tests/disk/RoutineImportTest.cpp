@@ -152,6 +152,43 @@ TEST_F(RoutineImportTest, LargeSectionsGoInPiecesOf128Sectors) {
                                       "range 0 138", "pos 0", "step 1", "pos 0", "pos 128", "pos 136"}));
 }
 
+// A cancel stops the import before its next piece, or before the header moves
+// when the last piece has gone; the table reads as before either way.
+TEST_F(RoutineImportTest, ACancelStopsBeforeTheNextPieceAndLeavesTheTable) {
+  const auto data = test::PatternBytes(70000, 3);
+  const std::string path = File(test::MakeHeader("big", 0, 0, 70000), {}, data);
+  struct CCancellingBar final : CProgressBar {
+    CCancelFlag flag;
+    int at = -1;
+    void SetRange(int, int) override {}
+    void SetPos(int position) override {
+      if (position == at) flag.Cancel();
+    }
+    void SetStep(int) override {}
+    void StepIt() override {}
+  };
+  for (const int at : {0, 128, 136}) {
+    CCancellingBar bar;
+    bar.at = at;
+    device.ClearTransfers();
+    CVornDisk disk(device, nullptr);
+    disk.ReadTable();
+    EXPECT_THROW(disk.AddRoutine(path, &bar, &bar.flag), CCancelled) << at;
+    EXPECT_TRUE(TableOnDisk().empty());
+    const std::vector<Transfer> writes = device.Writes();
+    // The piece whose position cancels is written; the check comes before the next.
+    EXPECT_EQ(writes.size(), at == 0 ? 0u : at == 128 ? 2u : 3u) << at;
+    for (const Transfer& write : writes) EXPECT_NE(write.first, 0u);  // the header never moved
+  }
+  CCancelFlag before;
+  before.Cancel();
+  device.ClearTransfers();
+  CVornDisk disk(device, nullptr);
+  disk.ReadTable();
+  EXPECT_THROW(disk.AddRoutine(path, nullptr, &before), CCancelled);
+  EXPECT_TRUE(device.Writes().empty());
+}
+
 TEST_F(RoutineImportTest, TwoFilesInOneGoLieEndToEndWithTheTableBehind) {
   const auto mp3 = test::DiskKindFrames(5);
   Import({File(test::MakeHeader("one", 1, static_cast<std::uint32_t>(mp3.size()), 600), mp3, test::PatternBytes(600)),

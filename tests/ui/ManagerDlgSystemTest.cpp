@@ -163,17 +163,21 @@ TEST_F(ManagerDlgSystemTest, AUnitArrivingBeforeTheSelectedOneKeepsTheSelection)
   const std::string image3 = m_bed.Image("unit3.img", 4096);
   Units({Unit(3, image3)});
   CTestManagerDlg dialog;
-  ASSERT_EQ(dialog.DeviceCombo()->currentText(), "Calverin - VORN3 Unit (3)");
+  // Once opened, the unit's item tells its size and model.
+  ASSERT_EQ(dialog.DeviceCombo()->currentText(), "Calverin - VORN3 Unit (3) (2.00MB) VORN DISK");
 
   Units({Unit(2, m_bed.Image("unit2.img", 4096)), Unit(3, image3)});
   dialog.OnDeviceChange();
   ASSERT_EQ(dialog.DeviceCombo()->count(), 2);
   EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 1);
-  EXPECT_EQ(dialog.DeviceCombo()->currentText(), "Calverin - VORN3 Unit (3)");
+  EXPECT_TRUE(dialog.DeviceCombo()->currentText().startsWith("Calverin - VORN3 Unit (3) "));
+  EXPECT_EQ(dialog.DeviceCombo()->itemText(0), "Calverin - VORN3 Unit (2)");
 
+  // The selected unit leaves: the selection does not move to the other one.
   Units({Unit(2, m_bed.Image("unit2.img", 4096))});
   dialog.OnDeviceChange();
-  EXPECT_EQ(dialog.DeviceCombo()->currentText(), "Calverin - VORN3 Unit (2)");
+  EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), -1);
+  EXPECT_FALSE(dialog.Button("m_formatButton")->isEnabled());
   EXPECT_TRUE(m_presenter.Requests().empty());
 }
 
@@ -183,7 +187,7 @@ TEST_F(ManagerDlgSystemTest, AUnitThatCannotBeOpenedIsReportedOnceAndTheOthersSt
   Units({Unit(4, m_bed.Image("unit4.img", 4096)), broken});
   CTestManagerDlg dialog;
   ASSERT_EQ(dialog.DeviceCombo()->count(), 1);
-  EXPECT_EQ(dialog.DeviceCombo()->itemText(0), "Calverin - VORN3 Unit (4)");
+  EXPECT_TRUE(dialog.DeviceCombo()->itemText(0).startsWith("Calverin - VORN3 Unit (4)"));
   dialog.OnDeviceChange();
   ASSERT_EQ(m_presenter.Requests().size(), 1u);
   EXPECT_EQ(m_presenter.Requests()[0].caption, "VORN3 Manager");

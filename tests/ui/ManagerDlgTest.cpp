@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QMimeData>
+#include <QProgressBar>
 #include <QFileDialog>
 #include <QTest>
 #include <QLabel>
@@ -12,6 +15,7 @@
 #include <QPushButton>
 
 #include <filesystem>
+#include <fstream>
 
 #include "UiTestSupport.h"
 #include "disk/VornDisk.h"
@@ -36,10 +40,28 @@ class CTestManagerDlg : public CManagerDlg {
  public:
   using CManagerDlg::CManagerDlg;
   QStringList files;
+  QString path;  // the answer to every other file question
+  std::vector<PathQuestion> asked;
 
  protected:
   QStringList AskForRoutineFiles() override { return files; }
+  QString AskForPath(PathQuestion question, const QString&) override {
+    asked.push_back(question);
+    return path;
+  }
 };
+
+// The accessible object named `name` (mnemonic marks dropped) under `root`.
+QAccessibleInterface* FindAccessible(QAccessibleInterface* root, const QString& name,
+                                     QAccessible::Role role) {
+  if (!root) return nullptr;
+  if (root->state().invisible) return nullptr;
+  if (root->role() == role && root->text(QAccessible::Name) == name) return root;
+  for (int i = 0; i < root->childCount(); ++i) {
+    if (QAccessibleInterface* found = FindAccessible(root->child(i), name, role)) return found;
+  }
+  return nullptr;
+}
 
 class ManagerDlgTest : public testing::Test {
  protected:
@@ -106,11 +128,21 @@ class ManagerDlgTest : public testing::Test {
 TEST_F(ManagerDlgTest, ShowsTheWindowsTextsAndTheRoutineColumns) {
   CTestManagerDlg& dialog = Dialog();
   EXPECT_EQ(dialog.windowTitle(), "Calverin Software - VORN3 Manager");
-  EXPECT_EQ(dialog.Button("m_refreshButton")->text(), "Refresh");
-  EXPECT_EQ(dialog.Button("m_addButton")->text(), "Add routine...");
-  EXPECT_EQ(dialog.Button("m_removeButton")->text(), "Remove last routine");
-  EXPECT_EQ(dialog.Button("m_formatButton")->text(), "Format disk");
-  EXPECT_EQ(dialog.Button("m_exitButton")->text(), "Exit");
+  // The texts as written, each with its own mnemonic.
+  QSet<QKeySequence> mnemonics;
+  const std::pair<const char*, const char*> texts[] = {
+      {"m_refreshButton", "Refresh"}, {"m_addButton", "Add routine..."},
+      {"m_removeButton", "Remove last routine"}, {"m_formatButton", "Format disk"},
+      {"m_exitButton", "Exit"}, {"m_openImageButton", "Open disk image..."},
+      {"m_cancelButton", "Cancel"}};
+  for (const auto& [name, text] : texts) {
+    QPushButton* button = dialog.Button(name);
+    EXPECT_EQ(QString(button->text()).remove('&'), text) << name;
+    const QKeySequence mnemonic = QKeySequence::mnemonic(button->text());
+    EXPECT_FALSE(mnemonic.isEmpty()) << name;
+    EXPECT_FALSE(mnemonics.contains(mnemonic)) << name;
+    mnemonics.insert(mnemonic);
+  }
   EXPECT_TRUE(dialog.Button("m_exitButton")->isDefault());
   EXPECT_TRUE(dialog.StatusField()->isReadOnly());
   EXPECT_FALSE(dialog.windowIcon().isNull());
@@ -122,7 +154,7 @@ TEST_F(ManagerDlgTest, ShowsTheWindowsTextsAndTheRoutineColumns) {
   const int widths[] = {150, 75, 100, 100, 100};
   for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(list->horizontalHeaderItem(i)->text(), titles[i]);
-    EXPECT_EQ(list->columnWidth(i), ScaleWidth(widths[i], dialog.font()));
+    EXPECT_GE(list->columnWidth(i), ScaleWidth(widths[i], dialog.font()));  // the title may need more
   }
   // The controls keep the proportions of the dialog layout: the list spans the
   // width of the progress bar's right edge, the buttons sit in one row.
@@ -152,6 +184,8 @@ TEST_F(ManagerDlgTest, ControlsSitAtTheirDialogUnitRectanglesInTabOrder) {
   const Place places[] = {
       {dialog.DeviceCombo(), 12, 12, 252, -1},
       {dialog.Button("m_refreshButton"), 270, 12, 36, 12},
+      {dialog.Button("m_openImageButton"), 312, 12, 66, 12},
+      {dialog.DiskInfo(), 12, 145, 366, -1},
       {dialog.RoutineList(), 12, 36, 366, 108},
       {dialog.StatusField(), 12, 156, 78, 12},
       {dialog.ProgressBar(), 96, 156, 282, 12},
@@ -176,11 +210,35 @@ TEST_F(ManagerDlgTest, ControlsSitAtTheirDialogUnitRectanglesInTabOrder) {
   QStringList order;
   QWidget* widget = dialog.DeviceCombo();
   do {
-    if (widget->focusPolicy() & Qt::TabFocus) order << widget->objectName();
+    if ((widget->focusPolicy() & Qt::TabFocus) && !widget->isHidden()) order << widget->objectName();
     widget = widget->nextInFocusChain();
   } while (widget != dialog.DeviceCombo() && order.size() < 20);
-  EXPECT_EQ(order, (QStringList{"m_deviceCombo", "m_refreshButton", "m_routineList", "m_addButton",
-                                "m_removeButton", "m_formatButton", "m_exitButton"}));
+  EXPECT_EQ(order, (QStringList{"m_deviceCombo", "m_refreshButton", "m_openImageButton",
+                                "m_routineList", "m_addButton", "m_removeButton", "m_formatButton",
+                                "m_exitButton"}));
+}
+
+// The window grows from its designed size, never below it: the grid takes the
+// room, the rows below keep to the bottom edge, nothing overlaps.
+TEST_F(ManagerDlgTest, TheWindowGrowsWithTheGridAndNeverShrinksBelowItsLayout) {
+  CTestManagerDlg& dialog = Dialog();
+  dialog.show();
+  const QSize design = dialog.size();
+  EXPECT_EQ(dialog.minimumSize(), design);
+  EXPECT_NE(dialog.maximumSize(), design);
+  EXPECT_TRUE(dialog.windowFlags() & Qt::WindowMaximizeButtonHint);
+  const QRect list = dialog.RoutineList()->geometry();
+  const QRect exit = dialog.Button("m_exitButton")->geometry();
+  dialog.resize(design + QSize(300, 200));
+  EXPECT_EQ(dialog.RoutineList()->geometry(), list.adjusted(0, 0, 300, 200));
+  EXPECT_EQ(dialog.Button("m_exitButton")->geometry(), exit.translated(300, 200));
+  EXPECT_EQ(dialog.ProgressBar()->geometry().right(), dialog.RoutineList()->geometry().right());
+  EXPECT_LT(dialog.RoutineList()->geometry().bottom(), dialog.DiskInfo()->y());
+  EXPECT_LT(dialog.DiskInfo()->geometry().bottom(), dialog.StatusField()->y());
+  EXPECT_EQ(dialog.Button("m_openImageButton")->geometry().right(), dialog.RoutineList()->geometry().right());
+  EXPECT_LT(dialog.DeviceCombo()->geometry().right(), dialog.Button("m_refreshButton")->x());
+  dialog.resize(design - QSize(50, 50));
+  EXPECT_EQ(dialog.size(), design);
 }
 
 TEST_F(ManagerDlgTest, EnterPressesTheFocusedButtonAndExitEverywhereElse) {
@@ -197,29 +255,52 @@ TEST_F(ManagerDlgTest, EnterPressesTheFocusedButtonAndExitEverywhereElse) {
   EXPECT_EQ(m_presenter.Texts(), std::vector<std::string>{kAskFormatInvalid});
   EXPECT_TRUE(dialog.isVisible());
 
+  // Enter on the grid, with a row selected, leaves the window as it is.
+  FormatEmpty(m_shared->drives[0]);
+  dialog.RefreshRoutines();
+  dialog.RoutineList()->SetCellText(0, 0, "row");
+  dialog.RoutineList()->selectRow(0);
+  QTest::keyClick(dialog.RoutineList(), Qt::Key_Return);
+  QTest::keyClick(dialog.RoutineList(), Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_TRUE(dialog.isVisible());
+
   QTest::keyClick(dialog.DeviceCombo(), Qt::Key_Return);
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
 }
 
-TEST_F(ManagerDlgTest, WithoutAnyDiskEveryActionEndsWithoutTouchingOne) {
+// Actions on a disk are offered only with one selected; without, they could
+// only ask and then do nothing.
+TEST_F(ManagerDlgTest, WithoutAnyDiskTheDiskActionsAreDisabledAndTouchNothing) {
   CTestManagerDlg& dialog = Dialog();
   EXPECT_EQ(dialog.DeviceCombo()->count(), 0);
   EXPECT_EQ(dialog.RoutineList()->rowCount(), 0);
   EXPECT_EQ(dialog.GetSelectedDevice(), nullptr);
-
+  EXPECT_EQ(dialog.DiskInfo()->text(), "No disk found");
+  for (const char* name : {"m_addButton", "m_removeButton", "m_formatButton"}) {
+    EXPECT_FALSE(dialog.Button(name)->isEnabled()) << name;
+  }
+  for (const char* name : {"m_refreshButton", "m_openImageButton", "m_exitButton"}) {
+    EXPECT_TRUE(dialog.Button(name)->isEnabled()) << name;
+  }
   Click("m_formatButton");
-  EXPECT_TRUE(m_presenter.Requests().empty());
-
-  m_presenter.Answer(MessageAnswer::kYes);
   Click("m_removeButton");
-  EXPECT_EQ(m_presenter.Texts(), std::vector<std::string>{kAskRemoveLast});
+  dialog.files = {QString::fromStdString(Routine("one", 100))};
+  Click("m_addButton");
+  dialog.ImportFiles(dialog.files);
+  dialog.BackupDisk();
+  dialog.RestoreDisk();
+  EXPECT_FALSE(dialog.IsImporting());
+  EXPECT_TRUE(m_presenter.Requests().empty());
+  EXPECT_TRUE(dialog.asked.empty());
 
-  Import({QString::fromStdString(Routine("one", 100))});
-  EXPECT_EQ(m_presenter.Texts().size(), 1u);
-  EXPECT_TRUE(dialog.Button("m_addButton")->isEnabled());
-  EXPECT_TRUE(dialog.Button("m_exitButton")->isEnabled());
-  EXPECT_TRUE(dialog.DeviceCombo()->isEnabled());
+  // A disk arriving enables them.
+  m_shared->drives = {Image("card.img", 64)};
+  dialog.OnDeviceChange();
+  EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 0);
+  for (const char* name : {"m_addButton", "m_removeButton", "m_formatButton"}) {
+    EXPECT_TRUE(dialog.Button(name)->isEnabled()) << name;
+  }
 }
 
 TEST_F(ManagerDlgTest, FormattingAnUnformattedDiskAsksWithTheDeleteAllDataText) {
@@ -300,7 +381,12 @@ TEST_F(ManagerDlgTest, RoutinesAreListedWithTheirCellTexts) {
   EXPECT_EQ(Column(2), (QStringList{"DMX", "38400", "2400"}));
   EXPECT_EQ(Column(3), (QStringList{"25", "25", "25"}));
   EXPECT_EQ(Column(4), (QStringList{"DMX Compatible", "SV203 Compatible", "Unknown"}));
-  EXPECT_EQ(Dialog().StatusField()->text(), "Ready");
+  // Every column fits its longest text.
+  for (int row = 0; row < 3; ++row) {
+    for (int column = 0; column < 5; ++column) {
+      EXPECT_FALSE(Dialog().RoutineList()->IsCellTextCut(row, column)) << row << "," << column;
+    }
+  }
 }
 
 TEST_F(ManagerDlgTest, RemoveLastRoutineAsksFirstAndReportsTooFewTracks) {
@@ -321,16 +407,17 @@ TEST_F(ManagerDlgTest, RemoveLastRoutineAsksFirstAndReportsTooFewTracks) {
   Click("m_removeButton");
   EXPECT_EQ(m_presenter.Texts(), (std::vector<std::string>{kAskRemoveLast, "Too few tracks"}));
 
-  // Another program writing the disk: one box names the disk, nothing changes.
+  // Another program writing the disk: one box names the disk, nothing changes;
+  // the disk is opened before the question, which would be idle.
   Import({QString::fromStdString(Routine("c", 100))});
   CImageDevice other(image, false);
   other.Open(CImageDevice::EntryFor(image));
   m_presenter.Clear();
   Click("m_removeButton");
   EXPECT_EQ(m_presenter.Texts(),
-            (std::vector<std::string>{kAskRemoveLast, "The disk " + image +
-                                                          " is in use by another program: try again "
-                                                          "when it has finished."}));
+            (std::vector<std::string>{"The disk " + image +
+                                      " is in use by another program: try again "
+                                      "when it has finished."}));
   other.Close();
   EXPECT_EQ(TableOf(image).size(), 1u);
 }
@@ -346,12 +433,29 @@ TEST_F(ManagerDlgTest, ADeviceChangeReselectsTheSameTextElseTheFirstItem) {
   dialog.OnDeviceChange();
   ASSERT_EQ(dialog.DeviceCombo()->count(), 3);
   EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 2);
-  EXPECT_EQ(dialog.DeviceCombo()->currentText().toStdString(), b);
+  // A unit's item tells its size once it has been opened.
+  EXPECT_EQ(dialog.DeviceCombo()->currentText().toStdString(), b + " (0.01MB)");
 
+  // The selected disk has gone: nothing is selected, rather than another disk
+  // the next Format would hit, and the disk actions wait for a choice.
   m_shared->units.clear();
   dialog.OnDeviceChange();
-  EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 0);
-  EXPECT_EQ(dialog.DeviceCombo()->currentText().toStdString(), c);
+  EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), -1);
+  EXPECT_EQ(dialog.GetSelectedDevice(), nullptr);
+  EXPECT_FALSE(dialog.Button("m_formatButton")->isEnabled());
+  EXPECT_TRUE(dialog.StatusField()->text().endsWith("is gone; pick a disk"));
+  EXPECT_EQ(dialog.DiskInfo()->text(), "No disk selected");
+  // Nor does a later change pick one for the user.
+  m_shared->units = {b};
+  dialog.OnDeviceChange();
+  EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 2);  // the same disk came back
+  m_shared->units.clear();
+  dialog.OnDeviceChange();
+  m_shared->drives = {a};
+  dialog.OnDeviceChange();
+  EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), -1);
+  dialog.DeviceCombo()->setCurrentIndex(0);
+  EXPECT_TRUE(dialog.Button("m_formatButton")->isEnabled());
   EXPECT_TRUE(m_presenter.Requests().empty());
 }
 
@@ -398,18 +502,28 @@ TEST_F(ManagerDlgTest, DuringAnImportFormatCloseAndDeviceChangesWait) {
   EXPECT_FALSE(dialog.DeviceCombo()->isEnabled());
   EXPECT_FALSE(dialog.RoutineList()->isEnabled());
 
+  EXPECT_TRUE(dialog.Button("m_cancelButton")->isVisible());
+  EXPECT_TRUE(dialog.Button("m_cancelButton")->isEnabled());
+  EXPECT_LT(dialog.ProgressBar()->geometry().right(), dialog.Button("m_cancelButton")->x());
+
   const int enumerations = m_shared->enumerations;
   dialog.OnDeviceChange();
   EXPECT_EQ(m_shared->enumerations, enumerations);
+  // Closing asks whether to cancel; No keeps the import and the window.
+  m_presenter.Answer(MessageAnswer::kNo);
   dialog.reject();
   EXPECT_TRUE(dialog.isVisible());
+  ASSERT_EQ(m_presenter.Requests().size(), 1u);
+  EXPECT_EQ(m_presenter.Requests()[0].caption, "Confirm");
+  EXPECT_NE(m_presenter.Requests()[0].text.find(image), std::string::npos);
 
   m_shared->OpenGate();
   ASSERT_TRUE(test::WaitUntil([&] { return !dialog.IsImporting(); }));
   EXPECT_EQ(m_shared->enumerations, enumerations + 1);
-  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_FALSE(dialog.Button("m_cancelButton")->isVisible());
   EXPECT_EQ(TableOf(image).size(), 1u);
-  EXPECT_TRUE(m_presenter.Requests().empty());
+  EXPECT_EQ(m_presenter.Requests().size(), 1u);
 }
 
 TEST_F(ManagerDlgTest, TheAboutBoxShowsTheVersionAndClosesWithOk) {
@@ -429,6 +543,314 @@ TEST_F(ManagerDlgTest, TheAboutBoxShowsTheVersionAndClosesWithOk) {
   dialog.ShowAbout();
   EXPECT_EQ(title, "About VORN3 Manager");
   EXPECT_EQ(texts, "VORN3 Manager Version 1.0");
+}
+
+// Every destructive question names the disk as the combo shows it and what
+// would be lost, under the question's own text; No is the safe answer.
+TEST_F(ManagerDlgTest, QuestionsNameTheDiskAndWhatWouldBeLost) {
+  const std::string image = Image("card.img");
+  FormatEmpty(image);
+  m_shared->drives = {image};
+  Import({QString::fromStdString(Routine("Bat Swarm", 100)), QString::fromStdString(Routine("Finale", 100))});
+  m_presenter.Clear();
+
+  m_presenter.Answer(MessageAnswer::kNo);
+  Click("m_formatButton");
+  m_presenter.Answer(MessageAnswer::kNo);
+  Click("m_removeButton");
+  const auto requests = m_presenter.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].text, kAskFormatValid);
+  EXPECT_EQ(requests[0].detail,
+            "Disk: " + image + "\nAll routines on it will be lost (2 routines): Bat Swarm, Finale.");
+  EXPECT_EQ(requests[1].text, kAskRemoveLast);
+  EXPECT_EQ(requests[1].detail, "Disk: " + image + "\nRoutine 2 of 2 will be lost: Finale.");
+  EXPECT_EQ(TableOf(image).size(), 2u);
+
+  Click("m_removeButton");  // Yes
+  EXPECT_EQ(Dialog().StatusField()->text().toStdString(), "Removed \"Finale\" from " + image);
+
+  const std::string blank = Image("blank.img", 64);
+  m_shared->drives = {image, blank};
+  Dialog().OnDeviceChange();
+  Dialog().DeviceCombo()->setCurrentIndex(1);
+  m_presenter.Clear();
+  m_presenter.Answer(MessageAnswer::kNo);
+  Click("m_formatButton");
+  ASSERT_EQ(m_presenter.Requests().size(), 1u);
+  EXPECT_EQ(m_presenter.Requests()[0].text, kAskFormatInvalid);
+  EXPECT_EQ(m_presenter.Requests()[0].detail, "Disk: " + blank + "\nEverything on it will be lost.");
+}
+
+// Below the grid: size and free space, or that the disk is not formatted; the
+// empty grid says why it is empty, to the eye and to a screen reader.
+TEST_F(ManagerDlgTest, TheDiskStateShowsBelowAndInsideTheGrid) {
+  const std::string image = Image("card.img", 8192);  // 4 MB
+  m_shared->drives = {image};
+  CTestManagerDlg& dialog = Dialog();
+  EXPECT_EQ(dialog.DiskInfo()->text(), "Not formatted - 4.00 MB");
+  EXPECT_EQ(dialog.RoutineList()->PlaceholderText(), "Not formatted");
+  EXPECT_EQ(dialog.RoutineList()->accessibleDescription(), "Not formatted");
+
+  FormatEmpty(image);
+  dialog.RefreshRoutines();
+  EXPECT_EQ(dialog.RoutineList()->PlaceholderText(), "No routines");
+  EXPECT_EQ(dialog.DiskInfo()->text(), "0 routines - 4.00 MB, 4.00 MB free");
+
+  Import({QString::fromStdString(Routine("one", 1048576))});  // 2048 sectors of data
+  EXPECT_EQ(dialog.RoutineList()->PlaceholderText(), "");
+  EXPECT_EQ(dialog.DiskInfo()->text(), "1 routine - 4.00 MB, 3.00 MB free");
+
+  EXPECT_EQ(DiskSpaceText(true, 3, 0, 100), "3 routines");
+  EXPECT_EQ(DiskSpaceText(false, 0, 0, 0), "Not formatted");
+  EXPECT_EQ(DiskSpaceText(true, 7, 100, 99), "7 routines - 0.05 MB, 0.00 MB free");
+}
+
+// The end of an import says what happened, and the bar is full or reset.
+TEST_F(ManagerDlgTest, AnImportEndsWithAStatusThatSaysWhatHappened) {
+  const std::string image = Image("card.img", 64);
+  FormatEmpty(image);
+  m_shared->drives = {image};
+  CTestManagerDlg& dialog = Dialog();
+  Import({QString::fromStdString(Routine("a", 100)), QString::fromStdString(Routine("b", 100))});
+  EXPECT_EQ(dialog.StatusField()->text().toStdString(), "Added 2 routines to " + image);
+  EXPECT_EQ(dialog.ProgressBar()->value(), dialog.ProgressBar()->maximum());
+  EXPECT_EQ(dialog.ProgressBar()->accessibleDescription(), dialog.StatusField()->text());
+
+  Import({QString::fromStdString(Routine("c", 100)), QString::fromStdString(Routine("big", 64 * 512))});
+  EXPECT_EQ(m_presenter.Texts(), std::vector<std::string>{"Not enough free space on the disk for this routine"});
+  // The box names the file it is about.
+  EXPECT_EQ(m_presenter.Requests()[0].detail, "File: " + (m_dir / "big.vorn").string());
+  EXPECT_EQ(dialog.StatusField()->text(),
+            "Import failed: Not enough free space on the disk for this routine (added 1 routine before)");
+  EXPECT_EQ(dialog.ProgressBar()->value(), dialog.ProgressBar()->minimum());
+  EXPECT_EQ(TableOf(image).size(), 3u);
+
+  // Another disk picked: the last words about the old one go.
+  m_shared->drives = {image, Image("other.img", 64)};
+  dialog.OnDeviceChange();
+  dialog.DeviceCombo()->setCurrentIndex(1);
+  EXPECT_FALSE(dialog.ProgressBar()->isTextVisible());
+  EXPECT_EQ(dialog.StatusField()->text(), "Ready");
+}
+
+// Cancel during the conversion stops at once: not one sector is written.
+TEST_F(ManagerDlgTest, CancelDuringTheConversionWritesNothing) {
+  const std::string image = Image("card.img", 65536);
+  FormatEmpty(image);
+  m_shared->drives = {image};
+  CTestManagerDlg& dialog = Dialog();
+  Import({QString::fromStdString(Routine("kept", 100))});
+  const std::vector<char> before = test::ReadWholeFile(image);
+  const int writes = m_shared->writes.load();
+
+  dialog.files = {QString::fromStdString(test::WriteAudioRoutineFile(m_dir / "song.vorn", "Bat Swarm", 90)),
+                  QString::fromStdString(Routine("never", 100))};
+  Click("m_addButton");
+  ASSERT_TRUE(test::WaitUntil([&] { return dialog.StatusField()->text() == "Converting Audio"; }));
+  EXPECT_TRUE(dialog.ProgressBar()->format().startsWith("1 of 2: Bat Swarm - Converting Audio"));
+  Click("m_cancelButton");
+  EXPECT_FALSE(dialog.Button("m_cancelButton")->isEnabled());
+  ASSERT_TRUE(test::WaitUntil([&] { return !dialog.IsImporting(); }));
+
+  EXPECT_EQ(m_shared->writes.load(), writes);
+  EXPECT_EQ(test::ReadWholeFile(image), before);
+  EXPECT_TRUE(m_presenter.Requests().empty());  // a cancel is no error
+  EXPECT_EQ(dialog.StatusField()->text(), "Import cancelled; nothing was added");
+  EXPECT_EQ(dialog.ProgressBar()->value(), dialog.ProgressBar()->minimum());
+  EXPECT_EQ(Column(0), QStringList{"kept"});
+}
+
+// Cancel during the disk write stops at the next piece; the table reads as
+// before, whichever write the cancel met. Closing the window asks to cancel.
+TEST_F(ManagerDlgTest, CancelDuringTheWriteLeavesTheTableAsBefore) {
+  for (const int pass : {0, 1, 2}) {
+    const std::string image = Image("card" + std::to_string(pass) + ".img", 8192);
+    FormatEmpty(image);
+    m_shared->drives = {image};
+    m_dialog.reset();
+    CTestManagerDlg& dialog = Dialog();
+    dialog.show();
+    Import({QString::fromStdString(Routine("kept", 3000))});
+    const std::vector<RoutineEntry> before = TableOf(image);
+
+    m_shared->CloseGate(pass);
+    dialog.files = {QString::fromStdString(Routine("long", 600000))};  // 10 pieces
+    Click("m_addButton");
+    ASSERT_TRUE(test::WaitUntil([&] { return m_shared->writesWaiting.load() > 0; }));
+    if (pass == 2) {
+      m_presenter.Answer(MessageAnswer::kYes);
+      dialog.reject();  // "Cancel the import and close the window?"
+    } else {
+      Click("m_cancelButton");
+    }
+    m_shared->OpenGate();
+    ASSERT_TRUE(test::WaitUntil([&] { return !dialog.IsImporting(); }));
+
+    const std::vector<RoutineEntry> after = TableOf(image);
+    ASSERT_EQ(after.size(), before.size()) << pass;
+    EXPECT_EQ(after[0].Title(), "kept");
+    EXPECT_EQ(after[0].endSector, before[0].endSector);
+    EXPECT_EQ(dialog.StatusField()->text(), "Import cancelled; nothing was added");
+    EXPECT_EQ(dialog.isVisible(), pass != 2) << pass;
+    m_presenter.Clear();
+  }
+}
+
+TEST_F(ManagerDlgTest, DroppedRoutineFilesAreAddedInTheirOrder) {
+  const std::string image = Image("card.img");
+  FormatEmpty(image);
+  m_shared->drives = {image};
+  CTestManagerDlg& dialog = Dialog();
+  const std::string notes = (m_dir / "notes.txt").string();
+  std::ofstream(notes) << "not a routine";
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(Routine("first", 100))),
+                QUrl::fromLocalFile(QString::fromStdString(notes)),
+                QUrl::fromLocalFile(QString::fromStdString(Routine("second", 100)))});
+  QWidget* target = dialog.RoutineList()->viewport();
+  const QPointF at(10, 10);
+  QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &drop);
+  EXPECT_TRUE(drop.isAccepted());
+  ASSERT_TRUE(test::WaitUntil([&] { return dialog.RoutineList()->rowCount() == 2 && !dialog.IsImporting(); }));
+  EXPECT_EQ(Column(0), (QStringList{"first", "second"}));
+
+  // Nothing to take: no routine file, or no disk selected.
+  QMimeData other;
+  other.setUrls({QUrl::fromLocalFile(QString::fromStdString(notes))});
+  QDragEnterEvent refused(at.toPoint(), Qt::CopyAction, &other, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &refused);
+  EXPECT_FALSE(refused.isAccepted());
+  dialog.DeviceCombo()->setCurrentIndex(-1);
+  QDragEnterEvent noDisk(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &noDisk);
+  EXPECT_FALSE(noDisk.isAccepted());
+}
+
+// An image opened in the window is offered for the session, after the drives
+// and units, with its size; the file dialog opens where the last one ended.
+TEST_F(ManagerDlgTest, AnOpenedImageJoinsTheComboAndIsSelected) {
+  m_shared->drives = {Image("drive.img", 64)};
+  const std::string image = Image("backup.img", 4096);
+  FormatEmpty(image);
+  CTestManagerDlg& dialog = Dialog();
+  dialog.path = QString::fromStdString(image);
+  Click("m_openImageButton");
+  ASSERT_EQ(dialog.DeviceCombo()->count(), 2);
+  EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 1);
+  EXPECT_EQ(dialog.DeviceCombo()->currentText().toStdString(), image + " (2.00MB)");
+  EXPECT_EQ(dialog.LastFolder().toStdString(), m_dir.string());
+  EXPECT_EQ(dialog.RoutineList()->PlaceholderText(), "No routines");
+  // Opened twice, listed once; a device change keeps it.
+  Click("m_openImageButton");
+  dialog.OnDeviceChange();
+  EXPECT_EQ(dialog.DeviceCombo()->count(), 2);
+  EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 1);
+  EXPECT_EQ(NewRoutineFileDialog(nullptr, dialog.LastFolder())->directory().absolutePath().toStdString(),
+            m_dir.string());
+}
+
+// Backup, restore and export from the window: a new file appears only when
+// complete, a disk image is never its own backup, a restore asks first.
+TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
+  const std::string image = Image("card.img", 4096);
+  FormatEmpty(image);
+  m_shared->drives = {image};
+  CTestManagerDlg& dialog = Dialog();
+  Import({QString::fromStdString(Routine("one", 2000)), QString::fromStdString(Routine("two", 3000))});
+  m_presenter.Clear();
+
+  const std::string backup = (m_dir / "card-backup.img").string();
+  dialog.path = QString::fromStdString(backup);
+  dialog.BackupDisk();
+  EXPECT_EQ(TableOf(backup).size(), 2u);
+  EXPECT_EQ(dialog.StatusField()->text().toStdString(), "Backed up 2 routines to " + backup);
+
+  const std::string exported = (m_dir / "two-again.vorn").string();
+  dialog.path = QString::fromStdString(exported);
+  dialog.ExportRoutine(1);
+  const std::vector<char> routine = test::ReadWholeFile(exported);
+  ASSERT_GE(routine.size(), 68u + 3000u);
+  EXPECT_EQ(std::string(&routine[1]), "two");
+
+  Click("m_removeButton");
+  Click("m_removeButton");
+  EXPECT_TRUE(TableOf(image).empty());
+  m_presenter.Clear();
+  m_presenter.Answer(MessageAnswer::kNo);
+  dialog.path = QString::fromStdString(backup);
+  dialog.RestoreDisk();
+  EXPECT_TRUE(TableOf(image).empty());
+  dialog.RestoreDisk();  // Yes
+  ASSERT_EQ(m_presenter.Requests().size(), 2u);
+  EXPECT_EQ(m_presenter.Requests()[0].caption, "Confirm");
+  EXPECT_NE(m_presenter.Requests()[0].text.find(backup), std::string::npos);
+  EXPECT_EQ(Column(0), (QStringList{"one", "two"}));
+
+  // The disk's own file as target: refused, the disk unchanged.
+  m_presenter.Clear();
+  const std::vector<char> before = test::ReadWholeFile(image);
+  m_shared->drives = {};
+  dialog.OpenDiskImage(QString::fromStdString(image));
+  dialog.path = QString::fromStdString(image);
+  dialog.BackupDisk();
+  dialog.ExportRoutine(0);
+  EXPECT_EQ(test::ReadWholeFile(image), before);
+  ASSERT_EQ(m_presenter.Requests().size(), 2u);
+  EXPECT_NE(m_presenter.Texts()[0].find("cannot be backed up onto itself"), std::string::npos);
+  // No temporary file is left behind.
+  int files = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(m_dir)) ++files;
+  EXPECT_EQ(files, 5);  // card, backup, three routine files
+}
+
+// The window works through its accessibility tree: every control has a name,
+// the disk state and the end of an action are readable, Cancel is there
+// while an import runs, and the window says it can be resized.
+TEST_F(ManagerDlgTest, EverythingIsReachableThroughTheAccessibilityTree) {
+  const std::string image = Image("card.img");
+  FormatEmpty(image);
+  m_shared->drives = {image};
+  CTestManagerDlg& dialog = Dialog();
+  dialog.show();
+  QAccessibleInterface* root = QAccessible::queryAccessibleInterface(&dialog);
+  ASSERT_NE(root, nullptr);
+  EXPECT_TRUE(root->state().sizeable);
+  for (const char* name : {"Refresh", "Open disk image...", "Add routine...", "Remove last routine",
+                           "Format disk", "Exit"}) {
+    QAccessibleInterface* button = FindAccessible(root, name, QAccessible::Button);
+    ASSERT_NE(button, nullptr) << name;
+    ASSERT_NE(button->actionInterface(), nullptr);
+    EXPECT_FALSE(button->actionInterface()->keyBindingsForAction(QAccessibleActionInterface::pressAction()).isEmpty())
+        << name;
+  }
+  EXPECT_EQ(FindAccessible(root, "Cancel", QAccessible::Button), nullptr);  // only while importing
+  // The combo is named by the disk it shows.
+  EXPECT_NE(FindAccessible(root, QString::fromStdString(image), QAccessible::ComboBox), nullptr);
+  EXPECT_NE(FindAccessible(root, "Status", QAccessible::EditableText), nullptr);
+  EXPECT_NE(FindAccessible(root, "Progress", QAccessible::ProgressBar), nullptr);
+  EXPECT_NE(FindAccessible(root, "0 routines - 4.00 MB, 4.00 MB free", QAccessible::StaticText), nullptr);
+  QAccessibleInterface* grid = FindAccessible(root, "Routines", QAccessible::Table);
+  ASSERT_NE(grid, nullptr);
+  EXPECT_EQ(grid->text(QAccessible::Description), "No routines");
+
+  m_shared->CloseGate();
+  dialog.files = {QString::fromStdString(Routine("slow", 5000))};
+  Click("m_addButton");
+  ASSERT_TRUE(test::WaitUntil([&] { return m_shared->writesWaiting.load() > 0; }));
+  QAccessibleInterface* cancel = FindAccessible(root, "Cancel", QAccessible::Button);
+  ASSERT_NE(cancel, nullptr);
+  cancel->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+  ASSERT_TRUE(test::WaitUntil([&] { return !dialog.Button("m_cancelButton")->isEnabled(); }));
+  m_shared->OpenGate();
+  ASSERT_TRUE(test::WaitUntil([&] { return !dialog.IsImporting(); }));
+  QAccessibleInterface* status = FindAccessible(root, "Status", QAccessible::EditableText);
+  ASSERT_NE(status, nullptr);
+  EXPECT_EQ(status->text(QAccessible::Value), "Import cancelled; nothing was added");
 }
 
 TEST(RoutineFileDialogTest, OpensSeveralFilesAndShowsTheFilterDescriptionsAsWritten) {

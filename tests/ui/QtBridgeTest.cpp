@@ -2,17 +2,21 @@
 // reached from a worker thread.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLineEdit>
+#include <QTest>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "EventLoop.h"
+#include "ui/ImportProgress.h"
 #include "ui/QtMessagePresenter.h"
 #include "ui/QtProgressBar.h"
 #include "ui/QtStatusText.h"
@@ -79,6 +83,82 @@ TEST(QtMessagePresenterTest, OnTheUiThreadTheBoxRunsInPlace) {
             MessageAnswer::kOk);
   EXPECT_EQ(answerer.caption, "VORN3 Manager");
   EXPECT_EQ(answerer.buttons, QList<QMessageBox::StandardButton>{QMessageBox::Ok});
+}
+
+// A question defaults to No, and Enter and Escape both answer No; its extra
+// text shows under the fixed one; the box is wide enough for its caption; a
+// screen reader finds both buttons and which one is the default.
+TEST(QtMessagePresenterTest, AQuestionDefaultsToNoAndShowsItsDetailAndItsCaptionWhole) {
+  CQtMessagePresenter presenter;
+  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+    QString informative;
+    int width = 0, captionWidth = 0;
+    bool noIsDefault = false, yesIsDefault = true;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      informative = box->informativeText();
+      width = box->width();
+      captionWidth = QFontMetrics(QApplication::font("QMdiSubWindowTitleBar")).horizontalAdvance(box->windowTitle());
+      // The buttons sit in a button box inside the message box.
+      std::function<void(QAccessibleInterface*)> visit = [&](QAccessibleInterface* node) {
+        if (node->role() == QAccessible::Button) {
+          if (node->text(QAccessible::Name) == "No") noIsDefault = node->state().defaultButton;
+          if (node->text(QAccessible::Name) == "Yes") yesIsDefault = node->state().defaultButton;
+        }
+        for (int i = 0; i < node->childCount(); ++i) visit(node->child(i));
+      };
+      visit(QAccessible::queryAccessibleInterface(box));
+      QTest::keyClick(box, key);
+    });
+    MessageRequest request{"Format?", "A long caption for a box with a short text to show whole",
+                           MessageIcon::kWarning, MessageButtons::kYesNo};
+    request.detail = "Disk: card.img";
+    EXPECT_EQ(presenter.Present(request), MessageAnswer::kNo) << key;
+    EXPECT_EQ(informative, "Disk: card.img");
+    EXPECT_GT(width, captionWidth);
+    EXPECT_TRUE(noIsDefault);
+    EXPECT_FALSE(yesIsDefault);
+  }
+}
+
+TEST(ImportProgressTest, TheLineNamesFilePhasePercentAndTimeLeft) {
+  EXPECT_EQ(ImportProgressText(2, 4, "Bat Swarm", "", -1, -1), "2 of 4: Bat Swarm");
+  EXPECT_EQ(ImportProgressText(2, 4, "Bat Swarm", "Writing MP3", 45, -1), "2 of 4: Bat Swarm - Writing MP3 45%");
+  EXPECT_EQ(ImportProgressText(1, 1, "x", "Converting Audio", 5, 75.4), "1 of 1: x - Converting Audio 5%, 1:15 left");
+  EXPECT_EQ(ImportProgressText(1, 1, "x", "Writing Data", 99, 0.2), "1 of 1: x - Writing Data 99%, 0:01 left");
+
+  struct CRecorder final : CStatusText, CProgressBar {
+    std::string text;
+    int position = 0;
+    void SetText(const std::string& t) override { text = t; }
+    void SetRange(int, int) override {}
+    void SetPos(int p) override { position = p; }
+    void SetStep(int) override {}
+    void StepIt() override { ++position; }
+  } core;
+  double now = 100;
+  std::vector<std::string> lines;
+  CImportProgress progress(core, core, [&](const std::string& line) { lines.push_back(line); },
+                           [&] { return now; });
+  progress.StartFile(1, 2, "Bat Swarm");
+  progress.SetRange(0, 200);
+  progress.SetPos(0);
+  progress.SetText("Writing MP3");
+  EXPECT_EQ(core.text, "Writing MP3");  // the core's own text goes on unchanged
+  now += 0.5;
+  progress.SetPos(50);
+  EXPECT_EQ(lines.back(), "1 of 2: Bat Swarm - Writing MP3 25%");  // too early to tell
+  now += 1.5;  // a quarter in 2 s: 6 s to go
+  progress.SetPos(50);
+  EXPECT_EQ(lines.back(), "1 of 2: Bat Swarm - Writing MP3 25%, 0:06 left");
+  EXPECT_EQ(core.position, 50);
+  progress.SetText("Ready");
+  EXPECT_EQ(lines.back(), "1 of 2: Bat Swarm");
+  progress.StartFile(2, 2, "Finale");
+  EXPECT_EQ(lines.back(), "2 of 2: Finale");
+
+  EXPECT_EQ(RoutineTitleOf("/nowhere/Grand finale.vorn"), "Grand finale");
 }
 
 TEST(QtSeamsTest, StatusAndProgressFromAWorkerArriveInOrderAndClamped) {

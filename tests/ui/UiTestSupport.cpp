@@ -1,6 +1,8 @@
 #include "UiTestSupport.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <fstream>
 
 #include "platform/LittleEndian.h"
@@ -18,10 +20,18 @@ class CGatedDevice final : public CSectorDevice {
     m_image.ReadSectors(first, count, buffer);
   }
   void WriteSectors(std::uint32_t first, std::uint32_t count, const void* buffer) override {
+    ++m_shared->writes;
+    if (m_shared->writeDelayMs > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(m_shared->writeDelayMs));
+    }
     std::unique_lock lock(m_shared->gateMutex);
-    ++m_shared->writesWaiting;
-    m_shared->gateChanged.wait(lock, [this] { return m_shared->gateOpen; });
-    --m_shared->writesWaiting;
+    if (!m_shared->gateOpen && m_shared->passBeforeGate > 0) {
+      --m_shared->passBeforeGate;
+    } else {
+      ++m_shared->writesWaiting;
+      m_shared->gateChanged.wait(lock, [this] { return m_shared->gateOpen; });
+      --m_shared->writesWaiting;
+    }
     lock.unlock();
     m_image.WriteSectors(first, count, buffer);
   }
@@ -36,9 +46,10 @@ class CGatedDevice final : public CSectorDevice {
 
 }  // namespace
 
-void CImageSource::Shared::CloseGate() {
+void CImageSource::Shared::CloseGate(int pass) {
   std::lock_guard lock(gateMutex);
   gateOpen = false;
+  passBeforeGate = pass;
 }
 
 void CImageSource::Shared::OpenGate() {
@@ -82,6 +93,44 @@ std::string WriteRoutineFile(const std::filesystem::path& path, const std::strin
   bytes[33] = baudCode;
   bytes[34] = protocol;
   for (std::uint32_t i = 0; i < dataSize; ++i) bytes[68 + i] = static_cast<std::uint8_t>(i * 7);
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+  return path.string();
+}
+
+std::string WriteAudioRoutineFile(const std::filesystem::path& path, const std::string& title,
+                                  double seconds, std::uint32_t dataSize) {
+  const auto frames = static_cast<std::uint32_t>(seconds * 44100);
+  std::vector<std::uint8_t> wav(44 + std::size_t{frames} * 4);
+  std::memcpy(&wav[0], "RIFF", 4);
+  PutLe32(&wav[4], static_cast<std::uint32_t>(wav.size() - 8));
+  std::memcpy(&wav[8], "WAVEfmt ", 8);
+  PutLe32(&wav[16], 16);
+  PutLe16(&wav[20], 1);  // PCM
+  PutLe16(&wav[22], 2);
+  PutLe32(&wav[24], 44100);
+  PutLe32(&wav[28], 44100 * 4);
+  PutLe16(&wav[32], 4);
+  PutLe16(&wav[34], 16);
+  std::memcpy(&wav[36], "data", 4);
+  PutLe32(&wav[40], frames * 4);
+  for (std::uint32_t i = 0; i < frames; ++i) {
+    // A rising saw, different on each channel: cheap and never silent.
+    const auto left = static_cast<std::uint16_t>((i * 300) & 0x3FFF);
+    const auto right = static_cast<std::uint16_t>((i * 450) & 0x3FFF);
+    PutLe16(&wav[44 + std::size_t{i} * 4], left);
+    PutLe16(&wav[46 + std::size_t{i} * 4], right);
+  }
+  std::vector<std::uint8_t> bytes(68, 0);
+  bytes[0] = 1;
+  std::memcpy(&bytes[1], title.data(), std::min<std::size_t>(title.size(), 18));
+  PutLe32(&bytes[20], 0);  // not MP3: converted
+  PutLe32(&bytes[24], static_cast<std::uint32_t>(wav.size()));
+  PutLe32(&bytes[28], dataSize);
+  bytes[32] = 20;
+  bytes[33] = 2;
+  bytes.insert(bytes.end(), wav.begin(), wav.end());
+  for (std::uint32_t i = 0; i < dataSize; ++i) bytes.push_back(static_cast<std::uint8_t>(i * 5));
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                               static_cast<std::streamsize>(bytes.size()));
   return path.string();

@@ -14,11 +14,18 @@
 #include <string>
 #include <vector>
 
+#include <QString>
+
+#include <ostream>
+
 #include "EventLoop.h"
 #include "device/DeviceExceptions.h"
 #include "device/ImageDevice.h"
 #include "platform/MessageBox.h"
 #include "ui/DeviceSource.h"
+
+// Failed expectations on Qt strings print the text.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace vorn::test {
 
@@ -67,6 +74,11 @@ std::string WriteRoutineFile(const std::filesystem::path& path, const std::strin
                              std::uint8_t frameRate = 25, std::uint8_t protocol = 0,
                              std::uint8_t version = 1);
 
+// A ".vorn" file whose audio is `seconds` of a 16-bit stereo WAV tone, which
+// the import converts; `dataSize` bytes of control data.
+std::string WriteAudioRoutineFile(const std::filesystem::path& path, const std::string& title,
+                                  double seconds, std::uint32_t dataSize = 600);
+
 // A zero-filled (unformatted) image of `sectors` sectors.
 std::string MakeImage(const std::filesystem::path& path, std::uint32_t sectors);
 std::vector<char> ReadWholeFile(const std::string& path);
@@ -85,8 +97,11 @@ class CImageSource final : public CDeviceSource {
     std::condition_variable gateChanged;
     bool gateOpen = true;
     std::atomic<int> writesWaiting{0};
+    std::atomic<int> writes{0};  // every write asked for, held or not
+    int passBeforeGate = 0;      // writes let through a closed gate (under gateMutex)
+    int writeDelayMs = 0;        // each write takes this long (set before the writes start)
 
-    void CloseGate();
+    void CloseGate(int pass = 0);
     void OpenGate();
   };
 

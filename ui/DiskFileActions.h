@@ -1,0 +1,42 @@
+#pragma once
+// The window's file actions on a disk: a backup into an image file, a restore
+// from one, a routine exported to a ".vorn" file. Files are written beside
+// their target under a temporary name and renamed over it only when complete,
+// so a failed or cut-short action leaves the target as it was; a disk image is
+// never its own backup, restore source or export target.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "device/SectorDevice.h"
+#include "disk/RoutineEntry.h"
+#include "platform/ProgressBar.h"
+
+namespace vorn {
+
+// True when both paths name the same existing file.
+bool IsSameFile(const std::string& a, const std::string& b);
+
+struct BackupSummary {
+  std::size_t routines = 0;
+  std::uint32_t sectors = 0;
+};
+
+// Copies the used sectors of `disk` (every sector when it is not a formatted
+// VORN disk) to `target`. `diskPath` is the disk's image file, if it is one.
+BackupSummary BackupDisk(CSectorDevice& disk, const std::string& diskPath, const std::string& target,
+                         CProgressBar* progress);
+
+// The routines of the backup image at `path`; throws when it is not a VORN disk image.
+std::size_t BackupRoutineCount(const std::string& path);
+
+// Writes the used sectors of the image at `source` onto `disk` (header last).
+BackupSummary RestoreDisk(const std::string& source, CSectorDevice& disk, const std::string& diskPath,
+                          CProgressBar* progress);
+
+// Writes `entry` of `disk` to the routine file `target`.
+void ExportRoutineFile(CSectorDevice& disk, const std::string& diskPath, const RoutineEntry& entry,
+                       const std::string& target, CProgressBar* progress);
+
+}  // namespace vorn
