@@ -6,7 +6,9 @@
 // kDecoderErrorCaption, text "<step>: <FFmpeg's error text>") and Open returns
 // false.
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,6 +37,14 @@ class CFfmpegAudioSource final : public CAudioSource {
   bool Seek(std::uint32_t frame) override;
   // Frames in the PCM file; leaves the read position alone.
   std::uint32_t GetLength() override;
+
+  // Called on the decoding thread, while Open runs, with the number of frames
+  // decoded so far, each time another block of them is in the PCM file.
+  void SetDecodeObserver(std::function<void(std::uint64_t frames)> observer);
+  // Reads up to count interleaved frames from frame `first` on without moving the
+  // read position; other threads may call it while Open is still decoding, for
+  // the frames already reported to the decode observer. Returns frames read.
+  std::size_t ReadFramesAt(std::uint64_t first, std::int16_t* frames, std::size_t count) const;
 
   // The PCM file's path while it exists (empty otherwise).
   const std::string& GetPcmPath() const { return m_pcmFile.GetPath(); }
