@@ -293,8 +293,13 @@ bool CSegmentEncoder::EncodeSegment(std::uint64_t segment) {
     const std::optional<std::uint64_t> available = WaitForPcm(position);
     if (!available) return false;
     if (*available > position) {
+      // Audio past the next segment's threshold would only make frames that
+      // are dropped; feed it only if the quota is somehow not met by then.
+      const std::uint64_t end = !last && position < nextThreshold
+                                    ? std::min(*available, nextThreshold)
+                                    : *available;
       const std::size_t want =
-          static_cast<std::size_t>(std::min<std::uint64_t>(kFeedFrames, *available - position));
+          static_cast<std::size_t>(std::min<std::uint64_t>(kFeedFrames, end - position));
       const std::size_t got = m_reader(position, pcm.data(), want);
       if (got != want) {
         Fail("Unable to read the decoded audio from its temporary file");
