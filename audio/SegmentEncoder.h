@@ -118,7 +118,6 @@ class CSegmentEncoder {
   std::condition_variable m_changed;
   std::uint64_t m_pcmFrames = 0;
   bool m_pcmEnded = false;
-  bool m_pcmComplete = false;
   bool m_stop = false;
   bool m_cancelled = false;
   std::string m_failure;

@@ -10,13 +10,15 @@
 //     output against the source, over the whole and in the worst 1-second
 //     window, next to the single encoder's (the peer);
 //   segment_plan_bench time IN.wav THREADS SEGMENT_FRAMES K [RUNS]
-//     median wall seconds of encoding the whole file with that plan (RUNS runs,
-//     default 3), and the ratio to one worker with one segment, alternated.
+//     median wall and CPU seconds of encoding the whole file with that plan
+//     (RUNS runs, default 3), and the ratios to one worker with one segment
+//     (the peer), alternated.
 //
 // The WAV is read straight from the file by every worker (pread), so the
 // numbers are the encoder's alone, without decoding.
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -193,11 +195,25 @@ int Quality(const Wav& wav, std::uint32_t segmentFrames, const std::vector<std::
   return 0;
 }
 
-double Seconds(const Wav& wav, unsigned threads, SegmentPlan plan) {
+struct Cost {
+  double wall = 0;
+  double cpu = 0;  // user + system of every thread of the process
+};
+
+double CpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+Cost Measure(const Wav& wav, unsigned threads, SegmentPlan plan) {
   std::vector<std::uint8_t> mp3;
+  const double cpu = CpuSeconds();
   const auto start = std::chrono::steady_clock::now();
   if (!Encode(wav, threads, plan, mp3)) std::exit(1);
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+          CpuSeconds() - cpu};
 }
 
 double Median(std::vector<double> values) {
@@ -206,14 +222,20 @@ double Median(std::vector<double> values) {
 }
 
 int Time(const Wav& wav, unsigned threads, SegmentPlan plan, int runs) {
-  std::vector<double> ours, peer;
+  std::vector<double> oursWall, oursCpu, peerWall, peerCpu;
   for (int run = 0; run < runs; ++run) {
-    ours.push_back(Seconds(wav, threads, plan));
-    peer.push_back(Seconds(wav, 1, {}));
+    const Cost ours = Measure(wav, threads, plan);
+    const Cost peer = Measure(wav, 1, {});
+    oursWall.push_back(ours.wall);
+    oursCpu.push_back(ours.cpu);
+    peerWall.push_back(peer.wall);
+    peerCpu.push_back(peer.cpu);
   }
-  const double o = Median(ours), p = Median(peer);
-  std::printf("threads %u segment %u preroll %u: %.2f s, one encoder %.2f s, ratio %.3f (median of %d)\n",
-              threads, plan.segmentFrames, plan.prerollFrames, o, p, o / p, runs);
+  std::printf("threads %u segment %u preroll %u (median of %d): %.2f s wall / %.2f s cpu; "
+              "one encoder %.2f s wall / %.2f s cpu; ratio wall %.3f, cpu %.3f\n",
+              threads, plan.segmentFrames, plan.prerollFrames, runs, Median(oursWall),
+              Median(oursCpu), Median(peerWall), Median(peerCpu), Median(oursWall) / Median(peerWall),
+              Median(oursCpu) / Median(peerCpu));
   return 0;
 }
 

@@ -194,7 +194,7 @@ TEST_F(ConvertAudioTest, ConvertedAudioDecodesToTheInputBehindTheCodecDelay) {
 }
 
 TEST_F(ConvertAudioTest, OneThreadGivesTheLameCommandLinesBytesAndMoreThreadsTheSameFrames) {
-  // 12 seconds: more than two segments of the parallel plan.
+  // 12 seconds: two segments of the parallel plan.
   const test::Pcm music = test::MakeMusic(12.0);
   const auto wav = test::WavBytes(music);
   const RoutineFileHeader header = test::MakeHeader("music", 0, static_cast<std::uint32_t>(wav.size()), 3);
