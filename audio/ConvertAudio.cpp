@@ -1,5 +1,7 @@
 #include "audio/ConvertAudio.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -14,6 +16,7 @@
 #include "audio/SegmentEncoder.h"
 #include "device/DeviceExceptions.h"
 #include "platform/MessageBox.h"
+#include "platform/UniqueFd.h"
 #include "platform/UniqueFile.h"
 
 namespace vorn {
@@ -23,11 +26,11 @@ constexpr std::size_t kCopyBufferSize = 4096;
 constexpr std::uint64_t kFramesPerStep = 1048576;  // the bar steps once per 1024 chunks of 1024 frames
 
 // A new "zov" temporary file, registered so it is deleted when the disk action ends.
-std::string NewTempFile(CTempFileList& tempFiles, const char* what) {
+TempFile NewTempFile(CTempFileList& tempFiles, const char* what) {
   try {
-    std::string path = MakeTempFile();
-    tempFiles.Add(path);
-    return path;
+    TempFile file = MakeTempFile();
+    tempFiles.Add(file.path);
+    return file;
   } catch (const std::system_error& e) {
     throw CFileAccessException(std::string("Unable to create temporary ") + what + " file (" +
                                e.what() + ")");
@@ -39,10 +42,12 @@ std::string NewTempFile(CTempFileList& tempFiles, const char* what) {
                              std::strerror(error) + ")");
 }
 
-// Copies the audio section, which the routine file stands at, to `path`.
-void CopyAudio(std::FILE* routineFile, std::uint32_t audioSize, const std::string& path) {
-  CUniqueFile copy(std::fopen(path.c_str(), "wb"));
+// Copies the audio section, which the routine file stands at, into `file`.
+void CopyAudio(std::FILE* routineFile, std::uint32_t audioSize, TempFile& file) {
+  const std::string& path = file.path;
+  CUniqueFile copy(::fdopen(file.fd.Get(), "wb"));
   if (!copy) ThrowWriteError(path, errno);
+  file.fd.Release();  // the stream owns it now
   std::array<std::uint8_t, kCopyBufferSize> buffer;
   std::uint32_t copied = 0;
   while (copied < audioSize) {
@@ -92,6 +97,7 @@ class CEncodingProgress {
 void DecodeAndEncode(const std::string& inputPath, std::FILE* output,
                      const ConversionContext& context) {
   CFfmpegAudioSource source;
+  source.SetCancelFlag(context.cancel);
   const unsigned threads = context.threads > 0 ? context.threads : DefaultEncoderThreads();
   CEncodingProgress progress(context.progress);
   {
@@ -137,11 +143,18 @@ void ConvertAudio(const RoutineFileHeader& header, std::FILE* routineFile, std::
     return;
   }
 
-  const std::string inputPath = NewTempFile(context.tempFiles, "input audio");
-  CopyAudio(routineFile, header.audioSize, inputPath);
+  TempFile input = NewTempFile(context.tempFiles, "input audio");
+  const std::string inputPath = input.path;
+  CopyAudio(routineFile, header.audioSize, input);
 
-  const std::string outputPath = NewTempFile(context.tempFiles, "output audio");
-  CUniqueFile output(std::fopen(outputPath.c_str(), "wb"));
+  // The encoder writes through a descriptor of its own on the output and the
+  // converted MP3 is read back through the one the file was created with:
+  // nobody reopens it by a name that could meanwhile point elsewhere.
+  TempFile outputFile = NewTempFile(context.tempFiles, "output audio");
+  const std::string& outputPath = outputFile.path;
+  CUniqueFd writing(::fcntl(outputFile.fd.Get(), F_DUPFD_CLOEXEC, 0));
+  CUniqueFile output(writing.IsValid() ? ::fdopen(writing.Get(), "wb") : nullptr);
+  if (output) writing.Release();  // the stream owns it now
   if (!output) {
     ShowMessageBox("Error creating file\n", kAppName, MessageIcon::kError);
     throw CFileAccessException("Unable to create temporary output audio file");
@@ -170,7 +183,8 @@ void ConvertAudio(const RoutineFileHeader& header, std::FILE* routineFile, std::
     throw CFileAccessException("Error writing MP3 data");
   }
 
-  CUniqueFile converted(std::fopen(outputPath.c_str(), "rb"));
+  CUniqueFile converted(::fdopen(outputFile.fd.Get(), "rb"));
+  if (converted) outputFile.fd.Release();
   if (!converted) {
     throw CFileAccessException("Could not open converted mp3 file " + outputPath);
   }

@@ -25,7 +25,12 @@ bool CFfmpegAudioSource::Open(const std::string& path) {
                    kDecoderErrorCaption, MessageIcon::kError);
     return false;
   }
-  if (!DecodeToPcm(path, m_pcmFile)) return false;
+  try {
+    if (!DecodeToPcm(path, m_pcmFile, m_limits)) return false;
+  } catch (const CCancelled&) {
+    Close();  // nothing of a cancelled decoding is kept
+    throw;
+  }
   return m_pcmFile.SeekTo(0);
 }
 
@@ -58,14 +63,20 @@ void CFfmpegAudioSource::SetDecodeObserver(std::function<void(std::uint64_t fram
     m_pcmFile.SetGrowthObserver({});
     return;
   }
-  m_pcmFile.SetGrowthObserver(
-      [observer = std::move(observer)](std::uint64_t bytes) { observer(bytes / kPcmFrameBytes); });
+  m_reader.Reset();  // a new decoding follows: its file is another
+  // The readers get a descriptor of their own before they hear of the first
+  // frames: a cancelled decoding closes the source's one at once.
+  m_pcmFile.SetGrowthObserver([this, observer = std::move(observer)](std::uint64_t bytes) {
+    if (!m_reader.IsValid()) m_reader = m_pcmFile.Duplicate();
+    observer(bytes / kPcmFrameBytes);
+  });
 }
 
 std::size_t CFfmpegAudioSource::ReadFramesAt(std::uint64_t first, std::int16_t* frames,
                                             std::size_t count) const {
-  if (!m_pcmFile.IsOpen()) return 0;
-  return m_pcmFile.ReadAt(first * kPcmFrameBytes, frames, count * kPcmFrameBytes) /
+  if (!m_reader.IsValid()) return 0;
+  return CPcmTempFile::ReadAt(m_reader.Get(), first * kPcmFrameBytes, frames,
+                              count * kPcmFrameBytes) /
          kPcmFrameBytes;
 }
 

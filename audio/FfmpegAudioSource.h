@@ -6,6 +6,7 @@
 // kDecoderErrorCaption, text "<step>: <FFmpeg's error text>") and Open returns
 // false.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -13,7 +14,9 @@
 #include <string>
 
 #include "audio/AudioSource.h"
+#include "audio/PcmDecoder.h"
 #include "audio/PcmTempFile.h"
+#include "platform/Cancel.h"
 
 namespace vorn {
 
@@ -26,7 +29,12 @@ class CFfmpegAudioSource final : public CAudioSource {
 
   // Decodes the file at path to the PCM file; true when decoding ran to the end.
   // On false the failure has been shown; Close (or destruction) removes the file.
+  // Throws CCancelled when the cancel flag given to SetCancelFlag is set first.
   bool Open(const std::string& path) override;
+  // The flag a later Cancel sets to stop a decoding in Open (null: none).
+  void SetCancelFlag(const CCancelFlag* cancel) { m_limits.cancel = cancel; }
+  // How long one Open may decode before it is taken for a never-ending input.
+  void SetTimeLimit(std::chrono::steady_clock::duration limit) { m_limits.timeLimit = limit; }
   // Frames delivered, 0 at the end. Interleaved: left receives whole frames as
   // 32-bit words. Planar: left[i] / right[i] (either may be null) receive the
   // sign-extended samples of frame i.
@@ -43,7 +51,8 @@ class CFfmpegAudioSource final : public CAudioSource {
   void SetDecodeObserver(std::function<void(std::uint64_t frames)> observer);
   // Reads up to count interleaved frames from frame `first` on without moving the
   // read position; other threads may call it while Open is still decoding, for
-  // the frames already reported to the decode observer. Returns frames read.
+  // the frames already reported to the decode observer, and until the source is
+  // destroyed. Returns frames read.
   std::size_t ReadFramesAt(std::uint64_t first, std::int16_t* frames, std::size_t count) const;
 
   // The PCM file's path while it exists (empty otherwise).
@@ -51,6 +60,8 @@ class CFfmpegAudioSource final : public CAudioSource {
 
  private:
   CPcmTempFile m_pcmFile;
+  CUniqueFd m_reader;  // the decode observer's readers' own descriptor on the PCM file
+  DecodeLimits m_limits;
   std::unique_ptr<std::uint8_t[]> m_scratch;  // planar reads land here first
   int m_scratchFrames = 0;
 };

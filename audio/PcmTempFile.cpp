@@ -15,15 +15,11 @@ namespace vorn {
 bool CPcmTempFile::Create(std::string& error) {
   Remove();
   try {
-    m_path = MakeTempFile();
+    TempFile file = MakeTempFile();
+    m_path = std::move(file.path);
+    m_fd = std::move(file.fd);
   } catch (const std::system_error& e) {
     error = e.what();
-    return false;
-  }
-  m_fd.Reset(::open(m_path.c_str(), O_RDWR | O_TRUNC | O_CLOEXEC));
-  if (!m_fd.IsValid()) {
-    error = m_path + ": " + std::strerror(errno);
-    Remove();
     return false;
   }
   // Written once front to back, then read once front to back.
@@ -60,11 +56,15 @@ std::size_t CPcmTempFile::ReadUpTo(void* data, std::size_t size) {
   return total;
 }
 
-std::size_t CPcmTempFile::ReadAt(std::uint64_t offset, void* data, std::size_t size) const {
+CUniqueFd CPcmTempFile::Duplicate() const {
+  return CUniqueFd(m_fd.IsValid() ? ::fcntl(m_fd.Get(), F_DUPFD_CLOEXEC, 0) : -1);
+}
+
+std::size_t CPcmTempFile::ReadAt(int fd, std::uint64_t offset, void* data, std::size_t size) {
   auto* bytes = static_cast<std::uint8_t*>(data);
   std::size_t total = 0;
   while (total < size && offset + total <= static_cast<std::uint64_t>(INT64_MAX)) {
-    const ssize_t got = ::pread(m_fd.Get(), bytes + total, size - total,
+    const ssize_t got = ::pread(fd, bytes + total, size - total,
                                 static_cast<off_t>(offset + total));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;

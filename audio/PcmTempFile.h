@@ -25,9 +25,12 @@ class CPcmTempFile {
   bool WriteAll(const void* data, std::size_t size, std::string& error);
   // Reads up to size bytes (fewer only at the end); returns the bytes read.
   std::size_t ReadUpTo(void* data, std::size_t size);
-  // Reads up to size bytes from offset without moving the read position; safe
-  // from other threads while the file grows, for the bytes already written.
-  std::size_t ReadAt(std::uint64_t offset, void* data, std::size_t size) const;
+  // A descriptor of its own on the file (invalid when there is none), for
+  // readers on other threads: it stays open when this object lets the file go.
+  CUniqueFd Duplicate() const;
+  // Reads up to size bytes at offset of the file behind fd, without moving any
+  // read position; safe while the file grows, for the bytes already written.
+  static std::size_t ReadAt(int fd, std::uint64_t offset, void* data, std::size_t size);
   // Called with the file's new size after every write, on the writing thread,
   // so readers on other threads can follow the file as it grows.
   void SetGrowthObserver(std::function<void(std::uint64_t size)> observer) {

@@ -11,6 +11,7 @@
 #include "audio/RoutineFileHeader.h"
 #include "device/DeviceExceptions.h"
 #include "disk/VornDisk.h"
+#include "platform/RegularFile.h"
 #include "platform/UniqueFile.h"
 
 namespace vorn {
@@ -93,8 +94,13 @@ bool WriteFromFile(CSectorDevice& device, std::FILE* file, std::uint32_t firstSe
 PreparedRoutine PrepareRoutine(const std::string& path, const ConversionContext& context) {
   PreparedRoutine routine;
   routine.path = path;
-  routine.routineFile.reset(std::fopen(path.c_str(), "rb"));
+  // Only a regular file: a FIFO or a device node named by mistake (or on
+  // purpose) must neither block the import nor feed it endless bytes.
+  RegularFile opened = OpenRegularFile(path);
+  if (opened.notRegular) throw CDriveAccessException("Could not open file " + path + ": not a regular file");
+  routine.routineFile.reset(opened.fd.IsValid() ? ::fdopen(opened.fd.Get(), "rb") : nullptr);
   if (!routine.routineFile) throw CDriveAccessException("Could not open file " + path);
+  opened.fd.Release();  // the stream owns it now
 
   std::uint8_t raw[RoutineFileHeader::kEncodedSize];
   if (std::fread(raw, 1, sizeof raw, routine.routineFile.get()) != sizeof raw) {

@@ -11,6 +11,8 @@ packages=(
   libmp3lame-dev libusb-dev libudev-dev libblkid-dev
   # test peers and fixture makers only; the product links the libraries above
   xvfb xauth ffmpeg lame sox
+  # the fuzz harnesses (scripts/fuzz.sh): clang with libFuzzer and the sanitizers
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -9,6 +9,7 @@
 #include "platform/CheckedNumber.h"
 #include "tools/Commands.h"
 #include "tools/DiskArgument.h"
+#include "tools/OutputFile.h"
 #include "tools/TerminalPresenter.h"
 
 namespace vorn {
@@ -29,7 +30,10 @@ int Run(const CCommandLine& commandLine) {
   ImportOptions options;
   options.threads = EncoderThreads(commandLine);
   const auto& arguments = commandLine.Positional();
-  auto device = OpenDiskArgument(arguments[0]);
+  // A routine file that is the disk itself would be read while it is written.
+  RefuseSameFile(arguments[0], {arguments.begin() + 1, arguments.end()});
+  auto device = OpenDiskArgument(arguments[0], ImageAccess::kWrite);
+  RefuseForeignImage(*device, commandLine.Has("--force"));
   // The status line draws only on a terminal; --quiet keeps it off there too.
   std::unique_ptr<CTerminalStatusLine> statusLine;
   if (!quiet) statusLine = std::make_unique<CTerminalStatusLine>(stderr);
@@ -66,7 +70,7 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command AddCommand() {
-  return {"add", "DISK FILE... [--yes] [--quiet] [--threads N]",
+  return {"add", "DISK FILE... [--yes] [--quiet] [--force] [--threads N]",
           "append routines from .vorn files to a disk",
           "Imports the files in the order given, converting audio that is not yet of the\n"
           "disk's MP3 kind (the next file while one is written). Stops at the first file\n"
@@ -74,6 +78,7 @@ Command AddCommand() {
           "formatted first (after asking).",
           {{"--yes", nullptr, "format an unformatted disk without asking"},
            {"--quiet", nullptr, "no progress bar and no line per added routine"},
+           {"--force", nullptr, "use DISK even if it looks like a file of another kind"},
            {"--threads", "N",
             "encode on N threads (default: one per core, or $VORN_ENCODER_THREADS); "
             "1 gives exactly the lame command line's MP3"}},
