@@ -15,8 +15,14 @@ endif()
 # copied there by hand.
 install(FILES ${PROJECT_SOURCE_DIR}/res/70-vorn3-unit.rules
         DESTINATION lib/udev/rules.d)
+# The Wine module under a path that stays the same across upgrades: the link
+# `vorn3ctl wine-setup` places in a Wine prefix points here.
+if(VORN_WINE_MODULE)
+  install(PROGRAMS $<TARGET_FILE_DIR:vorn3manager_wine>/vorn3manager.exe.so
+          DESTINATION lib/vorn3manager)
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/named-objects.md
-              ${PROJECT_SOURCE_DIR}/docs/drives.md
+              ${PROJECT_SOURCE_DIR}/docs/drives.md ${PROJECT_SOURCE_DIR}/docs/wine.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # `cpack` in a build tree makes a Debian package that installs under /usr.
@@ -30,6 +36,9 @@ set(CPACK_PACKAGE_DESCRIPTION
 set(CPACK_PACKAGE_CONTACT "VORN3 Manager developers <vorn3manager@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Cards without root or the "disk" group: udisks2 opens and unmounts them, polkit
+# asks for the password.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udisks2, polkitd | policykit-1")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -27,17 +27,19 @@ unsigned EncoderThreads(const CCommandLine& commandLine) {
 
 int Run(const CCommandLine& commandLine) {
   const bool quiet = commandLine.Has("--quiet");
-  ImportOptions options;
-  options.threads = EncoderThreads(commandLine);
+  ImportOptions import;
+  import.threads = EncoderThreads(commandLine);
   const auto& arguments = commandLine.Positional();
   // A routine file that is the disk itself would be read while it is written.
   RefuseSameFile(arguments[0], {arguments.begin() + 1, arguments.end()});
-  auto device = OpenDiskArgument(arguments[0], ImageAccess::kWrite);
+  const DiskOptions options = DiskOptionsOf(commandLine);
+  auto device = OpenDiskArgument(arguments[0], ImageAccess::kWrite, options);
   RefuseForeignImage(*device, commandLine.Has("--force"));
+  CVerifyingDevice verifier(*device);
   // The status line draws only on a terminal; --quiet keeps it off there too.
   std::unique_ptr<CTerminalStatusLine> statusLine;
   if (!quiet) statusLine = std::make_unique<CTerminalStatusLine>(stderr);
-  CVornDisk disk(*device, statusLine.get());
+  CVornDisk disk(verifier, statusLine.get());
   disk.ReadTable();
   if (!disk.IsValid() &&
       !ConfirmOnTerminal("This drive must be formatted as an VORN disk and will DELETE ALL DATA.\n\n"
@@ -50,7 +52,7 @@ int Run(const CCommandLine& commandLine) {
   // written; the first failure ends it, and the routines added before it stay
   // on the disk.
   const std::vector<std::string> files(arguments.begin() + 1, arguments.end());
-  options.added = [&](std::size_t index) {
+  import.added = [&](std::size_t index) {
     if (quiet) return;
     const RoutineEntry& added = disk.Table().back();
     if (statusLine) {  // clear the bar's line for the report
@@ -62,7 +64,8 @@ int Run(const CCommandLine& commandLine) {
                 added.endSector - added.startSector, PrintableText(files[index]).c_str());
     std::fflush(stdout);
   };
-  disk.AddRoutines(files, statusLine.get(), options);
+  disk.AddRoutines(files, statusLine.get(), import);
+  VerifyWritten(verifier, *device, options, statusLine.get(), statusLine.get());
   device->Close();
   return kExitOk;
 }
@@ -70,15 +73,17 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command AddCommand() {
-  return {"add", "DISK FILE... [--yes] [--quiet] [--force] [--threads N]",
+  return {"add", "DISK FILE... [--yes] [--quiet] [--force] [--unmount] [--no-verify] [--threads N]",
           "append routines from .vorn files to a disk",
           "Imports the files in the order given, converting audio that is not yet of the\n"
           "disk's MP3 kind (the next file while one is written). Stops at the first file\n"
           "that fails; the routines added before it stay. An unformatted disk is\n"
-          "formatted first (after asking).",
+          "formatted first (after asking). What was written to a drive or unit is read\n"
+          "back at the end and compared.",
           {{"--yes", nullptr, "format an unformatted disk without asking"},
            {"--quiet", nullptr, "no progress bar and no line per added routine"},
            {"--force", nullptr, "use DISK even if it looks like a file of another kind"},
+           kUnmountOption, kNoVerifyOption,
            {"--threads", "N",
             "encode on N threads (default: one per core, or $VORN_ENCODER_THREADS); "
             "1 gives exactly the lame command line's MP3"}},
