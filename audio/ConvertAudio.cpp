@@ -1,5 +1,8 @@
 #include "audio/ConvertAudio.h"
 
+#include <fcntl.h>
+
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -8,17 +11,19 @@
 #include <system_error>
 
 #include "audio/FfmpegAudioSource.h"
+#include "audio/LameEncoder.h"
 #include "audio/Mp3Frames.h"
-#include "audio/Mp3Writer.h"
+#include "audio/SegmentEncoder.h"
 #include "device/DeviceExceptions.h"
+#include "platform/MessageBox.h"
+#include "platform/UniqueFd.h"
 #include "platform/UniqueFile.h"
 
 namespace vorn {
 namespace {
 
 constexpr std::size_t kCopyBufferSize = 4096;
-constexpr int kChunkFrames = 1024;          // one chunk fills the 4096-byte buffer
-constexpr std::uint32_t kFramesPerStep = 1048576;  // the bar steps once per 1024 chunks
+constexpr std::uint64_t kFramesPerStep = 1048576;  // the bar steps once per 1024 chunks of 1024 frames
 
 // A new "zov" temporary file, registered so it is deleted when the disk action ends.
 TempFile NewTempFile(CTempFileList& tempFiles, const char* what) {
@@ -57,6 +62,73 @@ void CopyAudio(std::FILE* routineFile, std::uint32_t audioSize, TempFile& file) 
   if (std::fclose(copy.release()) != 0) ThrowWriteError(path, errno);
 }
 
+// The conversion's progress bar: a range of one step per 2^20 frames, and a
+// step each time the frames encoded pass another 2^20 (the first at the
+// start), whichever worker encoded them. Driven from the converting thread only.
+class CEncodingProgress {
+ public:
+  explicit CEncodingProgress(CProgressBar* bar) : m_bar(bar) {}
+
+  void SetLength(std::uint64_t frames) {
+    if (!m_bar || m_steps) return;
+    m_steps = 1 + frames / kFramesPerStep;
+    m_bar->SetRange(0, static_cast<int>(std::min<std::uint64_t>(m_steps, INT32_MAX)));
+    m_bar->SetPos(0);
+    m_bar->SetStep(1);
+  }
+  // Only once the length is known: a bar without its range would mislead.
+  void Encoded(std::uint64_t frames) {
+    if (!m_bar || !m_steps) return;
+    const std::uint64_t due = std::min(m_steps, 1 + frames / kFramesPerStep);
+    for (; m_stepped < due; ++m_stepped) m_bar->StepIt();
+  }
+  void Completed() {
+    for (; m_stepped < m_steps; ++m_stepped) m_bar->StepIt();
+  }
+
+ private:
+  CProgressBar* m_bar;
+  std::uint64_t m_steps = 0;
+  std::uint64_t m_stepped = 0;
+};
+
+// Decodes the input copy and encodes the PCM into `output` at the same time:
+// the workers follow the decoder through the PCM file as it grows.
+void DecodeAndEncode(const std::string& inputPath, std::FILE* output,
+                     const ConversionContext& context) {
+  CFfmpegAudioSource source;
+  source.SetCancelFlag(context.cancel);
+  const unsigned threads = context.threads > 0 ? context.threads : DefaultEncoderThreads();
+  CEncodingProgress progress(context.progress);
+  {
+    CSegmentEncoder encoder(
+        output,
+        [&source](std::uint64_t first, std::int16_t* samples, std::size_t count) {
+          return source.ReadFramesAt(first, samples, count);
+        },
+        threads, DefaultSegmentPlan(threads), context.cancel);
+    source.SetDecodeObserver([&encoder](std::uint64_t frames) { encoder.PcmAvailable(frames); });
+    bool opened = false;
+    try {
+      opened = source.Open(inputPath);
+    } catch (...) {
+      encoder.PcmEnded(false);
+      throw;
+    }
+    encoder.PcmEnded(opened);
+    source.SetDecodeObserver({});
+    ThrowIfCancelled(context.cancel);
+    if (!opened) throw CFileAccessException("Unable to open temporary input audio file");
+
+    progress.SetLength(source.GetLength());
+    if (!encoder.Finish([&progress](std::uint64_t frames) { progress.Encoded(frames); })) {
+      throw CFileAccessException("Error writing MP3 data");
+    }
+  }
+  progress.Completed();
+  source.Close();
+}
+
 }  // namespace
 
 void ConvertAudio(const RoutineFileHeader& header, std::FILE* routineFile, std::uint32_t& mp3Size,
@@ -76,47 +148,44 @@ void ConvertAudio(const RoutineFileHeader& header, std::FILE* routineFile, std::
   CopyAudio(routineFile, header.audioSize, input);
   ThrowIfCancelled(context.cancel);
 
-  CFfmpegAudioSource source;
-  source.SetCancelFlag(context.cancel);
-  CMp3Writer writer;
-  if (!source.Open(inputPath)) {
-    throw CFileAccessException("Unable to open temporary input audio file");
-  }
-  // The encoder writes through its own stream; the converted MP3 is read back
-  // through the descriptor the file was created with.
-  TempFile output = NewTempFile(context.tempFiles, "output audio");
-  const std::string& outputPath = output.path;
-  if (!writer.Open(outputPath)) {
+  // The encoder writes through a descriptor of its own on the output and the
+  // converted MP3 is read back through the one the file was created with:
+  // nobody reopens it by a name that could meanwhile point elsewhere.
+  TempFile outputFile = NewTempFile(context.tempFiles, "output audio");
+  const std::string& outputPath = outputFile.path;
+  CUniqueFd writing(::fcntl(outputFile.fd.Get(), F_DUPFD_CLOEXEC, 0));
+  CUniqueFile output(writing.IsValid() ? ::fdopen(writing.Get(), "wb") : nullptr);
+  if (output) writing.Release();  // the stream owns it now
+  if (!output) {
+    ShowMessageBox("Error creating file\n", kAppName, MessageIcon::kError);
     throw CFileAccessException("Unable to create temporary output audio file");
   }
-
-  if (context.progress) {
-    const std::uint32_t frames = source.GetLength();
-    context.progress->SetRange(0, 1 + static_cast<int>(frames / kFramesPerStep));
-    context.progress->SetPos(0);
-    context.progress->SetStep(1);
+  {
+    // The workers make their own encoders; one made here first tells whether
+    // there is an encoder at all before any decoding starts.
+    CLameEncoder probe;
+    switch (probe.Start()) {
+      case CLameEncoder::StartResult::kReady:
+        break;
+      case CLameEncoder::StartResult::kUnavailable:
+        ShowEncoderUnavailable();
+        throw CFileAccessException("Unable to create temporary output audio file");
+      case CLameEncoder::StartResult::kRefused:
+        ShowMessageBox("Error opening encoding stream", kAppName, MessageIcon::kError);
+        throw CFileAccessException("Unable to create temporary output audio file");
+    }
   }
   if (context.status) context.status->SetText("Converting Audio");
 
-  std::array<std::int32_t, kChunkFrames> chunk;
-  int read = 0;
-  std::uint32_t i = 0;
-  do {
-    ThrowIfCancelled(context.cancel);
-    read = source.Read(chunk.data(), nullptr, kChunkFrames, true);
-    if (!writer.Write(chunk.data(), read)) throw CFileAccessException("Error writing MP3 data");
-    if (context.progress && i % 1024 == 0) context.progress->StepIt();
-    ++i;
-  } while (read == kChunkFrames);
+  DecodeAndEncode(inputPath, output.get(), context);
+  // stdio may still hold the last bytes: a failing close means a short file.
+  if (std::fclose(output.release()) != 0) {
+    ShowMessageBox("Output file write error", kAppName, MessageIcon::kError);
+    throw CFileAccessException("Error writing MP3 data");
+  }
 
-  // The last frames and the encoder's flush are written here; an output cut
-  // short must not pass for a finished conversion.
-  const bool closed = writer.Close();
-  source.Close();
-  if (!closed) throw CFileAccessException("Error writing MP3 data");
-
-  CUniqueFile converted(::fdopen(output.fd.Get(), "rb"));
-  if (converted) output.fd.Release();
+  CUniqueFile converted(::fdopen(outputFile.fd.Get(), "rb"));
+  if (converted) outputFile.fd.Release();
   if (!converted) {
     throw CFileAccessException("Could not open converted mp3 file " + outputPath);
   }

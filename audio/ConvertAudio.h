@@ -19,12 +19,14 @@ struct ConversionContext {
   CStatusText* status = nullptr;
   CProgressBar* progress = nullptr;
   const CCancelFlag* cancel = nullptr;  // checked between pieces and by blocking decoder calls
+  unsigned threads = 0;  // encoder workers; 0: DefaultEncoderThreads()
 };
 
 // routineFile stands at the first audio byte. On return mp3Size bytes are to be
 // read from mp3Stream (the routine file itself when passed through, a new stream
 // the caller closes when converted, untouched when mp3Size is 0). Throws
-// CFileAccessException on failure.
+// CFileAccessException on failure, CCancelled when the cancel flag was set (the
+// converted file is then unfinished and not handed out).
 void ConvertAudio(const RoutineFileHeader& header, std::FILE* routineFile, std::uint32_t& mp3Size,
                   std::FILE*& mp3Stream, const ConversionContext& context);
 

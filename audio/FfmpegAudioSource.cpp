@@ -58,6 +58,28 @@ int CFfmpegAudioSource::Read(std::int32_t* left, std::int32_t* right, int count,
 
 void CFfmpegAudioSource::Close() { m_pcmFile.Remove(); }
 
+void CFfmpegAudioSource::SetDecodeObserver(std::function<void(std::uint64_t frames)> observer) {
+  if (!observer) {
+    m_pcmFile.SetGrowthObserver({});
+    return;
+  }
+  m_reader.Reset();  // a new decoding follows: its file is another
+  // The readers get a descriptor of their own before they hear of the first
+  // frames: a cancelled decoding closes the source's one at once.
+  m_pcmFile.SetGrowthObserver([this, observer = std::move(observer)](std::uint64_t bytes) {
+    if (!m_reader.IsValid()) m_reader = m_pcmFile.Duplicate();
+    observer(bytes / kPcmFrameBytes);
+  });
+}
+
+std::size_t CFfmpegAudioSource::ReadFramesAt(std::uint64_t first, std::int16_t* frames,
+                                            std::size_t count) const {
+  if (!m_reader.IsValid()) return 0;
+  return CPcmTempFile::ReadAt(m_reader.Get(), first * kPcmFrameBytes, frames,
+                              count * kPcmFrameBytes) /
+         kPcmFrameBytes;
+}
+
 bool CFfmpegAudioSource::Seek(std::uint32_t frame) {
   // 64-bit offset: a 32-bit one would wrap for positions past about 3.4 hours.
   return m_pcmFile.SeekTo(static_cast<std::uint64_t>(frame) * kPcmFrameBytes);

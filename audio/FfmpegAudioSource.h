@@ -7,7 +7,9 @@
 // false.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -44,11 +46,21 @@ class CFfmpegAudioSource final : public CAudioSource {
   // Frames in the PCM file; leaves the read position alone.
   std::uint32_t GetLength() override;
 
+  // Called on the decoding thread, while Open runs, with the number of frames
+  // decoded so far, each time another block of them is in the PCM file.
+  void SetDecodeObserver(std::function<void(std::uint64_t frames)> observer);
+  // Reads up to count interleaved frames from frame `first` on without moving the
+  // read position; other threads may call it while Open is still decoding, for
+  // the frames already reported to the decode observer, and until the source is
+  // destroyed. Returns frames read.
+  std::size_t ReadFramesAt(std::uint64_t first, std::int16_t* frames, std::size_t count) const;
+
   // The PCM file's path while it exists (empty otherwise).
   const std::string& GetPcmPath() const { return m_pcmFile.GetPath(); }
 
  private:
   CPcmTempFile m_pcmFile;
+  CUniqueFd m_reader;  // the decode observer's readers' own descriptor on the PCM file
   DecodeLimits m_limits;
   std::unique_ptr<std::uint8_t[]> m_scratch;  // planar reads land here first
   int m_scratchFrames = 0;

@@ -11,8 +11,7 @@
 #include <string>
 
 #include "audio/AudioWriter.h"
-
-struct lame_global_struct;  // libmp3lame's encoder state (lame/lame.h)
+#include "audio/LameEncoder.h"
 
 namespace vorn {
 
@@ -40,15 +39,11 @@ class CMp3Writer final : public CAudioWriter {
   bool Close() override;
 
  private:
-  struct LameCloser {
-    void operator()(lame_global_struct* flags) const;
-  };
   struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
   };
 
   bool StartEncoder(std::FILE* stream);
-  bool ConfigureEncoder();
   bool EncodeChunk(int samples);
   bool WriteOutput(std::size_t bytes);
   void StopEncoder();
@@ -56,7 +51,7 @@ class CMp3Writer final : public CAudioWriter {
   std::unique_ptr<unsigned char[]> m_mp3Buffer;
   std::unique_ptr<std::int16_t[]> m_pcmBuffer;
   int m_freeSamples = 0;
-  std::unique_ptr<lame_global_struct, LameCloser> m_encoder;
+  CLameEncoder m_encoder;
   int m_mp3BufferSize = 0;
   std::unique_ptr<std::FILE, FileCloser> m_output;
   std::string m_path;

@@ -38,7 +38,9 @@ bool CPcmTempFile::WriteAll(const void* data, std::size_t size, std::string& err
     }
     bytes += written;
     size -= static_cast<std::size_t>(written);
+    m_written += static_cast<std::uint64_t>(written);
   }
+  if (m_growth) m_growth(m_written);
   return true;
 }
 
@@ -47,6 +49,23 @@ std::size_t CPcmTempFile::ReadUpTo(void* data, std::size_t size) {
   std::size_t total = 0;
   while (total < size) {
     const ssize_t got = ::read(m_fd.Get(), bytes + total, size - total);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    total += static_cast<std::size_t>(got);
+  }
+  return total;
+}
+
+CUniqueFd CPcmTempFile::Duplicate() const {
+  return CUniqueFd(m_fd.IsValid() ? ::fcntl(m_fd.Get(), F_DUPFD_CLOEXEC, 0) : -1);
+}
+
+std::size_t CPcmTempFile::ReadAt(int fd, std::uint64_t offset, void* data, std::size_t size) {
+  auto* bytes = static_cast<std::uint8_t*>(data);
+  std::size_t total = 0;
+  while (total < size && offset + total <= static_cast<std::uint64_t>(INT64_MAX)) {
+    const ssize_t got = ::pread(fd, bytes + total, size - total,
+                                static_cast<off_t>(offset + total));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     total += static_cast<std::size_t>(got);
@@ -67,6 +86,7 @@ std::uint64_t CPcmTempFile::GetSize() const {
 
 void CPcmTempFile::Remove() {
   m_fd.Reset();
+  m_written = 0;
   if (!m_path.empty()) {
     ::unlink(m_path.c_str());
     m_path.clear();

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/UniqueFd.h"
@@ -24,6 +25,17 @@ class CPcmTempFile {
   bool WriteAll(const void* data, std::size_t size, std::string& error);
   // Reads up to size bytes (fewer only at the end); returns the bytes read.
   std::size_t ReadUpTo(void* data, std::size_t size);
+  // A descriptor of its own on the file (invalid when there is none), for
+  // readers on other threads: it stays open when this object lets the file go.
+  CUniqueFd Duplicate() const;
+  // Reads up to size bytes at offset of the file behind fd, without moving any
+  // read position; safe while the file grows, for the bytes already written.
+  static std::size_t ReadAt(int fd, std::uint64_t offset, void* data, std::size_t size);
+  // Called with the file's new size after every write, on the writing thread,
+  // so readers on other threads can follow the file as it grows.
+  void SetGrowthObserver(std::function<void(std::uint64_t size)> observer) {
+    m_growth = std::move(observer);
+  }
   bool SeekTo(std::uint64_t offset);
   std::uint64_t GetSize() const;
 
@@ -35,6 +47,8 @@ class CPcmTempFile {
  private:
   CUniqueFd m_fd;
   std::string m_path;
+  std::uint64_t m_written = 0;
+  std::function<void(std::uint64_t)> m_growth;
 };
 
 }  // namespace vorn

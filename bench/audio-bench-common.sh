@@ -41,3 +41,30 @@ print_best_ratio() {  # DIR WHAT [GOAL_TEXT]
          goal == "" ? "" : " (" goal ")"
      }' "$1"/ours?.time "$1"/lame?.time
 }
+
+# Music-like audio with transients: plucked notes in a loop, short noise bursts
+# and a slow sweep under them, so seams between encoder segments land on
+# attacks as well as on steady tones.
+make_music_wav() {  # SECONDS OUT
+  local seconds=$1 out=$2 dir
+  dir=$(mktemp -d)
+  local notes=(220 330 262 392 294 440 247 370) parts=() i=0
+  for f in "${notes[@]}"; do
+    i=$((i + 1))
+    sox -q -n -r 44100 -c 2 -b 16 "$dir/n$i.wav" synth 0.23 pluck "$f" pluck "$((f * 3 / 2))" gain -3
+    parts+=("$dir/n$i.wav")
+    if [ $((i % 3)) -eq 0 ]; then
+      sox -q -n -r 44100 -c 2 -b 16 "$dir/b$i.wav" synth 0.04 whitenoise gain -9 fade 0 0.04 0.03
+      parts+=("$dir/b$i.wav")
+    fi
+  done
+  sox -q "${parts[@]}" "$dir/bar.wav"
+  local bar
+  bar=$(soxi -D "$dir/bar.wav")
+  local repeats
+  repeats=$(awk -v s="$seconds" -v b="$bar" 'BEGIN { print int(s / b) + 1 }')
+  sox -q "$dir/bar.wav" "$dir/loop.wav" repeat "$repeats" trim 0 "$seconds"
+  sox -q -n -r 44100 -c 2 -b 16 "$dir/sweep.wav" synth "$seconds" sine 60:8000 gain -20
+  sox -q -m "$dir/loop.wav" "$dir/sweep.wav" -b 16 "$out"
+  rm -rf "$dir"
+}

@@ -93,30 +93,46 @@ bool WriteFromFile(CSectorDevice& device, std::FILE* file, std::uint32_t firstSe
   return true;
 }
 
-void CVornDisk::AddRoutine(const std::string& path, CProgressBar* progress,
-                           const CCancelFlag* cancel) {
+PreparedRoutine PrepareRoutine(const std::string& path, const ConversionContext& context) {
+  PreparedRoutine routine;
+  routine.path = path;
   // Only a regular file: a FIFO or a device node named by mistake (or on
   // purpose) must neither block the import nor feed it endless bytes.
   RegularFile opened = OpenRegularFile(path);
   if (opened.notRegular) throw CDriveAccessException("Could not open file " + path + ": not a regular file");
-  CUniqueFile routineFile(opened.fd.IsValid() ? ::fdopen(opened.fd.Get(), "rb") : nullptr);
-  if (!routineFile) throw CDriveAccessException("Could not open file " + path);
+  routine.routineFile.reset(opened.fd.IsValid() ? ::fdopen(opened.fd.Get(), "rb") : nullptr);
+  if (!routine.routineFile) throw CDriveAccessException("Could not open file " + path);
   opened.fd.Release();  // the stream owns it now
 
   std::uint8_t raw[RoutineFileHeader::kEncodedSize];
-  if (std::fread(raw, 1, sizeof raw, routineFile.get()) != sizeof raw) {
+  if (std::fread(raw, 1, sizeof raw, routine.routineFile.get()) != sizeof raw) {
     throw CFileAccessException("Error reading file");
   }
-  const RoutineFileHeader header = RoutineFileHeader::Decode(raw);
-  if (header.version != 1) throw CFileAccessException("Unsupported file version");
+  routine.header = RoutineFileHeader::Decode(raw);
+  if (routine.header.version != 1) throw CFileAccessException("Unsupported file version");
 
-  std::uint32_t mp3Size = 0;
   std::FILE* mp3Stream = nullptr;
-  ConvertAudio(header, routineFile.get(), mp3Size, mp3Stream,
-               ConversionContext{m_tempFiles, m_status, progress, cancel});
+  ConvertAudio(routine.header, routine.routineFile.get(), routine.mp3Size, mp3Stream, context);
   // Passed through, the MP3 stream is the routine file and is closed as that;
   // a converted stream is ours to close.
-  CUniqueFile convertedStream(mp3Stream != routineFile.get() ? mp3Stream : nullptr);
+  if (mp3Stream != routine.routineFile.get()) routine.convertedStream.reset(mp3Stream);
+  return routine;
+}
+
+void CVornDisk::AddRoutine(const std::string& path, CProgressBar* progress,
+                           const CCancelFlag* cancel) {
+  PreparedRoutine routine =
+      PrepareRoutine(path, ConversionContext{m_tempFiles, m_status, progress, cancel});
+  WritePreparedRoutine(routine, progress, cancel);
+}
+
+void CVornDisk::WritePreparedRoutine(PreparedRoutine& routine, CProgressBar* progress,
+                                     const CCancelFlag* cancel) {
+  const RoutineFileHeader& header = routine.header;
+  const std::string& path = routine.path;
+  const std::uint32_t mp3Size = routine.mp3Size;
+  std::FILE* const mp3Stream = routine.Mp3Stream();
+  std::FILE* const routineFile = routine.routineFile.get();
 
   ThrowIfCancelled(cancel);  // converted, nothing written yet
 
@@ -132,7 +148,7 @@ void CVornDisk::AddRoutine(const std::string& path, CProgressBar* progress,
     }
     StartPhase(progress, entry.endSector - entry.dataSector);
     SetStatusText("Writing Data");
-    if (!WriteFromFile(m_device, routineFile.get(), entry.dataSector, header.dataSize, nullptr,
+    if (!WriteFromFile(m_device, routineFile, entry.dataSector, header.dataSize, nullptr,
                        progress, cancel)) {
       throw CFileAccessException("Error reading file: the control data of " + path +
                                  " ends early");

@@ -3,10 +3,15 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <string>
 
+#include "audio/RoutineFileHeader.h"
 #include "device/SectorDevice.h"
 #include "platform/Cancel.h"
 #include "platform/ProgressBar.h"
+#include "platform/TempFiles.h"
+#include "platform/UniqueFile.h"
 
 namespace vorn {
 
@@ -20,5 +25,25 @@ namespace vorn {
 bool WriteFromFile(CSectorDevice& device, std::FILE* file, std::uint32_t firstSector,
                    std::uint32_t byteCount, const std::uint8_t* pattern, CProgressBar* progress,
                    const CCancelFlag* cancel = nullptr);
+
+// A routine file read and its audio converted, ready to be written to a disk;
+// nothing of it is on any disk yet.
+struct PreparedRoutine {
+  std::string path;
+  CUniqueFile routineFile;  // stands where the MP3 bytes (when passed through) begin
+  RoutineFileHeader header;
+  std::uint32_t mp3Size = 0;
+  CUniqueFile convertedStream;  // the converted MP3; none when passed through or empty
+  // The routine's own temporary files, when it keeps them apart from the disk's.
+  std::unique_ptr<CTempFileList> tempFiles;
+
+  std::FILE* Mp3Stream() const { return convertedStream ? convertedStream.get() : routineFile.get(); }
+};
+
+struct ConversionContext;
+
+// Reads the routine file's header and converts its audio (touches no disk).
+// Throws as AddRoutine does for these steps.
+PreparedRoutine PrepareRoutine(const std::string& path, const ConversionContext& context);
 
 }  // namespace vorn

@@ -22,6 +22,17 @@
 
 namespace vorn {
 
+struct PreparedRoutine;
+struct ConversionContext;
+
+// How a batch of routine files is imported.
+struct ImportOptions {
+  unsigned threads = 0;  // encoder workers per conversion; 0: DefaultEncoderThreads()
+  const CCancelFlag* cancel = nullptr;
+  // Called on the importing thread once file `index` is on the disk.
+  std::function<void(std::size_t index)> added;
+};
+
 class CVornDisk {
  public:
   // The device is opened by the caller before and closed after; not owned.
@@ -64,6 +75,12 @@ class CVornDisk {
   // table stays as it was.
   void AddRoutine(const std::string& path, CProgressBar* progress,
                   const CCancelFlag* cancel = nullptr);
+  // Imports the files in order, as AddRoutine one after the other, but converts
+  // file k+1 while file k is written. The first failure ends the batch: the
+  // routines before that file stay, nothing of it or of the files behind it is
+  // written. Throws CCancelled when options.cancel is set.
+  void AddRoutines(const std::vector<std::string>& paths, CProgressBar* progress,
+                   const ImportOptions& options);
 
   CSectorDevice& Device() { return m_device; }
   void SetStatusText(const std::string& text);
@@ -76,6 +93,9 @@ class CVornDisk {
   bool FitsOnDevice(std::uint64_t tableSector, std::uint64_t records);
   std::uint64_t LiveTableEnd() const;
   bool PlaceTable(std::uint32_t target);
+  // Appends a routine whose audio is converted already.
+  void WritePreparedRoutine(PreparedRoutine& routine, CProgressBar* progress,
+                            const CCancelFlag* cancel = nullptr);
 
   CSectorDevice& m_device;
   CStatusText* m_status;

@@ -1,8 +1,12 @@
 // vorn3ctl add: appends routines from ".vorn" files to a disk, as "Add routine..." does.
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "audio/SegmentEncoder.h"
 #include "disk/VornDisk.h"
+#include "platform/CheckedNumber.h"
 #include "tools/Commands.h"
 #include "tools/DiskArgument.h"
 #include "tools/OutputFile.h"
@@ -11,8 +15,20 @@
 namespace vorn {
 namespace {
 
+// --threads N: encoder workers per conversion; without it, as many as cores.
+unsigned EncoderThreads(const CCommandLine& commandLine) {
+  if (!commandLine.Has("--threads")) return 0;
+  const auto threads = ParseUnsigned(commandLine.Value("--threads"), kMaxEncoderThreads);
+  if (!threads || *threads == 0) {
+    throw CUsageError("--threads needs a number from 1 to " + std::to_string(kMaxEncoderThreads));
+  }
+  return static_cast<unsigned>(*threads);
+}
+
 int Run(const CCommandLine& commandLine) {
   const bool quiet = commandLine.Has("--quiet");
+  ImportOptions import;
+  import.threads = EncoderThreads(commandLine);
   const auto& arguments = commandLine.Positional();
   // A routine file that is the disk itself would be read while it is written.
   RefuseSameFile(arguments[0], {arguments.begin() + 1, arguments.end()});
@@ -32,21 +48,23 @@ int Run(const CCommandLine& commandLine) {
     std::fprintf(stderr, "Nothing was changed.\n");
     return kExitFailure;
   }
-  // One import: the files in order; the first failure ends it, and the
-  // routines added before it stay on the disk.
-  for (std::size_t i = 1; i < arguments.size(); ++i) {
-    disk.AddRoutine(arguments[i], statusLine.get());
-    if (!quiet) {
-      const RoutineEntry& added = disk.Table().back();
-      if (statusLine) {  // clear the bar's line for the report
-        statusLine->SetRange(0, 0);
-        statusLine->SetText({});
-      }
-      std::printf("Added \"%s\" as routine %zu (%u sectors) from %s\n",
-                  PrintableText(added.Title()).c_str(), disk.Table().size(),
-                  added.endSector - added.startSector, PrintableText(arguments[i]).c_str());
+  // One import: the files in order, the next one converted while one is
+  // written; the first failure ends it, and the routines added before it stay
+  // on the disk.
+  const std::vector<std::string> files(arguments.begin() + 1, arguments.end());
+  import.added = [&](std::size_t index) {
+    if (quiet) return;
+    const RoutineEntry& added = disk.Table().back();
+    if (statusLine) {  // clear the bar's line for the report
+      statusLine->SetRange(0, 0);
+      statusLine->SetText({});
     }
-  }
+    std::printf("Added \"%s\" as routine %zu (%u sectors) from %s\n",
+                PrintableText(added.Title()).c_str(), disk.Table().size(),
+                added.endSector - added.startSector, PrintableText(files[index]).c_str());
+    std::fflush(stdout);
+  };
+  disk.AddRoutines(files, statusLine.get(), import);
   VerifyWritten(verifier, *device, options, statusLine.get(), statusLine.get());
   device->Close();
   return kExitOk;
@@ -55,16 +73,20 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command AddCommand() {
-  return {"add", "DISK FILE... [--yes] [--quiet] [--force] [--unmount] [--no-verify]",
+  return {"add", "DISK FILE... [--yes] [--quiet] [--force] [--unmount] [--no-verify] [--threads N]",
           "append routines from .vorn files to a disk",
           "Imports the files in the order given, converting audio that is not yet of the\n"
-          "disk's MP3 kind. Stops at the first file that fails; the routines added before\n"
-          "it stay. An unformatted disk is formatted first (after asking). What was\n"
-          "written to a drive or unit is read back at the end and compared.",
+          "disk's MP3 kind (the next file while one is written). Stops at the first file\n"
+          "that fails; the routines added before it stay. An unformatted disk is\n"
+          "formatted first (after asking). What was written to a drive or unit is read\n"
+          "back at the end and compared.",
           {{"--yes", nullptr, "format an unformatted disk without asking"},
            {"--quiet", nullptr, "no progress bar and no line per added routine"},
            {"--force", nullptr, "use DISK even if it looks like a file of another kind"},
-           kUnmountOption, kNoVerifyOption},
+           kUnmountOption, kNoVerifyOption,
+           {"--threads", "N",
+            "encode on N threads (default: one per core, or $VORN_ENCODER_THREADS); "
+            "1 gives exactly the lame command line's MP3"}},
           2, static_cast<std::size_t>(-1), Run};
 }
 

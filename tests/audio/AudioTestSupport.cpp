@@ -45,6 +45,85 @@ Pcm MakeTone(int sampleRate, const std::vector<double>& frequencies, double seco
   return pcm;
 }
 
+Pcm MakeMusic(double seconds, double level, double noteSeconds) {
+  constexpr int kRate = 44100;
+  const auto frames = static_cast<std::size_t>(std::lround(seconds * kRate));
+  const double notes[] = {220.0, 330.0, 262.0, 392.0, 294.0, 440.0, 247.0, 370.0};
+  const auto noteFrames = static_cast<std::size_t>(noteSeconds * kRate);
+  std::vector<double> left(frames, 0.0), right(frames, 0.0);
+  // Plucked strings (Karplus-Strong), a new note each noteFrames, panned by turns.
+  std::uint32_t noise = 12345;
+  auto random = [&noise] {
+    noise = noise * 1664525u + 1013904223u;
+    return static_cast<double>(noise >> 8) / static_cast<double>(1u << 24) * 2.0 - 1.0;
+  };
+  for (std::size_t start = 0, n = 0; start < frames; start += noteFrames, ++n) {
+    const auto period = static_cast<std::size_t>(kRate / notes[n % std::size(notes)]);
+    std::vector<double> line(period);
+    for (double& v : line) v = random();
+    const double pan = (n % 2 == 0) ? 0.7 : 0.3;
+    for (std::size_t i = 0; i < 2 * noteFrames && start + i < frames; ++i) {
+      const double v = line[i % period];
+      line[i % period] = 0.996 * 0.5 * (v + line[(i + 1) % period]);
+      left[start + i] += 0.35 * pan * v;
+      right[start + i] += 0.35 * (1.0 - pan) * v;
+    }
+    // Every third note a short burst of noise.
+    if (n % 3 == 2) {
+      for (std::size_t i = 0; i < kRate / 25 && start + i < frames; ++i) {
+        const double envelope = 1.0 - static_cast<double>(i) / (kRate / 25.0);
+        left[start + i] += 0.15 * envelope * random();
+        right[start + i] += 0.15 * envelope * random();
+      }
+    }
+  }
+  Pcm pcm;
+  pcm.samples.resize(2 * frames);
+  double phase = 0.0;
+  for (std::size_t i = 0; i < frames; ++i) {
+    // 60 Hz up to 8 kHz over the whole, exponentially.
+    const double f = 60.0 * std::pow(8000.0 / 60.0, static_cast<double>(i) / static_cast<double>(frames));
+    phase += 2.0 * M_PI * f / kRate;
+    const double sweep = 0.08 * std::sin(phase);
+    auto sample = [level](double v) {
+      return static_cast<std::int16_t>(std::lround(std::clamp(level * v, -1.0, 1.0) * 32767.0));
+    };
+    pcm.samples[2 * i] = sample(left[i] + sweep);
+    pcm.samples[2 * i + 1] = sample(right[i] + sweep);
+  }
+  return pcm;
+}
+
+SnrProfile MeasureSnr(const std::vector<std::int16_t>& source, const std::vector<std::int16_t>& decoded,
+                      int delay) {
+  constexpr std::size_t kWindow = 44100;
+  const std::size_t frames = source.size() / 2;
+  const auto lag = static_cast<std::size_t>(std::max(delay, 0));
+  SnrProfile profile;
+  double signalAll = 0, noiseAll = 0;
+  for (std::size_t start = 0; start < frames; start += kWindow) {
+    double signal = 0, noise = 0;
+    for (std::size_t i = start; i < std::min(frames, start + kWindow); ++i) {
+      for (std::size_t ch = 0; ch < 2; ++ch) {
+        const double x = source[2 * i + ch];
+        const std::size_t at = 2 * (i + lag) + ch;
+        const double y = at < decoded.size() ? decoded[at] : 0.0;
+        signal += x * x;
+        noise += (x - y) * (x - y);
+      }
+    }
+    signalAll += signal;
+    noiseAll += noise;
+    const double count = 2.0 * static_cast<double>(std::min(frames, start + kWindow) - start);
+    const double quietPower = std::pow(32768.0 * 1e-4, 2);  // -80 dBFS
+    profile.windows.push_back(signal / count < quietPower
+                                  ? std::nan("")
+                                  : 10.0 * std::log10(signal / std::max(noise, 1.0)));
+  }
+  profile.whole = 10.0 * std::log10(signalAll / std::max(noiseAll, 1.0));
+  return profile;
+}
+
 void WriteWav(const std::string& path, const Pcm& pcm) {
   const auto dataBytes = static_cast<std::uint32_t>(pcm.samples.size() * 2);
   const auto channels = static_cast<std::uint16_t>(pcm.channels);

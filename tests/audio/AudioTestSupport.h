@@ -59,6 +59,22 @@ struct Decoded {
 };
 Decoded DecodeFile(const std::string& path);
 
+// Music-like stereo audio at 44,100 Hz with transients: plucked notes (a new
+// one every `noteSeconds`), short noise bursts and a slow sine sweep under
+// them; `level` scales the whole.
+Pcm MakeMusic(double seconds, double level = 1.0, double noteSeconds = 0.23);
+
+// Signal-to-noise ratio of decoded audio against its source, in dB, both
+// channels together: over the whole and per 1-second window. The decoded audio
+// lags the source by `delay` frames. Windows where the source is near silence
+// (below -80 dBFS) have no meaningful ratio and are left out (NaN).
+struct SnrProfile {
+  double whole = 0;
+  std::vector<double> windows;
+};
+SnrProfile MeasureSnr(const std::vector<std::int16_t>& source, const std::vector<std::int16_t>& decoded,
+                      int delay);
+
 // Best normalised cross-correlation of one channel of b against a, trying
 // delays of b from 0 to maxDelay frames.
 double BestCorrelation(const std::vector<std::int16_t>& a, const std::vector<std::int16_t>& b,

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <chrono>
 #include <cmath>
 #include <csignal>
+#include <thread>
 #include <cstdlib>
 #include <filesystem>
 
@@ -42,8 +44,9 @@ class ConvertAudioTest : public ::testing::Test {
     Conversion result;
     result.routineFile.reset(std::fopen(path.c_str(), "rb"));
     std::fseek(result.routineFile.get(), kAudioStart, SEEK_SET);
-    ConvertAudio(header, result.routineFile.get(), result.size, result.stream,
-                 ConversionContext{tempFiles, &status, &progress});
+    ConversionContext context{tempFiles, &status, &progress, cancel};
+    context.threads = threads;
+    ConvertAudio(header, result.routineFile.get(), result.size, result.stream, context);
     if (result.stream && result.stream != result.routineFile.get()) {
       result.ownedStream.reset(result.stream);
     }
@@ -72,6 +75,8 @@ class ConvertAudioTest : public ::testing::Test {
   CRecordingStatus status;
   CRecordingProgress progress;
   int files = 0;
+  unsigned threads = 0;
+  const CCancelFlag* cancel = nullptr;
 };
 
 TEST_F(ConvertAudioTest, NoAudioGivesNothingAndTouchesNothing) {
@@ -186,6 +191,47 @@ TEST_F(ConvertAudioTest, ConvertedAudioDecodesToTheInputBehindTheCodecDelay) {
     EXPECT_GT(delay, 0);
     EXPECT_LT(delay, 3000);
   }
+}
+
+TEST_F(ConvertAudioTest, OneThreadGivesTheLameCommandLinesBytesAndMoreThreadsTheSameFrames) {
+  // 12 seconds: two segments of the parallel plan.
+  const test::Pcm music = test::MakeMusic(12.0);
+  const auto wav = test::WavBytes(music);
+  const RoutineFileHeader header = test::MakeHeader("music", 0, static_cast<std::uint32_t>(wav.size()), 3);
+  threads = 1;
+  Conversion one = Convert(header, wav);
+  const auto single = ReadAll(one.stream, one.size);
+  threads = 3;
+  Conversion three = Convert(header, wav);
+  const auto parallel = ReadAll(three.stream, three.size);
+  EXPECT_EQ(single.size(), parallel.size());
+  EXPECT_TRUE(single == parallel) << "music of this kind converges within the pre-roll";
+  EXPECT_EQ(progress.calls, (std::vector<std::string>{"range 0 1", "pos 0", "step 1", "stepit",
+                                                     "range 0 1", "pos 0", "step 1", "stepit"}));
+
+  if (!test::HaveTool("lame")) GTEST_SKIP() << "the lame command line is the reference";
+  test::WriteBytes(dir / "music.wav", wav);
+  ASSERT_TRUE(test::RunCommand("lame --quiet -h -b 128 --cbr --nores -t '" + (dir / "music.wav") +
+                               "' '" + (dir / "lame.mp3") + "'"));
+  EXPECT_TRUE(single == test::ReadBytes(dir / "lame.mp3"));
+}
+
+TEST_F(ConvertAudioTest, CancelEndsTheConversionWithoutAFile) {
+  const auto wav = test::WavBytes(test::MakeMusic(20.0));
+  const RoutineFileHeader header = test::MakeHeader("long", 0, static_cast<std::uint32_t>(wav.size()), 3);
+  CCancelFlag flag;
+  cancel = &flag;
+  flag.Cancel();
+  EXPECT_THROW(Convert(header, wav), CCancelled);
+  // Cancelled while the workers run.
+  CCancelFlag later;
+  cancel = &later;
+  std::thread canceller([&later] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    later.Cancel();
+  });
+  EXPECT_THROW(Convert(header, wav), CCancelled);
+  canceller.join();
 }
 
 TEST_F(ConvertAudioTest, AudioSectionCutShortIsAReadError) {

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "audio/Mp3Frames.h"
+#include "audio/SegmentEncoder.h"
 #include "tests/audio/AudioTestSupport.h"
 
 namespace vorn {
@@ -183,6 +185,183 @@ TEST_F(Mp3WriterTest, OutputThatCannotBeCreatedOrWrittenFails) {
   }
   ASSERT_EQ(m_boxes.requests.size(), 1u);
   EXPECT_EQ(m_boxes.requests[0].text, "Output file write error");
+}
+
+}  // namespace
+}  // namespace vorn
+
+namespace vorn {
+namespace {
+
+// Encodes pcm with the segment encoder; the PCM is published in pieces of
+// `piece` frames, as a decoder would, after the workers have started.
+std::vector<std::uint8_t> EncodeSegmented(const test::Pcm& pcm, unsigned threads, SegmentPlan plan,
+                                          std::size_t piece = 20000, bool* ok = nullptr) {
+  std::FILE* out = std::tmpfile();
+  EXPECT_NE(out, nullptr);
+  bool finished = false;
+  {
+    CSegmentEncoder encoder(
+        out,
+        [&pcm](std::uint64_t first, std::int16_t* samples, std::size_t count) {
+          const std::size_t frames = std::min<std::size_t>(count, pcm.Frames() - first);
+          std::copy_n(pcm.samples.begin() + static_cast<std::ptrdiff_t>(2 * first), 2 * frames, samples);
+          return frames;
+        },
+        threads, plan, nullptr);
+    for (std::size_t published = 0; published < pcm.Frames();) {
+      published = std::min(pcm.Frames(), published + piece);
+      encoder.PcmAvailable(published);
+    }
+    encoder.PcmEnded(true);
+    finished = encoder.Finish({});
+  }
+  if (ok) *ok = finished;
+  std::vector<std::uint8_t> mp3(static_cast<std::size_t>(std::ftell(out)));
+  std::rewind(out);
+  EXPECT_EQ(std::fread(mp3.data(), 1, mp3.size(), out), mp3.size());
+  std::fclose(out);
+  return mp3;
+}
+
+std::vector<std::size_t> FrameSizes(const std::vector<std::uint8_t>& mp3) {
+  std::vector<std::size_t> sizes;
+  for (std::size_t at = 0; at + 4 <= mp3.size(); at += sizes.back()) {
+    sizes.push_back(417 + ((mp3[at + 2] >> 1) & 1u));
+  }
+  return sizes;
+}
+
+class SegmentEncoderTest : public testing::Test {
+ protected:
+  test::CScratchDir m_dir;
+  CRecordingPresenter m_boxes;
+};
+
+TEST_F(SegmentEncoderTest, OneSegmentIsTheSingleEncoderAndSegmentsJoinToTheSameFrames) {
+  const test::Pcm music = test::MakeMusic(3.0);
+  CMp3Writer writer;
+  ASSERT_TRUE(writer.Open(m_dir / "single.mp3"));
+  ASSERT_TRUE(writer.Write(Frames(music), static_cast<int>(music.Frames())));
+  ASSERT_TRUE(writer.Close());
+  const auto single = test::ReadBytes(m_dir / "single.mp3");
+  EXPECT_EQ(EncodeSegmented(music, 1, {}), single);
+
+  // Segments of one padding period (49 frames) with a pre-roll, several
+  // workers, PCM arriving in pieces that do not line up with anything: every
+  // seam carries the single encoder's state, so the frames come out the same.
+  // Lengths around where the first segment stops being the last.
+  const std::size_t firstSeam = (49 + 8) * kMp3FrameSamples + 2 * kMp3FrameSamples;
+  for (const std::size_t frames :
+       {std::size_t{0}, std::size_t{1}, std::size_t{1152}, 49 * std::size_t{1152} - 1,
+        firstSeam - 1, firstSeam, firstSeam + 1, firstSeam + 1300, music.Frames()}) {
+    test::Pcm part;
+    part.samples.assign(music.samples.begin(),
+                        music.samples.begin() + static_cast<std::ptrdiff_t>(2 * frames));
+    ASSERT_TRUE(writer.Open(m_dir / "part.mp3"));
+    ASSERT_TRUE(writer.Write(Frames(part), static_cast<int>(frames)));
+    ASSERT_TRUE(writer.Close());
+    const auto reference = test::ReadBytes(m_dir / "part.mp3");
+    for (const unsigned threads : {2u, 3u}) {
+      bool ok = false;
+      const auto split = EncodeSegmented(part, threads, {49, 8}, 7777, &ok);
+      EXPECT_TRUE(ok);
+      EXPECT_EQ(FrameSizes(split), FrameSizes(reference)) << frames << " frames, " << threads << " threads";
+      EXPECT_TRUE(split == reference) << frames << " frames, " << threads << " threads";
+    }
+  }
+  test::WriteBytes(m_dir / "split.mp3", EncodeSegmented(music, 4, {49, 8}, music.Frames()));
+  ExpectOnlyDiskFrames(m_dir / "split.mp3");
+  EXPECT_TRUE(m_boxes.requests.empty());
+}
+
+// Signal-to-noise ratio of the segmented output against a single encoder's,
+// both decoded and aligned to the source: the whole within 0.5 dB, and no
+// 1-second window (each holds a seam) more than 1.5 dB worse.
+testing::AssertionResult AsGoodAsOneEncoder(const test::CScratchDir& dir, const test::Pcm& source,
+                                            SegmentPlan plan) {
+  test::WriteBytes(dir / "one.mp3", EncodeSegmented(source, 1, {}));
+  test::WriteBytes(dir / "split.mp3", EncodeSegmented(source, 3, plan));
+  const test::Decoded one = test::DecodeFile(dir / "one.mp3");
+  const test::Decoded split = test::DecodeFile(dir / "split.mp3");
+  if (!one.ok || !split.ok) return testing::AssertionFailure() << "cannot decode";
+  int delay = 0;
+  test::BestCorrelation(source.samples, one.samples, 0, 3000, &delay);
+  const test::SnrProfile reference = test::MeasureSnr(source.samples, one.samples, delay);
+  const test::SnrProfile ours = test::MeasureSnr(source.samples, split.samples, delay);
+  if (ours.whole < reference.whole - 0.5) {
+    return testing::AssertionFailure() << "whole " << ours.whole << " dB against " << reference.whole;
+  }
+  for (std::size_t w = 0; w < ours.windows.size(); ++w) {
+    if (ours.windows[w] < reference.windows[w] - 1.5) {
+      return testing::AssertionFailure() << "second " << w << ": " << ours.windows[w] << " dB against "
+                                         << reference.windows[w];
+    }
+  }
+  return testing::AssertionSuccess() << "whole " << ours.whole << " dB against " << reference.whole;
+}
+
+TEST_F(SegmentEncoderTest, SeamsAreAsCleanAsASingleEncoderAndANaiveSplitIsNot) {
+  // Segments of 1.3 s: every 1-second window of the 6 seconds meets a seam or
+  // lies next to one. Loud and quiet (-34 dB) music with plucks, bursts, a sweep.
+  for (const double level : {1.0, 0.02}) {
+    const test::Pcm music = test::MakeMusic(6.0, level);
+    EXPECT_TRUE(AsGoodAsOneEncoder(m_dir, music, {49, DefaultSegmentPlan(2).prerollFrames}))
+        << "level " << level;
+    // Without a pre-roll every segment starts from a cold encoder: the check must see that.
+    EXPECT_FALSE(AsGoodAsOneEncoder(m_dir, music, {49, 0})) << "level " << level;
+  }
+}
+
+TEST_F(SegmentEncoderTest, OutputThatCannotBeWrittenOrPcmThatEndsInFailureStopsTheWorkers) {
+  const test::Pcm music = test::MakeMusic(2.0);
+  std::FILE* full = std::fopen("/dev/full", "wb");
+  ASSERT_NE(full, nullptr);
+  std::setvbuf(full, nullptr, _IONBF, 0);  // every write reaches the device and fails
+  {
+    CSegmentEncoder encoder(
+        full,
+        [&music](std::uint64_t first, std::int16_t* samples, std::size_t count) {
+          std::copy_n(music.samples.begin() + static_cast<std::ptrdiff_t>(2 * first), 2 * count, samples);
+          return count;
+        },
+        2, {49, 8}, nullptr);
+    encoder.PcmAvailable(music.Frames());
+    encoder.PcmEnded(true);
+    EXPECT_FALSE(encoder.Finish({}));
+  }
+  std::fclose(full);
+  ASSERT_EQ(m_boxes.requests.size(), 1u);
+  EXPECT_EQ(m_boxes.requests[0].text, "fwrite error");
+
+  // A decoder that fails half-way: the workers end without a box of their own
+  // (the decoder has shown its failure) and without waiting for more.
+  std::FILE* out = std::tmpfile();
+  {
+    CSegmentEncoder encoder(
+        out, [](std::uint64_t, std::int16_t*, std::size_t count) { return count; }, 2, {49, 8}, nullptr);
+    encoder.PcmAvailable(100000);
+    encoder.PcmEnded(false);
+  }
+  std::fclose(out);
+  EXPECT_EQ(m_boxes.requests.size(), 1u);
+}
+
+TEST(EncoderThreadsTest, TheVariableSetsTheWorkersWhenItHoldsAUsableNumber) {
+  const char* saved = std::getenv(kEncoderThreadsVariable);
+  const std::string old = saved ? saved : "";
+  ::unsetenv(kEncoderThreadsVariable);
+  const unsigned cores = DefaultEncoderThreads();
+  EXPECT_GE(cores, 1u);
+  for (const auto& [text, expected] : std::vector<std::pair<std::string, unsigned>>{
+           {"3", 3}, {"1", 1}, {"64", 64}, {"0", cores}, {"65", cores}, {"-2", cores}, {"two", cores},
+           {"", cores}, {" 3", cores}}) {
+    ::setenv(kEncoderThreadsVariable, text.c_str(), 1);
+    EXPECT_EQ(DefaultEncoderThreads(), expected) << '"' << text << '"';
+  }
+  if (saved) ::setenv(kEncoderThreadsVariable, old.c_str(), 1); else ::unsetenv(kEncoderThreadsVariable);
+  EXPECT_EQ(DefaultSegmentPlan(1).segmentFrames, 0u);
+  EXPECT_EQ(DefaultSegmentPlan(2).segmentFrames % kPaddingPeriodFrames, 0u);
 }
 
 }  // namespace

@@ -11,12 +11,14 @@
 #include "platform/UniqueFile.h"
 #include "tests/audio/RoutineFixtures.h"
 #include "tests/audio/RecordingControls.h"
+#include "tests/support/FaultyDevice.h"
 #include "tests/support/MemoryDevice.h"
 #include "tests/support/ReferenceTable.h"
 
 namespace vorn {
 namespace {
 
+using test::CRecordingPresenter;
 using test::CScratchDir;
 
 std::vector<std::uint8_t> Sectors(CMemoryDevice& device, std::uint32_t first, std::uint32_t count) {
@@ -313,6 +315,103 @@ TEST_F(RoutineImportTest, ConvertedAudioIsStoredAsFramesOfTheDiskKind) {
   }
   EXPECT_EQ(status.texts, (std::vector<std::string>{"Ready", "Converting Audio", "Writing MP3", "Writing Data", "Ready"}));
   EXPECT_EQ(Sectors(device, table[0].dataSector, 1), Padded(test::PatternBytes(5), nullptr));
+}
+
+// The batch import converts file k+1 while file k is written; the disk must end
+// up exactly as after one-by-one imports, and a failure or a cancel must leave
+// it as after the files before the failing one.
+class RoutineBatchTest : public RoutineImportTest {
+ protected:
+  RoutineBatchTest() : reference(4096) {
+    reference.Bytes() = device.Bytes();
+    const auto wav = test::WavBytes(test::MakeMusic(3.0));
+    const auto mp3 = test::DiskKindFrames(9);
+    const auto wav2 = test::WavBytes(test::Tone(30000, 300, 500));
+    files = {File(test::MakeHeader("music", 0, static_cast<std::uint32_t>(wav.size()), 700), wav,
+                  test::PatternBytes(700, 1)),
+             File(test::MakeHeader("frames", 1, static_cast<std::uint32_t>(mp3.size()), 3), mp3,
+                  test::PatternBytes(3, 2)),
+             File(test::MakeHeader("empty", 1, 0, 0), {}, {}),
+             File(test::MakeHeader("tone", 0, static_cast<std::uint32_t>(wav2.size()), 513), wav2,
+                  test::PatternBytes(513, 3))};
+  }
+
+  // Imports with AddRoutines on `target`; the indices reported as added.
+  std::vector<std::size_t> Batch(CSectorDevice& target, const std::vector<std::string>& paths,
+                                 const CCancelFlag* cancel = nullptr,
+                                 const std::function<void(std::size_t)>& then = {}) {
+    std::vector<std::size_t> added;
+    CVornDisk disk(target, &status);
+    disk.ReadTable();
+    ImportOptions options;
+    options.threads = 2;
+    options.cancel = cancel;
+    options.added = [&](std::size_t index) {
+      added.push_back(index);
+      if (then) then(index);
+    };
+    disk.AddRoutines(paths, &progress, options);
+    return added;
+  }
+
+  // The first `count` files imported one by one onto the reference device.
+  void ReferenceImport(std::size_t count) {
+    CVornDisk disk(reference, nullptr);
+    disk.ReadTable();
+    for (std::size_t i = 0; i < count; ++i) disk.AddRoutine(files[i], nullptr);
+  }
+
+  CMemoryDevice reference;
+  std::vector<std::string> files;
+};
+
+TEST_F(RoutineBatchTest, BatchLeavesTheDiskAsOneByOneImportsAndShowsEachFileInTurn) {
+  ReferenceImport(files.size());
+  EXPECT_EQ(Batch(device, files), (std::vector<std::size_t>{0, 1, 2, 3}));
+  EXPECT_TRUE(device.Bytes() == reference.Bytes());
+  // The conversion running ahead shows up only once the file before it is on the disk.
+  EXPECT_EQ(status.texts,
+            (std::vector<std::string>{"Ready", "Converting Audio", "Writing MP3", "Writing Data", "Ready",
+                                      "Writing MP3", "Writing Data", "Ready",
+                                      "Writing MP3", "Writing Data", "Ready",
+                                      "Converting Audio", "Writing MP3", "Writing Data", "Ready"}));
+}
+
+TEST_F(RoutineBatchTest, FailureOrCancelStopsTheBatchAtThatFileWithNothingOfItOnTheDisk) {
+  CRecordingPresenter boxes;  // the decoder's box for the undecodable audio
+  const auto junk = test::PatternBytes(20000, 9);
+  const std::string undecodable = File(test::MakeHeader("junk", 0, static_cast<std::uint32_t>(junk.size()), 0),
+                                       junk, {});
+  ReferenceImport(1);
+  try {
+    Batch(device, {files[0], undecodable, files[3]});
+    FAIL();
+  } catch (const CFileAccessException& e) {
+    EXPECT_EQ(e.GetMessage(), "Unable to open temporary input audio file");
+  }
+  EXPECT_TRUE(device.Bytes() == reference.Bytes());
+
+  // Cancelled once the first file is on the disk: the conversion running
+  // ahead ends and nothing more is written.
+  CMemoryDevice fresh(4096);
+  fresh.Bytes() = reference.Bytes();
+  CCancelFlag cancel;
+  EXPECT_THROW(Batch(fresh, {files[3], files[0]}, &cancel, [&](std::size_t) { cancel.Cancel(); }),
+               CCancelled);
+  CVornDisk check(fresh, nullptr);
+  ASSERT_EQ(check.ReadTable().size(), 2u);
+  EXPECT_EQ(check.Table()[1].Title(), "tone");
+
+  // The disk fails under the first file while the second converts: the batch
+  // ends with the device's error, the second is never written.
+  CMemoryDevice backing(4096);
+  backing.Bytes() = reference.Bytes();
+  const auto before = backing.Bytes();
+  CFaultyDevice faulty(backing, 2);
+  EXPECT_THROW(Batch(faulty, {files[3], files[0]}), CUsbDeviceException);
+  EXPECT_EQ(faulty.WritesSeen(), 2u);
+  CVornDisk after(backing, nullptr);
+  EXPECT_EQ(after.ReadTable().size(), 1u);
 }
 
 TEST(WriteFromFileTest, StopsWithFalseWhenTheFileEndsEarly) {

@@ -120,6 +120,17 @@ TEST_F(ImportCommandsTest, AddImportsInOrderAndStopsAtTheFirstFailure) {
   EXPECT_EQ(table[1].Title(), "B");
   EXPECT_EQ(table[2].Title(), "A");
   EXPECT_EQ(table[0].startSector, 1u);
+
+  // The number of encoder threads is checked before anything is imported.
+  for (const char* threads : {"0", "65", "two", "-1", ""}) {
+    EXPECT_EQ(Ctl({"add", image, Path("b.vorn"), "--threads", threads}), 2) << threads;
+  }
+  EXPECT_EQ(TableOf(image).size(), 3u);
+  EXPECT_EQ(Ctl({"add", image, Path("b.vorn"), "--threads", "1", "--quiet"}), 0);
+  EXPECT_EQ(Ctl({"add", image, Path("b.vorn"), "--threads=3", "--quiet"}), 0);
+  const auto more = TableOf(image);
+  ASSERT_EQ(more.size(), 5u);
+  EXPECT_EQ(RoutineSectors(image, more[3]), RoutineSectors(image, more[4]));
 }
 
 TEST_F(ImportCommandsTest, AudioThatNamesOtherFilesAndFilesThatAreNotFilesAreRefused) {

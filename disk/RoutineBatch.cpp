@@ -1,0 +1,164 @@
+// Importing several routine files in one go: file k+1 is converted on a second
+// thread while file k is written, and the disk still receives the routines in
+// order, one crash-safe table update each.
+
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "audio/ConvertAudio.h"
+#include "disk/RoutineImport.h"
+#include "disk/VornDisk.h"
+
+namespace vorn {
+namespace {
+
+// How often the importing thread, waiting for a conversion, looks at the cancel flag.
+constexpr auto kPollInterval = std::chrono::milliseconds(50);
+
+// The status text and progress bar of a conversion that runs ahead of the file
+// being written: held until the import reaches that file, then shown as they
+// stand and passed on from there, so the window and the terminal always show
+// the file the disk is busy with. Safe to call from both threads.
+class CHeldControls final : public CStatusText, public CProgressBar {
+ public:
+  void SetText(const std::string& text) override {
+    std::lock_guard lock(m_mutex);
+    m_text = text;
+    if (m_status) m_status->SetText(text);
+  }
+  void SetRange(int lower, int upper) override {
+    std::lock_guard lock(m_mutex);
+    m_range = {lower, upper};
+    m_position = lower;
+    if (m_progress) m_progress->SetRange(lower, upper);
+  }
+  void SetPos(int position) override {
+    std::lock_guard lock(m_mutex);
+    m_position = position;
+    if (m_progress) m_progress->SetPos(position);
+  }
+  void SetStep(int step) override {
+    std::lock_guard lock(m_mutex);
+    m_step = step;
+    if (m_progress) m_progress->SetStep(step);
+  }
+  void StepIt() override {
+    std::lock_guard lock(m_mutex);
+    m_position += m_step;
+    if (m_progress) m_progress->StepIt();
+  }
+
+  // Shows what was held on these controls and passes every later call on.
+  void Release(CStatusText* status, CProgressBar* progress) {
+    std::lock_guard lock(m_mutex);
+    m_status = status;
+    m_progress = progress;
+    if (m_status && m_text) m_status->SetText(*m_text);
+    if (m_progress && m_range) {
+      m_progress->SetRange(m_range->first, m_range->second);
+      m_progress->SetStep(m_step);
+      m_progress->SetPos(m_position);
+    }
+  }
+
+ private:
+  std::mutex m_mutex;
+  CStatusText* m_status = nullptr;
+  CProgressBar* m_progress = nullptr;
+  std::optional<std::string> m_text;
+  std::optional<std::pair<int, int>> m_range;
+  int m_position = 0;
+  int m_step = 1;
+};
+
+// One file converted on its own thread. Its temporary files are its own, so
+// they go as soon as the routine is on the disk rather than piling up.
+class CBackgroundPreparation {
+ public:
+  CBackgroundPreparation(std::string path, unsigned threads)
+      : m_tempFiles(std::make_unique<CTempFileList>()),
+        m_thread([this, path = std::move(path), threads] {
+          try {
+            ConversionContext context{*m_tempFiles, &m_controls, &m_controls, &m_cancel};
+            context.threads = threads;
+            m_routine = PrepareRoutine(path, context);
+          } catch (...) {
+            m_error = std::current_exception();
+          }
+          {
+            std::lock_guard lock(m_doneMutex);
+            m_done = true;
+          }
+          m_doneChanged.notify_all();
+        }) {}
+  CBackgroundPreparation(const CBackgroundPreparation&) = delete;
+  CBackgroundPreparation& operator=(const CBackgroundPreparation&) = delete;
+  // A conversion nobody waits for any more is cancelled, not finished.
+  ~CBackgroundPreparation() {
+    if (m_thread.joinable()) {
+      m_cancel.Cancel();
+      m_thread.join();
+    }
+  }
+
+  // Shows the conversion on these controls from now on, waits for it and
+  // returns the routine, or throws what the conversion threw. A set `cancel`
+  // cancels the conversion.
+  PreparedRoutine Take(CStatusText* status, CProgressBar* progress, const CCancelFlag* cancel) {
+    m_controls.Release(status, progress);
+    {
+      std::unique_lock lock(m_doneMutex);
+      while (!m_doneChanged.wait_for(lock, kPollInterval, [this] { return m_done; })) {
+        if (cancel && cancel->IsCancelled()) m_cancel.Cancel();
+      }
+    }
+    m_thread.join();
+    if (m_error) std::rethrow_exception(m_error);
+    m_routine->tempFiles = std::move(m_tempFiles);
+    return std::move(*m_routine);
+  }
+
+ private:
+  std::unique_ptr<CTempFileList> m_tempFiles;
+  CHeldControls m_controls;
+  CCancelFlag m_cancel;
+  std::optional<PreparedRoutine> m_routine;
+  std::exception_ptr m_error;
+  std::mutex m_doneMutex;
+  std::condition_variable m_doneChanged;
+  bool m_done = false;
+  std::thread m_thread;  // last: starts once everything it uses is there
+};
+
+}  // namespace
+
+void CVornDisk::AddRoutines(const std::vector<std::string>& paths, CProgressBar* progress,
+                            const ImportOptions& options) {
+  if (paths.empty()) return;
+  std::optional<PreparedRoutine> routine;
+  {
+    auto tempFiles = std::make_unique<CTempFileList>();
+    ConversionContext context{*tempFiles, m_status, progress, options.cancel};
+    context.threads = options.threads;
+    routine = PrepareRoutine(paths[0], context);
+    routine->tempFiles = std::move(tempFiles);
+  }
+  for (std::size_t k = 0; k < paths.size(); ++k) {
+    ThrowIfCancelled(options.cancel);
+    std::unique_ptr<CBackgroundPreparation> next;
+    if (k + 1 < paths.size()) {
+      next = std::make_unique<CBackgroundPreparation>(paths[k + 1], options.threads);
+    }
+    // A failure here cancels the conversion behind it (its destructor).
+    WritePreparedRoutine(*routine, progress, options.cancel);
+    routine.reset();  // closes its files and deletes its temporary files
+    if (options.added) options.added(k);
+    if (next) routine = next->Take(m_status, progress, options.cancel);
+  }
+}
+
+}  // namespace vorn
