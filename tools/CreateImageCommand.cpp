@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -11,25 +10,18 @@
 
 #include "device/DeviceExceptions.h"
 #include "device/SectorDevice.h"
+#include "platform/CheckedNumber.h"
 #include "platform/UniqueFd.h"
 #include "tools/Commands.h"
 
 namespace vorn {
 namespace {
 
-// "64M", "1G", "512K", "1048576": bytes, with binary suffixes.
+// "64M", "1G", "512K", "1048576": bytes, with binary suffixes; never wraps.
 std::uint64_t ParseSize(const std::string& text) {
-  std::size_t digits = 0;
-  while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
-  std::string suffix = text.substr(digits);
-  if (digits == 0 || digits > 12) throw CUsageError("invalid size '" + text + "'");
-  std::uint64_t value = std::stoull(text.substr(0, digits));
-  std::uint64_t unit = 1;
-  if (suffix == "K" || suffix == "k" || suffix == "KiB") unit = 1ull << 10;
-  else if (suffix == "M" || suffix == "m" || suffix == "MiB") unit = 1ull << 20;
-  else if (suffix == "G" || suffix == "g" || suffix == "GiB") unit = 1ull << 30;
-  else if (!suffix.empty()) throw CUsageError("invalid size '" + text + "' (use K, M or G)");
-  return value * unit;
+  const auto bytes = ParseByteSize(text);
+  if (!bytes) throw CUsageError("invalid size '" + text + "' (bytes, or a number with K, M or G)");
+  return *bytes;
 }
 
 int Run(const CCommandLine& commandLine) {

@@ -9,10 +9,13 @@
 
 #include <cstdlib>
 #include <exception>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "device/DeviceExceptions.h"
 #include "device/ImageDevice.h"
+#include "disk/DiskText.h"
 #include "disk/RoutineCells.h"
 #include "disk/VornDisk.h"
 #include "platform/MessageBox.h"
@@ -33,26 +36,13 @@ constexpr const char* kAskFormatInvalid =
 constexpr const char* kAskRemoveLast = "Are you sure you want to remove the last track?";
 constexpr const char* kRoutineFilter = "VORN v3.0 (.vorn)|*.vorn|All Files (*.*)|*.*|";
 
-// Runs one step of a user action. A failure of the disk, the device or a routine
-// file is shown in a box with its message and ends the step; the caller then
-// does its normal clean-up. Anything else that escapes the core (a temporary
-// file that cannot be made, memory) is shown the same way rather than ending
-// the program with the user's disk half written.
+// Runs one step of a user action. A failure is shown in a box with its message
+// and ends the step; the caller then does its normal clean-up.
 template <class Step>
 bool ShowingErrors(Step&& step) {
-  try {
-    step();
-    return true;
-  } catch (const CUsbDeviceException& e) {
-    ShowMessageBox(e.GetMessage());
-  } catch (const CDriveAccessException& e) {
-    ShowMessageBox(e.GetMessage());
-  } catch (const CFileAccessException& e) {
-    ShowMessageBox(e.GetMessage());
-  } catch (const std::exception& e) {
-    ShowMessageBox(e.what());
-  }
-  return false;
+  const std::optional<std::string> failure = FailureOf(std::forward<Step>(step));
+  if (failure) ShowMessageBox(*failure);
+  return !failure;
 }
 
 void CloseQuietly(CSectorDevice* device) {
@@ -250,7 +240,7 @@ void CManagerDlg::RefreshRoutines() {
         const auto texts = RoutineCellTexts(table[k]);
         for (std::size_t column = 0; column < texts.size(); ++column) {
           list->SetCellText(static_cast<int>(k), static_cast<int>(column),
-                            QString::fromLocal8Bit(texts[column]));
+                            QString::fromStdString(DiskTextToUtf8(texts[column])));
         }
       }
     });
