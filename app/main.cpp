@@ -1,6 +1,7 @@
 // vorn3manager: one executable, three run modes chosen on the command line
 // (see app/ManagerApp.h and README.md).
 
+#include "app/CommandLineInfo.h"
 #include "app/ManagerApp.h"
 #include "server/DeviceServer.h"
 #include "server/ListDevices.h"
@@ -12,10 +13,8 @@
 
 namespace {
 
-int RunList() {
-  vorn::ListDevices();
-  return vorn::kExitOk;
-}
+// A list the editor was not told about is a failure its caller must see.
+int RunList() { return vorn::ListDevices() ? vorn::kExitOk : vorn::kExitModeFailed; }
 
 // The exit status tells a client whether the server stopped in order.
 int RunServer(const vorn::CManagerCommandLineInfo& cmdInfo) {
@@ -37,9 +36,13 @@ int RunMainWindow(int& argc, char** argv) {
 
 int main(int argc, char** argv) {
 #ifdef VORN_WITH_UI
-  // Boxes raised before or outside the window (decoder gate, server, list mode)
-  // show as Qt boxes whenever a display is present.
-  vorn::InstallLazyQtMessageBoxes(argc, argv);
+  // The headless modes never touch the toolkit: their messages go to stderr,
+  // where the show editor's logs collect them, whatever display is around.
+  // For the window, boxes raised before it (the decoder gate) show as Qt
+  // boxes when a display can be reached.
+  vorn::CManagerCommandLineInfo modes;
+  modes.ParseCommandLine(argc, argv);
+  if (!modes.IsServer() && !modes.IsListDevices()) vorn::InstallLazyQtMessageBoxes(argc, argv);
 #endif
   vorn::ModeHandlers handlers;
   handlers.runList = RunList;

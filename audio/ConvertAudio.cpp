@@ -21,11 +21,11 @@ constexpr int kChunkFrames = 1024;          // one chunk fills the 4096-byte buf
 constexpr std::uint32_t kFramesPerStep = 1048576;  // the bar steps once per 1024 chunks
 
 // A new "zov" temporary file, registered so it is deleted when the disk action ends.
-std::string NewTempFile(CTempFileList& tempFiles, const char* what) {
+TempFile NewTempFile(CTempFileList& tempFiles, const char* what) {
   try {
-    std::string path = MakeTempFile();
-    tempFiles.Add(path);
-    return path;
+    TempFile file = MakeTempFile();
+    tempFiles.Add(file.path);
+    return file;
   } catch (const std::system_error& e) {
     throw CFileAccessException(std::string("Unable to create temporary ") + what + " file (" +
                                e.what() + ")");
@@ -37,10 +37,12 @@ std::string NewTempFile(CTempFileList& tempFiles, const char* what) {
                              std::strerror(error) + ")");
 }
 
-// Copies the audio section, which the routine file stands at, to `path`.
-void CopyAudio(std::FILE* routineFile, std::uint32_t audioSize, const std::string& path) {
-  CUniqueFile copy(std::fopen(path.c_str(), "wb"));
+// Copies the audio section, which the routine file stands at, into `file`.
+void CopyAudio(std::FILE* routineFile, std::uint32_t audioSize, TempFile& file) {
+  const std::string& path = file.path;
+  CUniqueFile copy(::fdopen(file.fd.Get(), "wb"));
   if (!copy) ThrowWriteError(path, errno);
+  file.fd.Release();  // the stream owns it now
   std::array<std::uint8_t, kCopyBufferSize> buffer;
   std::uint32_t copied = 0;
   while (copied < audioSize) {
@@ -69,15 +71,20 @@ void ConvertAudio(const RoutineFileHeader& header, std::FILE* routineFile, std::
     return;
   }
 
-  const std::string inputPath = NewTempFile(context.tempFiles, "input audio");
-  CopyAudio(routineFile, header.audioSize, inputPath);
+  TempFile input = NewTempFile(context.tempFiles, "input audio");
+  const std::string inputPath = input.path;
+  CopyAudio(routineFile, header.audioSize, input);
 
   CFfmpegAudioSource source;
+  source.SetCancelFlag(context.cancel);
   CMp3Writer writer;
   if (!source.Open(inputPath)) {
     throw CFileAccessException("Unable to open temporary input audio file");
   }
-  const std::string outputPath = NewTempFile(context.tempFiles, "output audio");
+  // The encoder writes through its own stream; the converted MP3 is read back
+  // through the descriptor the file was created with.
+  TempFile output = NewTempFile(context.tempFiles, "output audio");
+  const std::string& outputPath = output.path;
   if (!writer.Open(outputPath)) {
     throw CFileAccessException("Unable to create temporary output audio file");
   }
@@ -106,7 +113,8 @@ void ConvertAudio(const RoutineFileHeader& header, std::FILE* routineFile, std::
   source.Close();
   if (!closed) throw CFileAccessException("Error writing MP3 data");
 
-  CUniqueFile converted(std::fopen(outputPath.c_str(), "rb"));
+  CUniqueFile converted(::fdopen(output.fd.Get(), "rb"));
+  if (converted) output.fd.Release();
   if (!converted) {
     throw CFileAccessException("Could not open converted mp3 file " + outputPath);
   }

@@ -25,7 +25,12 @@ bool CFfmpegAudioSource::Open(const std::string& path) {
                    kDecoderErrorCaption, MessageIcon::kError);
     return false;
   }
-  if (!DecodeToPcm(path, m_pcmFile)) return false;
+  try {
+    if (!DecodeToPcm(path, m_pcmFile, m_limits)) return false;
+  } catch (const CCancelled&) {
+    Close();  // nothing of a cancelled decoding is kept
+    throw;
+  }
   return m_pcmFile.SeekTo(0);
 }
 

@@ -6,12 +6,15 @@
 // kDecoderErrorCaption, text "<step>: <FFmpeg's error text>") and Open returns
 // false.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "audio/AudioSource.h"
+#include "audio/PcmDecoder.h"
 #include "audio/PcmTempFile.h"
+#include "platform/Cancel.h"
 
 namespace vorn {
 
@@ -24,7 +27,12 @@ class CFfmpegAudioSource final : public CAudioSource {
 
   // Decodes the file at path to the PCM file; true when decoding ran to the end.
   // On false the failure has been shown; Close (or destruction) removes the file.
+  // Throws CCancelled when the cancel flag given to SetCancelFlag is set first.
   bool Open(const std::string& path) override;
+  // The flag a later Cancel sets to stop a decoding in Open (null: none).
+  void SetCancelFlag(const CCancelFlag* cancel) { m_limits.cancel = cancel; }
+  // How long one Open may decode before it is taken for a never-ending input.
+  void SetTimeLimit(std::chrono::steady_clock::duration limit) { m_limits.timeLimit = limit; }
   // Frames delivered, 0 at the end. Interleaved: left receives whole frames as
   // 32-bit words. Planar: left[i] / right[i] (either may be null) receive the
   // sign-extended samples of frame i.
@@ -41,6 +49,7 @@ class CFfmpegAudioSource final : public CAudioSource {
 
  private:
   CPcmTempFile m_pcmFile;
+  DecodeLimits m_limits;
   std::unique_ptr<std::uint8_t[]> m_scratch;  // planar reads land here first
   int m_scratchFrames = 0;
 };

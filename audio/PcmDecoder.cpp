@@ -3,11 +3,18 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/avstring.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
 #include <libavutil/log.h>
+#include <libavutil/mem.h>
 #include <libswresample/swresample.h>
 }
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -15,6 +22,7 @@ extern "C" {
 
 #include "audio/FfmpegError.h"
 #include "platform/MessageBox.h"
+#include "platform/RegularFile.h"
 
 namespace vorn {
 namespace {
@@ -23,6 +31,8 @@ namespace {
 constexpr int kBlockFrames = 65536;
 // Room made for each call that drains the resampler.
 constexpr int kDrainFrames = 4096;
+// The demuxers read the input through a buffer of this size.
+constexpr int kInputBufferBytes = 65536;
 
 struct FormatCloser {
   void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
@@ -39,12 +49,63 @@ struct PacketFreer {
 struct FrameFreer {
   void operator()(AVFrame* frame) const { av_frame_free(&frame); }
 };
+struct IoFreer {
+  void operator()(AVIOContext* io) const {
+    av_freep(&io->buffer);
+    avio_context_free(&io);
+  }
+};
 
 using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
 using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
+using IoPtr = std::unique_ptr<AVIOContext, IoFreer>;
+
+// The input file as the demuxers see it: our own descriptor of a regular file
+// (so no protocol is involved in reading it), read and sought through these
+// callbacks, each of which first looks whether the decoding is to end.
+class CInput {
+ public:
+  explicit CInput(const DecodeLimits& limits)
+      : m_cancel(limits.cancel), m_deadline(std::chrono::steady_clock::now() + limits.timeLimit) {}
+
+  CUniqueFd fd;
+
+  bool Cancelled() const { return m_cancel != nullptr && m_cancel->IsCancelled(); }
+  bool TimeIsUp() const { return std::chrono::steady_clock::now() >= m_deadline; }
+  bool Interrupted() const { return Cancelled() || TimeIsUp(); }
+
+  static int Read(void* opaque, std::uint8_t* buffer, int size) {
+    auto* input = static_cast<CInput*>(opaque);
+    if (input->Interrupted()) return AVERROR_EXIT;
+    ssize_t got = 0;
+    do {
+      got = ::read(input->fd.Get(), buffer, static_cast<std::size_t>(size));
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) return AVERROR(errno);
+    return got == 0 ? AVERROR_EOF : static_cast<int>(got);
+  }
+
+  static std::int64_t Seek(void* opaque, std::int64_t offset, int whence) {
+    auto* input = static_cast<CInput*>(opaque);
+    if (input->Interrupted()) return AVERROR_EXIT;
+    if (whence & AVSEEK_SIZE) {
+      struct stat st {};
+      return ::fstat(input->fd.Get(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : AVERROR(errno);
+    }
+    const off_t position = ::lseek(input->fd.Get(), static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    return position < 0 ? AVERROR(errno) : static_cast<std::int64_t>(position);
+  }
+
+  // FFmpeg's own blocking calls (any file a demuxer would open) ask here.
+  static int Interrupt(void* opaque) { return static_cast<CInput*>(opaque)->Interrupted() ? 1 : 0; }
+
+ private:
+  const CCancelFlag* m_cancel;
+  std::chrono::steady_clock::time_point m_deadline;
+};
 
 // The input format a resampler was made for; a change in mid-stream (chained
 // Ogg streams, for one) needs a new resampler.
@@ -61,15 +122,19 @@ struct InputFormat {
 
 class CPcmDecoder {
  public:
-  explicit CPcmDecoder(CPcmTempFile& pcm) : m_pcm(pcm), m_block(kBlockFrames * kPcmFrameBytes) {}
+  CPcmDecoder(CPcmTempFile& pcm, const DecodeLimits& limits)
+      : m_pcm(pcm), m_input(limits), m_block(kBlockFrames * kPcmFrameBytes) {}
   CPcmDecoder(const CPcmDecoder&) = delete;
   CPcmDecoder& operator=(const CPcmDecoder&) = delete;
-  ~CPcmDecoder() { av_channel_layout_uninit(&m_input.layout); }
+  ~CPcmDecoder() { av_channel_layout_uninit(&m_inputFormat.layout); }
 
   bool Run(const std::string& path);
 
  private:
   bool OpenInput(const std::string& path);
+  // CheckResult, except that a step ended by the cancel flag throws
+  // CCancelled and one ended by the deadline says so.
+  bool Check(int result, const std::string& label) const;
   bool Decode(const AVPacket* packet);  // null drains the decoder
   bool Resample(const AVFrame* frame);  // null drains the resampler
   bool Convert(const std::uint8_t** input, int inputFrames, int room);
@@ -78,10 +143,12 @@ class CPcmDecoder {
   bool WriteBlock();
 
   CPcmTempFile& m_pcm;
+  CInput m_input;
+  IoPtr m_io;  // outlives m_format, which reads through it
   FormatPtr m_format;
   CodecPtr m_codec;
   ResamplerPtr m_resampler;
-  InputFormat m_input;
+  InputFormat m_inputFormat;
   int m_streamIndex = -1;
   int m_refusedPacket = 0;  // the decoder's error for a damaged packet, 0 when none
   std::string m_refusedLabel;
@@ -96,6 +163,7 @@ bool CPcmDecoder::Run(const std::string& path) {
   if (!CheckResult(packet ? 0 : AVERROR(ENOMEM), "av_packet_alloc")) return false;
   int result = 0;
   while ((result = av_read_frame(m_format.get(), packet.get())) >= 0) {
+    if (m_input.Cancelled()) throw CCancelled();
     // An empty packet would read as "end of stream" to the decoder.
     const bool ours = packet->stream_index == m_streamIndex && packet->size > 0;
     // A packet the decoder refused fails the decoding once audio follows it.
@@ -103,7 +171,11 @@ bool CPcmDecoder::Run(const std::string& path) {
     av_packet_unref(packet.get());
     if (!ok) return false;
   }
-  if (result != AVERROR_EOF) return CheckResult(result, "av_read_frame");
+  if (result != AVERROR_EOF) return Check(result, "av_read_frame");
+  // Demuxers may take a failed read for the end of the input: an interrupted
+  // or failed read must not pass for audio that was whole.
+  if (m_input.Interrupted()) return Check(AVERROR_EXIT, "av_read_frame");
+  if (m_io->error < 0) return Check(m_io->error, "av_read_frame");
   // A refused last packet is the unfinished end of a file cut short (a WAV cut
   // inside a frame, a FLAC cut inside its last frame): what came before it is
   // whole, so the decoding keeps it, as it does for formats whose parsers drop
@@ -112,14 +184,59 @@ bool CPcmDecoder::Run(const std::string& path) {
   return Decode(nullptr) && Resample(nullptr) && WriteBlock();
 }
 
-bool CPcmDecoder::OpenInput(const std::string& path) {
-  AVFormatContext* format = nullptr;
-  if (!CheckResult(avformat_open_input(&format, path.c_str(), nullptr, nullptr),
-                   "avformat_open_input")) {
+bool CPcmDecoder::Check(int result, const std::string& label) const {
+  if (result >= 0) return true;
+  if (m_input.Cancelled()) throw CCancelled();
+  if (result == AVERROR_EXIT && m_input.TimeIsUp()) {
+    ShowMessageBox(label + ": the audio did not end within the time a decoding may take",
+                   kDecoderErrorCaption, MessageIcon::kError);
     return false;
   }
+  return CheckResult(result, label);
+}
+
+bool CPcmDecoder::OpenInput(const std::string& path) {
+  RegularFile opened = OpenRegularFile(path);
+  if (!opened.fd.IsValid()) {
+    ShowMessageBox("avformat_open_input: " + opened.Reason(), kDecoderErrorCaption, MessageIcon::kError);
+    return false;
+  }
+  m_input.fd = std::move(opened.fd);
+
+  auto* buffer = static_cast<std::uint8_t*>(av_malloc(kInputBufferBytes));
+  if (!CheckResult(buffer ? 0 : AVERROR(ENOMEM), "av_malloc")) return false;
+  m_io.reset(avio_alloc_context(buffer, kInputBufferBytes, 0, &m_input, &CInput::Read, nullptr,
+                                &CInput::Seek));
+  if (!m_io) av_free(buffer);
+  if (!CheckResult(m_io ? 0 : AVERROR(ENOMEM), "avio_alloc_context")) return false;
+
+  // Probe first, to name a refused format in the message rather than let the
+  // open fail with a bare "Invalid argument".
+  const AVInputFormat* probed = nullptr;
+  if (!Check(av_probe_input_buffer2(m_io.get(), &probed, path.c_str(), nullptr, 0, 0),
+             "avformat_open_input")) {
+    return false;
+  }
+  if (av_match_list(probed->name, kAudioDemuxers, ',') <= 0) {
+    ShowMessageBox(std::string("avformat_open_input: the input is not audio the program reads (") +
+                       probed->name + ")",
+                   kDecoderErrorCaption, MessageIcon::kError);
+    return false;
+  }
+
+  AVFormatContext* format = avformat_alloc_context();
+  if (!CheckResult(format ? 0 : AVERROR(ENOMEM), "avformat_alloc_context")) return false;
+  format->pb = m_io.get();
+  format->interrupt_callback = {&CInput::Interrupt, &m_input};
+  // The whitelists hold for every file the demuxer would open itself, too.
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "format_whitelist", kAudioDemuxers, 0);
+  av_dict_set(&options, "protocol_whitelist", "file", 0);
+  const int result = avformat_open_input(&format, path.c_str(), probed, &options);
+  av_dict_free(&options);
+  if (!Check(result, "avformat_open_input")) return false;  // it freed the context
   m_format.reset(format);
-  if (!CheckResult(avformat_find_stream_info(format, nullptr), "avformat_find_stream_info")) {
+  if (!Check(avformat_find_stream_info(format, nullptr), "avformat_find_stream_info")) {
     return false;
   }
   const AVCodec* decoder = nullptr;
@@ -173,7 +290,7 @@ bool CPcmDecoder::Resample(const AVFrame* frame) {
     }
   }
   if (frame->nb_samples <= 0) return true;
-  if (!m_resampler || !m_input.Matches(*frame)) {
+  if (!m_resampler || !m_inputFormat.Matches(*frame)) {
     if (!Resample(nullptr) || !MakeResampler(*frame)) return false;
   }
   const int bound = swr_get_out_samples(m_resampler.get(), frame->nb_samples);
@@ -191,7 +308,7 @@ bool CPcmDecoder::Convert(const std::uint8_t** input, int inputFrames, int room)
 }
 
 bool CPcmDecoder::MakeResampler(const AVFrame& frame) {
-  av_channel_layout_uninit(&m_input.layout);
+  av_channel_layout_uninit(&m_inputFormat.layout);
   m_resampler.reset();
   if (frame.ch_layout.nb_channels <= 0) return CheckResult(AVERROR(EINVAL), "channel layout");
   AVChannelLayout inputLayout{};
@@ -221,9 +338,9 @@ bool CPcmDecoder::MakeResampler(const AVFrame& frame) {
   }
   if (!CheckResult(swr_init(resampler), "swr_init")) return false;
 
-  m_input.sampleFormat = frame.format;
-  m_input.sampleRate = frame.sample_rate;
-  return CheckResult(av_channel_layout_copy(&m_input.layout, &frame.ch_layout),
+  m_inputFormat.sampleFormat = frame.format;
+  m_inputFormat.sampleRate = frame.sample_rate;
+  return CheckResult(av_channel_layout_copy(&m_inputFormat.layout, &frame.ch_layout),
                      "av_channel_layout_copy");
 }
 
@@ -251,12 +368,12 @@ bool CPcmDecoder::WriteBlock() {
 
 }  // namespace
 
-bool DecodeToPcm(const std::string& path, CPcmTempFile& pcm) {
+bool DecodeToPcm(const std::string& path, CPcmTempFile& pcm, const DecodeLimits& limits) {
   // FFmpeg's own warnings (guessed durations and the like) are noise here; its
   // errors still reach stderr, and every failure reaches the user in a box.
   static std::once_flag quiet;
   std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); });
-  CPcmDecoder decoder(pcm);
+  CPcmDecoder decoder(pcm, limits);
   return decoder.Run(path);
 }
 

@@ -5,9 +5,19 @@
 // and resampler at the end, and writes to the PCM file in large blocks, so its
 // memory does not grow with the length of the audio.
 
+//
+// The input is held to audio: it must be a regular file (opened without
+// waiting, so a FIFO cannot block), only the demuxers of audio containers
+// (kAudioDemuxers) may read it, and no demuxer may open anything else than
+// local files (a playlist, a reference to another file or a network address
+// inside the audio is refused). Every blocking call is bounded: the reads
+// look at the cancel flag and at a deadline.
+
+#include <chrono>
 #include <string>
 
 #include "audio/PcmTempFile.h"
+#include "platform/Cancel.h"
 
 namespace vorn {
 
@@ -15,8 +25,22 @@ inline constexpr int kPcmSampleRate = 44100;
 inline constexpr int kPcmChannels = 2;
 inline constexpr int kPcmFrameBytes = 4;
 
+// FFmpeg's names of the demuxers the decoder lets read its input: audio
+// containers and raw audio streams, nothing that holds playlists or
+// references to other files.
+inline constexpr const char* kAudioDemuxers =
+    "wav,w64,mp3,flac,ogg,mov,aac,aiff,caf,au,wv,ape,tta,mpc,mpc8,ac3,eac3,dts,amr,voc,tak,dsf";
+
+struct DecodeLimits {
+  const CCancelFlag* cancel = nullptr;  // set: the decoding ends by throwing CCancelled
+  // A whole decoding of a routine's longest audio takes minutes; past this the
+  // input is taken for one that never ends.
+  std::chrono::steady_clock::duration timeLimit = std::chrono::minutes(30);
+};
+
 // Appends the whole decoded audio of path to pcm. A failed step is shown in one
 // message box and gives false; a decoding error in mid-stream fails as well.
-bool DecodeToPcm(const std::string& path, CPcmTempFile& pcm);
+// Throws CCancelled when the limits' cancel flag is set before it ends.
+bool DecodeToPcm(const std::string& path, CPcmTempFile& pcm, const DecodeLimits& limits = {});
 
 }  // namespace vorn

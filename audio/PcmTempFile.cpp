@@ -15,15 +15,11 @@ namespace vorn {
 bool CPcmTempFile::Create(std::string& error) {
   Remove();
   try {
-    m_path = MakeTempFile();
+    TempFile file = MakeTempFile();
+    m_path = std::move(file.path);
+    m_fd = std::move(file.fd);
   } catch (const std::system_error& e) {
     error = e.what();
-    return false;
-  }
-  m_fd.Reset(::open(m_path.c_str(), O_RDWR | O_TRUNC | O_CLOEXEC));
-  if (!m_fd.IsValid()) {
-    error = m_path + ": " + std::strerror(errno);
-    Remove();
     return false;
   }
   // Written once front to back, then read once front to back.

@@ -18,6 +18,11 @@ if(VORN_SANITIZE)
   add_compile_options(-fsanitize=${VORN_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=${VORN_SANITIZE})
 endif()
+# Fuzzing: every library gets libFuzzer's coverage hooks; only the harnesses
+# link its driver (tests/fuzz/).
+if(VORN_BUILD_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 
 # A compiler cache when one is installed (developer machines); CI builds without.
 find_program(VORN_CCACHE ccache)

@@ -58,14 +58,6 @@ void CDriveAccess::Open(const DeviceEntry& entry) {
   if (drive == nullptr) throw CUsbDeviceException("Unable to open drive");
   if (m_file) throw CUsbDeviceException("A drive is already opened");
 
-  // Buffers hold 512-byte sectors, so the drive is addressed in 512-byte
-  // sectors whatever its logical block size: the kernel's buffered block I/O
-  // takes any 512-byte multiple, and a 4096-byte read can never overrun a slot.
-  m_path = drive->path;
-  m_sectorCount = drive->geometryValid ? drive->geometry.diskSize / kSectorSize : 0;
-  m_file = std::make_unique<CSectorFile>(drive->node, kSectorSize,
-                                         drive->geometryValid ? drive->geometry.diskSize : 0,
-                                         m_durability);
   if (!drive->geometryValid) {
     throw CUsbDeviceException("Could not open drive\n" + drive->node +
                               " reports no size: insert the card, or reconnect the reader.");
@@ -73,10 +65,18 @@ void CDriveAccess::Open(const DeviceEntry& entry) {
   if (drive->inUse) {
     throw CUsbDeviceException("Could not open drive\n" + DriveOpenReason(EBUSY, drive->node));
   }
-  if (!m_file->Open()) {
-    throw CUsbDeviceException("Could not open drive\n" +
-                              DriveOpenReason(m_file->LastError(), drive->node));
+  // Buffers hold 512-byte sectors, so the drive is addressed in 512-byte
+  // sectors whatever its logical block size: the kernel's buffered block I/O
+  // takes any 512-byte multiple, and a 4096-byte read can never overrun a slot.
+  auto file = std::make_unique<CSectorFile>(drive->node, kSectorSize, drive->geometry.diskSize, m_durability);
+  if (!file->Open()) {
+    throw CUsbDeviceException("Could not open drive\n" + DriveOpenReason(file->LastError(), drive->node));
   }
+  // Only an open that went through changes this object, so one refused (a
+  // mounted card, a missing medium) can be retried once the cause is gone.
+  m_path = drive->path;
+  m_sectorCount = drive->geometry.diskSize / kSectorSize;
+  m_file = std::move(file);
 }
 
 void CDriveAccess::Close() {
@@ -88,13 +88,17 @@ void CDriveAccess::Close() {
 void CDriveAccess::ReadSectors(std::uint32_t first, std::uint32_t count, void* buffer) {
   if (!m_file || !m_file->Seek(first)) throw CUsbDeviceException("Unable to seek during read");
   if (count == 0) return;
-  if (!m_file->ReadSectors(buffer, count)) throw CUsbDeviceException("Unable to read sector");
+  if (!m_file->ReadSectors(buffer, count)) {
+    throw CUsbDeviceException(std::string("Unable to read sector: ") + std::strerror(m_file->LastError()));
+  }
 }
 
 void CDriveAccess::WriteSectors(std::uint32_t first, std::uint32_t count, const void* buffer) {
   if (!m_file || !m_file->Seek(first)) throw CUsbDeviceException("Unable to seek during write");
   if (count == 0) return;
-  if (!m_file->WriteSectors(buffer, count)) throw CUsbDeviceException("Unable to write sector");
+  if (!m_file->WriteSectors(buffer, count)) {
+    throw CUsbDeviceException(std::string("Unable to write sector: ") + std::strerror(m_file->LastError()));
+  }
 }
 
 }  // namespace vorn

@@ -2,6 +2,11 @@
 // A disk image: a regular file that holds a VORN disk sector by sector. Users
 // keep backups of their cards this way, and every test of the disk layout runs
 // on one.
+//
+// An open image is locked for the whole action: shared to read, exclusive to
+// write, so two programs never write one image at the same time (one would
+// lose the other's routine) and nobody reads a table while another rewrites
+// it. The second one is refused at once; it does not wait.
 
 #include <cstdint>
 #include <string>
@@ -11,12 +16,17 @@
 
 namespace vorn {
 
+enum class ImageAccess { kRead, kWrite };
+
 class CImageDevice final : public CSectorDevice {
  public:
   // `path` is the image opened by Open (an entry's non-empty text overrides it).
   // With `durable`, every write has reached the file's storage when
   // WriteSectors returns, so the order of writes survives a power loss.
-  explicit CImageDevice(std::string path = {}, bool durable = true);
+  // `access` is what the action will do: kRead opens read-only under a shared
+  // lock, kWrite read-write under an exclusive one.
+  explicit CImageDevice(std::string path = {}, bool durable = true,
+                        ImageAccess access = ImageAccess::kWrite);
 
   // The entry that names an image: no key, the path as its text.
   static DeviceEntry EntryFor(const std::string& path);
@@ -30,13 +40,18 @@ class CImageDevice final : public CSectorDevice {
   bool Identify() override { return true; }
 
   bool IsReadOnly() const { return m_readOnly; }
+  // The file's size in bytes when it was opened (it may end in a part sector).
+  std::uint64_t FileBytes() const { return m_fileBytes; }
 
  private:
   bool Fits(std::uint32_t first, std::uint32_t count) const;
 
   std::string m_path;
   bool m_durable;
+  ImageAccess m_access;
   bool m_readOnly = false;
+  int m_readOnlyReason = 0;  // errno of the refused read-write open
+  std::uint64_t m_fileBytes = 0;
   CUniqueFd m_fd;
   std::uint32_t m_sectorCount = 0;
 };

@@ -53,6 +53,8 @@ CSysfsBlocks::CSysfsBlocks(std::string sysfsRoot) : m_root(std::move(sysfsRoot))
       } catch (const std::exception&) {
         continue;
       }
+      // Partitions count from 1; a 0 would pass the partition for a whole disk.
+      if (part.partition == 0) continue;
       m_devices.push_back(part);
     }
   }

@@ -33,6 +33,13 @@ void CopyDisk(CSectorDevice& from, CSectorDevice& to, std::uint32_t count, CProg
     throw CUsbDeviceException("The disk is too small: it holds " + std::to_string(room) +
                               " sectors, the copy needs " + std::to_string(count));
   }
+  // A source that cannot give every sector would fail after the target's
+  // header is cleared: refused while the target is still whole.
+  const std::uint32_t held = from.GetSectorCount();
+  if (held != 0 && held < count) {
+    throw CUsbDeviceException("The source is cut short: it holds " + std::to_string(held) +
+                              " sectors, the copy needs " + std::to_string(count));
+  }
   // At most 2^25 pieces: the count always fits the progress bar's int.
   const std::uint32_t pieces = (count + kPieceSectors - 1) / kPieceSectors;
   if (progress) {

@@ -24,7 +24,8 @@ std::uint32_t UsedSectorCount(const CVornDisk& disk);
 // Sector 0 of `to` is cleared first and written last: a copy that fails part
 // way leaves a disk that reads as unformatted, never a header that points at a
 // half-copied table. Throws CUsbDeviceException when `to` knows its size and
-// `count` sectors do not fit (nothing written), and whatever the devices throw.
+// `count` sectors do not fit, or when `from` knows its size and holds fewer
+// (nothing written either way), and whatever the devices throw.
 // The progress bar, if any, runs over the pieces.
 void CopyDisk(CSectorDevice& from, CSectorDevice& to, std::uint32_t count, CProgressBar* progress);
 

@@ -11,6 +11,7 @@
 #include "audio/RoutineFileHeader.h"
 #include "device/DeviceExceptions.h"
 #include "disk/VornDisk.h"
+#include "platform/RegularFile.h"
 #include "platform/UniqueFile.h"
 
 namespace vorn {
@@ -91,8 +92,13 @@ bool WriteFromFile(CSectorDevice& device, std::FILE* file, std::uint32_t firstSe
 }
 
 void CVornDisk::AddRoutine(const std::string& path, CProgressBar* progress) {
-  CUniqueFile routineFile(std::fopen(path.c_str(), "rb"));
+  // Only a regular file: a FIFO or a device node named by mistake (or on
+  // purpose) must neither block the import nor feed it endless bytes.
+  RegularFile opened = OpenRegularFile(path);
+  if (opened.notRegular) throw CDriveAccessException("Could not open file " + path + ": not a regular file");
+  CUniqueFile routineFile(opened.fd.IsValid() ? ::fdopen(opened.fd.Get(), "rb") : nullptr);
   if (!routineFile) throw CDriveAccessException("Could not open file " + path);
+  opened.fd.Release();  // the stream owns it now
 
   std::uint8_t raw[RoutineFileHeader::kEncodedSize];
   if (std::fread(raw, 1, sizeof raw, routineFile.get()) != sizeof raw) {

@@ -28,6 +28,18 @@ bool Overlaps(std::uint64_t aStart, std::uint64_t aEnd, std::uint64_t bStart, st
   return aStart < bEnd && bStart < aEnd;
 }
 
+// Whether `entry` may follow `previous` (null for the first record) in a table
+// of routines that all lie below sector `sectorLimit`. Routines begin behind
+// the header: a first routine at sector 0 (as one read out of the header
+// sector itself is) would put the next import's audio over the header.
+bool FollowsOn(const RoutineEntry* previous, const RoutineEntry& entry, std::uint64_t sectorLimit) {
+  if (previous == nullptr ? entry.startSector < 1 : entry.startSector != previous->endSector) {
+    return false;
+  }
+  return entry.startSector <= entry.dataSector && entry.dataSector <= entry.endSector &&
+         entry.endSector <= sectorLimit;
+}
+
 }  // namespace
 
 CVornDisk::CVornDisk(CSectorDevice& device, CStatusText* status)
@@ -44,14 +56,8 @@ std::uint32_t CVornDisk::NextFreeSector() const {
 }
 
 bool CVornDisk::CheckTable() const {
-  // Routines begin behind the header. A table whose first routine starts at
-  // sector 0 (as one read out of the header sector itself does) would put the
-  // next import's audio over the header, so it is not taken for a table.
-  if (!m_table.empty() && m_table.front().startSector == 0) return false;
   for (std::size_t k = 0; k < m_table.size(); ++k) {
-    const RoutineEntry& entry = m_table[k];
-    if (entry.startSector > entry.dataSector || entry.dataSector > entry.endSector) return false;
-    if (k + 1 < m_table.size() && entry.endSector != m_table[k + 1].startSector) return false;
+    if (!FollowsOn(k == 0 ? nullptr : &m_table[k - 1], m_table[k], kSectorNumbers)) return false;
   }
   return true;
 }
@@ -79,11 +85,21 @@ const std::vector<RoutineEntry>& CVornDisk::ReadTable() {
   if (m_valid && header.tableSector + TableSectors(count) > kSectorNumbers) m_valid = false;
 
   if (m_valid) {
+    // Every record is judged as it is read and the first one out of line ends
+    // the reading: a count that lies (garbage in sector 0, a half-written
+    // header) then costs a sector or two, not millions of reads and records.
+    // The table grows with the records that passed, never with the count.
+    const std::uint64_t sectorLimit = deviceSectors != 0 ? deviceSectors : kSectorNumbers;
     std::uint64_t current = header.tableSector;
     m_device.ReadSectors(header.tableSector, 1, sector.data());
     for (std::uint64_t k = 0; k < count; ++k) {
       std::size_t slot = k % kRoutinesPerTableSector;
-      m_table.push_back(RoutineEntry::Decode(sector.data() + slot * RoutineEntry::kEncodedSize));
+      const RoutineEntry entry = RoutineEntry::Decode(sector.data() + slot * RoutineEntry::kEncodedSize);
+      if (!FollowsOn(m_table.empty() ? nullptr : &m_table.back(), entry, sectorLimit)) {
+        m_valid = false;
+        break;
+      }
+      m_table.push_back(entry);
       if (slot == kRoutinesPerTableSector - 1) {
         ++current;
         // The sector after a full last table sector holds no record; skip it
@@ -94,12 +110,12 @@ const std::vector<RoutineEntry>& CVornDisk::ReadTable() {
         }
       }
     }
-    m_valid = CheckTable();
     if (m_valid) {
       m_liveTable = m_table;
       m_liveTableSector = header.tableSector;
     } else {
       m_table.clear();
+      m_table.shrink_to_fit();
     }
   }
 
@@ -151,7 +167,6 @@ void CVornDisk::WriteTable() {
     throw CUsbDeviceException("Too many routines");
   }
   const std::uint32_t target = NextFreeSector();
-  const std::uint64_t targetEnd = target + TableSectors(m_table.size());
   const bool isPrefix = m_table.size() <= m_liveTable.size() &&
                         std::equal(m_table.begin(), m_table.end(), m_liveTable.begin());
 
@@ -164,45 +179,32 @@ void CVornDisk::WriteTable() {
     if (m_table.size() < m_liveTable.size() || m_liveTableSector == target) {
       CommitHeader(m_table, m_liveTableSector);
     }
-    if (m_liveTableSector != target) MoveLiveTable(target);
-  } else if (!Overlaps(target, targetEnd, m_liveTableSector, LiveTableEnd())) {
-    if (!FitsOnDevice(target, m_table.size())) throw CUsbDeviceException(kNoRoomMessage);
-    WriteTableAt(m_table, target);
-    CommitHeader(m_table, target);
-  } else {
-    // The place overlaps a different live table: commit a copy behind both
-    // first, then write it into place.
-    const std::uint64_t scratch = std::max<std::uint64_t>(targetEnd, LiveTableEnd());
-    if (!FitsOnDevice(target, m_table.size()) || !FitsOnDevice(scratch, m_table.size())) {
-      throw CUsbDeviceException(kNoRoomMessage);
-    }
-    WriteTableAt(m_table, static_cast<std::uint32_t>(scratch));
-    CommitHeader(m_table, static_cast<std::uint32_t>(scratch));
-    WriteTableAt(m_table, target);
-    CommitHeader(m_table, target);
+    // On a disk too full for the move the table stays where it is, which
+    // every reader follows through the header.
+    if (m_liveTableSector != target) PlaceTable(target);
+  } else if (!PlaceTable(target)) {
+    throw CUsbDeviceException(kNoRoomMessage);
   }
   SetStatusText("Ready");
 }
 
-// Moves the live table (which is the table in memory) to `target`, never
-// writing over it before the header points elsewhere.
-void CVornDisk::MoveLiveTable(std::uint32_t target) {
+// Writes the table in memory at `target` and points the header at it, never
+// writing over the live table before the header points elsewhere: where the
+// place overlaps the live table, a copy behind both is committed first, then
+// the table is written into place and committed again. False, with nothing
+// written, when the device has no room for the table or for that copy.
+bool CVornDisk::PlaceTable(std::uint32_t target) {
   const std::uint64_t targetEnd = target + TableSectors(m_table.size());
-  if (!Overlaps(target, targetEnd, m_liveTableSector, LiveTableEnd())) {
-    if (!FitsOnDevice(target, m_table.size())) return;
-    WriteTableAt(m_table, target);
-    CommitHeader(m_table, target);
-    return;
+  if (!FitsOnDevice(target, m_table.size())) return false;
+  if (Overlaps(target, targetEnd, m_liveTableSector, LiveTableEnd())) {
+    const std::uint64_t scratch = std::max<std::uint64_t>(targetEnd, LiveTableEnd());
+    if (!FitsOnDevice(scratch, m_table.size())) return false;
+    WriteTableAt(m_table, static_cast<std::uint32_t>(scratch));
+    CommitHeader(m_table, static_cast<std::uint32_t>(scratch));
   }
-  // The removed routine was shorter than the table: go through a copy behind
-  // the live table. On a disk too full for that copy the table stays where it
-  // is, which every reader follows through the header.
-  const std::uint64_t scratch = std::max<std::uint64_t>(targetEnd, LiveTableEnd());
-  if (!FitsOnDevice(target, m_table.size()) || !FitsOnDevice(scratch, m_table.size())) return;
-  WriteTableAt(m_table, static_cast<std::uint32_t>(scratch));
-  CommitHeader(m_table, static_cast<std::uint32_t>(scratch));
   WriteTableAt(m_table, target);
   CommitHeader(m_table, target);
+  return true;
 }
 
 void CVornDisk::Format() {

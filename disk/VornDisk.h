@@ -31,7 +31,10 @@ class CVornDisk {
 
   // Reads and checks header and table; an unformatted disk reads as empty and
   // invalid, and so does a header whose table cannot fit on a device that knows
-  // its size. A negative count reads as an empty table.
+  // its size. Each record is checked as it is read (the first starts at sector
+  // 1 or later, each starts where the one before ends, none reaches past the
+  // device) and the first bad one ends the reading. A negative count reads as
+  // an empty table.
   const std::vector<RoutineEntry>& ReadTable();
   const std::vector<RoutineEntry>& Table() const { return m_table; }
   bool IsValid() const { return m_valid; }
@@ -68,7 +71,7 @@ class CVornDisk {
   void CommitHeader(const std::vector<RoutineEntry>& table, std::uint32_t tableSector);
   bool FitsOnDevice(std::uint64_t tableSector, std::uint64_t records);
   std::uint64_t LiveTableEnd() const;
-  void MoveLiveTable(std::uint32_t target);
+  bool PlaceTable(std::uint32_t target);
 
   CSectorDevice& m_device;
   CStatusText* m_status;

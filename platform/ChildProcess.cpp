@@ -133,7 +133,8 @@ CChildProcess CChildProcess::Start(const std::vector<std::string>& argv,
 
   std::vector<char*> environment;
   for (const std::string& entry : extraEnvironment) {
-    environment.push_back(const_cast<char*>(entry.c_str()));
+    // A bare NAME only removes the variable.
+    if (entry.find('=') != std::string::npos) environment.push_back(const_cast<char*>(entry.c_str()));
   }
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string_view text(*entry);

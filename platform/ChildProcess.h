@@ -20,7 +20,8 @@ class CChildProcess {
   ~CChildProcess();
 
   // Starts argv[0] (a path, or a name looked up in PATH) with its arguments and
-  // our environment plus `extraEnvironment` ("NAME=value", these win). Standard
+  // our environment plus `extraEnvironment` ("NAME=value", these win; a bare
+  // "NAME" leaves the variable out). Standard
   // streams are ours, except stderr when `stderrPath` names a file to append
   // to. With `ownProcessGroup` the child leads a process group of its own, so
   // a Ctrl-C at the terminal reaches only us and we can stop it in order.

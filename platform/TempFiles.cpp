@@ -1,26 +1,27 @@
 #include "platform/TempFiles.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <system_error>
+#include <utility>
 
 namespace vorn {
 
-std::string MakeTempFile() {
+TempFile MakeTempFile() {
   const char* dir = std::getenv("TMPDIR");
   std::string path = (dir && *dir) ? dir : "/tmp";
   path += "/";
   path += kTempPrefix;
   path += "XXXXXX";
-  int fd = ::mkstemp(path.data());
+  int fd = ::mkostemp(path.data(), O_CLOEXEC);
   if (fd < 0) {
     throw std::system_error(errno, std::generic_category(), "cannot create a temporary file in " +
                                                                 path.substr(0, path.rfind('/')));
   }
-  ::close(fd);
-  return path;
+  return TempFile{CUniqueFd(fd), std::move(path)};
 }
 
 CTempFileList::~CTempFileList() {

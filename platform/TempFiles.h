@@ -6,13 +6,23 @@
 #include <string>
 #include <vector>
 
+#include "platform/UniqueFd.h"
+
 namespace vorn {
 
 inline constexpr const char* kTempPrefix = "zov";
 
-// Creates a new empty file "<tmpdir>/zovXXXXXX" (mode 0600) and returns its path.
-// Throws std::system_error when the file cannot be created.
-std::string MakeTempFile();
+// A temporary file just made: open for reading and writing, and its name.
+struct TempFile {
+  CUniqueFd fd;
+  std::string path;
+};
+
+// Creates a new empty file "<tmpdir>/zovXXXXXX" (mode 0600) and hands back the
+// descriptor it was created with, so nobody has to reopen it by a name that
+// could meanwhile point elsewhere. Throws std::system_error when the file
+// cannot be created.
+TempFile MakeTempFile();
 
 class CTempFileList {
  public:

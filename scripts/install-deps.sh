@@ -14,6 +14,8 @@ packages=(
   help2man librsvg2-bin appstream lintian fakeroot
   # test peers and fixture makers only; the product links the libraries above
   xvfb xauth ffmpeg lame sox
+  # the fuzz harnesses (scripts/fuzz.sh): clang with libFuzzer and the sanitizers
+  clang libclang-rt-14-dev
 )
 
 missing=()

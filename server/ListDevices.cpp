@@ -43,7 +43,7 @@ std::size_t WriteNameList(const std::vector<std::string>& names, std::uint8_t* b
   return cursor;
 }
 
-void ListDevices() {
+bool ListDevices() {
   CUnitList list;
   try {
     EnumerateUnits(list.Units());
@@ -56,12 +56,12 @@ void ListDevices() {
   CSharedBlock block;
   if (!block.Open(kListBlockName)) {
     if (!block.IsMissing()) std::fprintf(stderr, "vorn3manager: %s\n", block.Failure().c_str());
-    return;
+    return false;
   }
   if (!block.Map()) {
     std::fprintf(stderr, "vorn3manager: %s\n", block.Failure().c_str());
     ShowMessageBox("Could not map view of file.");
-    return;
+    return false;
   }
   CNamedEvent event;
   if (!event.Open(kListEventName)) {
@@ -74,9 +74,11 @@ void ListDevices() {
   // Within the first 1024 bytes, and never beyond a block made too small.
   WriteNameList(names, block.Data(), std::min(kListAreaSize, block.Size()));
 
-  if (event.IsOpen()) event.Set();
+  const bool signalled = event.IsOpen();
+  if (signalled) event.Set();
   block.Close();
   event.Close();
+  return signalled;
 }
 
 }  // namespace vorn

@@ -13,7 +13,9 @@ inline constexpr const char* kListBlockName = "VORN1_LIST_SHAREDMEM";
 inline constexpr const char* kListEventName = "VORN1_LIST_EVENT";
 inline constexpr std::size_t kListAreaSize = 1024;
 
-void ListDevices();
+// True when the list was written and its event signalled; false when the
+// editor could not be told (no block, no mapping, no event).
+bool ListDevices();
 
 // Writes the names, each with its zero byte, and the closing zero byte into
 // `block` of `size` bytes, as many names as fit (in order). Returns the bytes

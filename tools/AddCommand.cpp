@@ -5,6 +5,7 @@
 #include "disk/VornDisk.h"
 #include "tools/Commands.h"
 #include "tools/DiskArgument.h"
+#include "tools/OutputFile.h"
 #include "tools/TerminalPresenter.h"
 
 namespace vorn {
@@ -13,7 +14,10 @@ namespace {
 int Run(const CCommandLine& commandLine) {
   const bool quiet = commandLine.Has("--quiet");
   const auto& arguments = commandLine.Positional();
-  auto device = OpenDiskArgument(arguments[0]);
+  // A routine file that is the disk itself would be read while it is written.
+  RefuseSameFile(arguments[0], {arguments.begin() + 1, arguments.end()});
+  auto device = OpenDiskArgument(arguments[0], ImageAccess::kWrite);
+  RefuseForeignImage(*device, commandLine.Has("--force"));
   // The status line draws only on a terminal; --quiet keeps it off there too.
   std::unique_ptr<CTerminalStatusLine> statusLine;
   if (!quiet) statusLine = std::make_unique<CTerminalStatusLine>(stderr);
@@ -48,12 +52,13 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command AddCommand() {
-  return {"add", "DISK FILE... [--yes] [--quiet]", "append routines from .vorn files to a disk",
+  return {"add", "DISK FILE... [--yes] [--quiet] [--force]", "append routines from .vorn files to a disk",
           "Imports the files in the order given, converting audio that is not yet of the\n"
           "disk's MP3 kind. Stops at the first file that fails; the routines added before\n"
           "it stay. An unformatted disk is formatted first (after asking).",
           {{"--yes", nullptr, "format an unformatted disk without asking"},
-           {"--quiet", nullptr, "no progress bar and no line per added routine"}},
+           {"--quiet", nullptr, "no progress bar and no line per added routine"},
+           {"--force", nullptr, "use DISK even if it looks like a file of another kind"}},
           2, static_cast<std::size_t>(-1), Run};
 }
 

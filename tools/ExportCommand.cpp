@@ -15,9 +15,9 @@
 #include "device/DeviceExceptions.h"
 #include "disk/VornDisk.h"
 #include "platform/CheckedNumber.h"
-#include "platform/UniqueFile.h"
 #include "tools/Commands.h"
 #include "tools/DiskArgument.h"
+#include "tools/OutputFile.h"
 #include "tools/TerminalPresenter.h"
 
 namespace vorn {
@@ -25,47 +25,32 @@ namespace {
 
 constexpr std::uint32_t kPieceSectors = 128;
 
+// The routine file being written, through its temporary file.
 class CExportWriter {
  public:
-  explicit CExportWriter(std::string path) : m_path(std::move(path)) {
-    m_file.reset(std::fopen(m_path.c_str(), "wb+"));
-    if (!m_file) Fail();
-  }
-  ~CExportWriter() {
-    if (!m_done) {  // no half-written routine file left behind
-      m_file.reset();
-      ::unlink(m_path.c_str());
-    }
-  }
-  CExportWriter(const CExportWriter&) = delete;
-  CExportWriter& operator=(const CExportWriter&) = delete;
+  explicit CExportWriter(COutputFile& out) : m_out(out), m_file(out.Stream()) {}
 
   void Write(const void* bytes, std::size_t size) {
-    if (std::fwrite(bytes, 1, size, m_file.get()) != size) Fail();
+    if (std::fwrite(bytes, 1, size, m_file) != size) Fail();
   }
   // Drops everything after the first `size` bytes; writing goes on from there.
   void Truncate(long size) {
-    if (std::fflush(m_file.get()) != 0 || ::ftruncate(::fileno(m_file.get()), size) != 0 ||
-        std::fseek(m_file.get(), size, SEEK_SET) != 0) {
+    if (std::fflush(m_file) != 0 || ::ftruncate(::fileno(m_file), size) != 0 ||
+        std::fseek(m_file, size, SEEK_SET) != 0) {
       Fail();
     }
   }
   void Rewrite(long at, const void* bytes, std::size_t size) {
-    if (std::fseek(m_file.get(), at, SEEK_SET) != 0) Fail();
+    if (std::fseek(m_file, at, SEEK_SET) != 0) Fail();
     Write(bytes, size);
-  }
-  void Finish() {
-    if (std::fclose(m_file.release()) != 0) Fail();
-    m_done = true;
   }
 
  private:
   [[noreturn]] void Fail() {
-    throw CFileAccessException("Error writing " + m_path + ": " + std::strerror(errno));
+    throw CFileAccessException("Error writing " + m_out.Path() + ": " + std::strerror(errno));
   }
-  std::string m_path;
-  CUniqueFile m_file;
-  bool m_done = false;
+  COutputFile& m_out;
+  std::FILE* m_file;
 };
 
 // Copies sectors [first, end) of the disk to the file, showing each piece to `finder`.
@@ -84,7 +69,9 @@ void CopySectors(CSectorDevice& device, std::uint32_t first, std::uint32_t end,
 
 int Run(const CCommandLine& commandLine) {
   const auto& arguments = commandLine.Positional();
-  auto device = OpenDiskArgument(arguments[0]);
+  // Checked before the disk is read: the output must not be the disk.
+  COutputFile file(arguments[2], {arguments[0]}, commandLine.Has(kForceOption));
+  auto device = OpenDiskArgument(arguments[0], ImageAccess::kRead);
   CVornDisk disk(*device, nullptr);
   const auto& table = disk.ReadTable();
   if (!disk.IsValid()) throw CUsbDeviceException("The disk is not formatted as a VORN disk");
@@ -108,7 +95,7 @@ int Run(const CCommandLine& commandLine) {
   header.baudCode = entry.baudCode;
   header.controllerSettings = entry.controllerSettings;
 
-  CExportWriter out(arguments[2]);
+  CExportWriter out(file);
   std::uint8_t raw[RoutineFileHeader::kEncodedSize] = {};
   out.Write(raw, sizeof raw);  // the sizes are known once the sections are copied
 
@@ -123,8 +110,8 @@ int Run(const CCommandLine& commandLine) {
 
   header.Encode(raw);
   out.Rewrite(0, raw, sizeof raw);
-  out.Finish();
   device->Close();
+  file.Commit();
   std::printf("Exported routine %zu \"%s\" to %s: audio %u bytes, control data %u bytes\n", index,
               PrintableText(title).c_str(), PrintableText(arguments[2]).c_str(), header.audioSize,
               header.dataSize);
@@ -134,10 +121,10 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command ExportCommand() {
-  return {"export", "DISK INDEX OUT.vorn", "write one routine of a disk to a .vorn file",
+  return {"export", "DISK INDEX OUT.vorn [--force]", "write one routine of a disk to a .vorn file",
           "INDEX counts from 1 in the order 'list' shows. The MP3 is cut where the\n"
           "sector filler begins; the control data keeps its whole last sector.",
-          {}, 3, 3, Run};
+          {{kForceOption, nullptr, "replace OUT.vorn if it exists"}}, 3, 3, Run};
 }
 
 }  // namespace vorn

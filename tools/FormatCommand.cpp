@@ -10,7 +10,8 @@ namespace vorn {
 namespace {
 
 int Run(const CCommandLine& commandLine) {
-  auto device = OpenDiskArgument(commandLine.Positional()[0]);
+  auto device = OpenDiskArgument(commandLine.Positional()[0], ImageAccess::kWrite);
+  RefuseForeignImage(*device, commandLine.Has("--force"));
   CTerminalStatusLine status(stderr);
   CVornDisk disk(*device, &status);
   disk.ReadTable();
@@ -31,9 +32,10 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command FormatCommand() {
-  return {"format", "DISK [--yes]", "format a disk as an empty VORN disk",
+  return {"format", "DISK [--yes] [--force]", "format a disk as an empty VORN disk",
           "Writes a new header; the routines on the disk are no longer listed.",
-          {{"--yes", nullptr, "do not ask (needed when stdin is not a terminal)"}},
+          {{"--yes", nullptr, "do not ask (needed when stdin is not a terminal)"},
+           {"--force", nullptr, "format DISK even if it looks like a file of another kind"}},
           1, 1, Run};
 }
 

@@ -57,7 +57,7 @@ void PrintJson(const std::string& name, CSectorDevice& device, const CVornDisk& 
 
 int Run(const CCommandLine& commandLine) {
   const std::string& argument = commandLine.Positional()[0];
-  auto device = OpenDiskArgument(argument);
+  auto device = OpenDiskArgument(argument, ImageAccess::kRead);
   CTerminalStatusLine status(stderr);
   CVornDisk disk(*device, &status);
   disk.ReadTable();

@@ -85,7 +85,7 @@ struct RoutineData {
 
 // The control data of routine `index` (1-based, as `vorn3ctl list` shows it).
 RoutineData ReadRoutineData(const std::string& diskArgument, long long index) {
-  std::unique_ptr<CSectorDevice> device = OpenDiskArgument(diskArgument);
+  std::unique_ptr<CSectorDevice> device = OpenDiskArgument(diskArgument, ImageAccess::kRead);
   CVornDisk disk(*device, nullptr);
   const std::vector<RoutineEntry>& table = disk.ReadTable();
   if (index < 1 || index > static_cast<long long>(table.size())) {

@@ -1,7 +1,5 @@
 // vorn3ctl make-routine: builds a ".vorn" routine file (version 1) from an audio
 // file and a control-data file, so routines can be made without the show editor.
-#include <unistd.h>
-
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -9,6 +7,7 @@
 #include <filesystem>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "audio/Mp3Frames.h"
 #include "audio/RoutineFileHeader.h"
@@ -16,8 +15,10 @@
 #include "device/DeviceExceptions.h"
 #include "disk/DiskText.h"
 #include "platform/CheckedNumber.h"
+#include "platform/RegularFile.h"
 #include "platform/UniqueFile.h"
 #include "tools/Commands.h"
+#include "tools/OutputFile.h"
 #include "tools/TerminalPresenter.h"
 
 namespace vorn {
@@ -76,9 +77,11 @@ void CopySection(std::FILE* from, const std::string& fromPath, std::FILE* to,
   if (std::ferror(from)) throw CFileAccessException("Error reading file " + fromPath);
 }
 
+// Only regular files: a FIFO would block the open, a device would never end.
 CUniqueFile OpenInput(const std::string& path) {
-  CUniqueFile file(std::fopen(path.c_str(), "rb"));
-  if (!file) throw CDriveAccessException("Could not open file " + path);
+  std::string reason;
+  CUniqueFile file = OpenRegularFileStream(path, reason);
+  if (!file) throw CDriveAccessException("Could not open file " + path + ": " + reason);
   return file;
 }
 
@@ -124,6 +127,12 @@ int Run(const CCommandLine& commandLine) {
         static_cast<std::uint8_t>(ParseNumber("--protocol", commandLine.Value("--protocol", "0"), 0, 255));
   }
 
+  std::vector<std::string> inputs;
+  for (const char* option : {"--audio", "--data", "--settings"}) {
+    if (commandLine.Has(option)) inputs.push_back(commandLine.Value(option));
+  }
+  COutputFile file(out, inputs, commandLine.Has(kForceOption));
+
   CUniqueFile audio;
   if (commandLine.Has("--audio")) {
     const std::string path = commandLine.Value("--audio");
@@ -138,23 +147,15 @@ int Run(const CCommandLine& commandLine) {
     header.dataSize = SectionSize(path);
   }
 
-  CUniqueFile file(std::fopen(out.c_str(), "wb"));
-  if (!file) throw CDriveAccessException("Could not create file " + out + ": " + std::strerror(errno));
-  try {
-    std::array<std::uint8_t, RoutineFileHeader::kEncodedSize> raw{};
-    header.Encode(raw.data());
-    if (std::fwrite(raw.data(), 1, raw.size(), file.get()) != raw.size()) {
-      throw CFileAccessException("Error writing " + out + ": " + std::strerror(errno));
-    }
-    if (audio) CopySection(audio.get(), commandLine.Value("--audio"), file.get(), out);
-    if (data) CopySection(data.get(), commandLine.Value("--data"), file.get(), out);
-    if (std::fclose(file.release()) != 0) {
-      throw CFileAccessException("Error writing " + out + ": " + std::strerror(errno));
-    }
-  } catch (...) {
-    ::unlink(out.c_str());  // no half-written routine file left behind
-    throw;
+  std::array<std::uint8_t, RoutineFileHeader::kEncodedSize> raw{};
+  header.Encode(raw.data());
+  std::FILE* to = file.Stream();
+  if (std::fwrite(raw.data(), 1, raw.size(), to) != raw.size()) {
+    throw CFileAccessException("Error writing " + out + ": " + std::strerror(errno));
   }
+  if (audio) CopySection(audio.get(), commandLine.Value("--audio"), to, out);
+  if (data) CopySection(data.get(), commandLine.Value("--data"), to, out);
+  file.Commit();
 
   std::printf("Wrote %s: \"%s\", audio %u bytes (%s), control data %u bytes\n",
               PrintableText(out).c_str(), PrintableText(DiskTextToUtf8(title)).c_str(), header.audioSize,
@@ -171,7 +172,7 @@ int Run(const CCommandLine& commandLine) {
 Command MakeRoutineCommand() {
   return {"make-routine",
           "OUT.vorn [--audio FILE] [--data FILE] [--title T] [--baud RATE] [--frame-ms M]\n"
-          "                    [--protocol CODE | --settings FILE]",
+          "                    [--protocol CODE | --settings FILE] [--force]",
           "build a .vorn routine file from audio and control data",
           "The audio may be anything the decoder reads (WAV, MP3, FLAC, Ogg, AAC/M4A);\n"
           "MP3 already of the disk's kind (MPEG-1 Layer III, 128 kbit/s, 44,100 Hz) is\n"
@@ -182,7 +183,8 @@ Command MakeRoutineCommand() {
            {"--baud", "RATE", "2400, 4800, 9600 (default), 19200, 38400 or 250000/DMX"},
            {"--frame-ms", "M", "control-data frame period in ms, 0..255 (default 20)"},
            {"--protocol", "CODE", "protocol code 0..255 (default 0, MiniSSC), other settings zero"},
-           {"--settings", "FILE", "the 32 controller-setting bytes, protocol code first"}},
+           {"--settings", "FILE", "the 32 controller-setting bytes, protocol code first"},
+           {kForceOption, nullptr, "replace OUT.vorn if it exists"}},
           1, 1, Run};
 }
 

@@ -14,7 +14,7 @@ int Run(const CCommandLine& commandLine) {
     std::fprintf(stderr, "Nothing was changed.\n");
     return kExitFailure;
   }
-  auto device = OpenDiskArgument(commandLine.Positional()[0]);
+  auto device = OpenDiskArgument(commandLine.Positional()[0], ImageAccess::kWrite);
   CTerminalStatusLine status(stderr);
   CVornDisk disk(*device, &status);
   disk.ReadTable();

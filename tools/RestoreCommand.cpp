@@ -1,7 +1,6 @@
 // vorn3ctl restore: writes a backup image (from `backup`, or any VORN disk
 // image) onto a disk.
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "device/DeviceExceptions.h"
@@ -10,29 +9,40 @@
 #include "disk/VornDisk.h"
 #include "tools/Commands.h"
 #include "tools/DiskArgument.h"
+#include "tools/OutputFile.h"
 #include "tools/TerminalPresenter.h"
 
 namespace vorn {
 namespace {
 
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code error;
-  return std::filesystem::equivalent(a, b, error);
-}
-
 int Run(const CCommandLine& commandLine) {
   const std::string& imagePath = commandLine.Positional()[0];
   const std::string& diskName = commandLine.Positional()[1];
-  if (SameFile(imagePath, diskName)) throw CUsageError("the image and the disk are the same file");
+  RefuseSameFile(diskName, {imagePath});
 
-  CImageDevice image(imagePath, /*durable=*/false);
+  CImageDevice image(imagePath, /*durable=*/false, ImageAccess::kRead);
   image.Open(CImageDevice::EntryFor(imagePath));
   // Only a VORN disk is restored: a wrong file must not wipe a card.
   CVornDisk backup(image, nullptr);
   const std::size_t routines = backup.ReadTable().size();
   const std::uint32_t sectors = UsedSectorCount(backup);
   if (sectors == 0) throw CUsbDeviceException(imagePath + " is not a VORN disk image; nothing was changed");
+  // Everything is checked before the first write: a restore that fails part
+  // way leaves the disk unformatted, its routines gone.
+  if (image.GetSectorCount() < sectors) {
+    throw CUsbDeviceException(imagePath + " is cut short: its routines and table reach sector " +
+                              std::to_string(sectors) + ", the image holds " +
+                              std::to_string(image.GetSectorCount()) + " sectors; nothing was changed");
+  }
 
+  auto device = OpenDiskArgument(diskName, ImageAccess::kWrite);
+  RefuseForeignImage(*device, commandLine.Has("--force"));
+  const std::uint32_t room = device->GetSectorCount();
+  if (room != 0 && room < sectors) {
+    throw CUsbDeviceException("The disk is too small: it holds " + std::to_string(room) +
+                              " sectors, the image needs " + std::to_string(sectors) +
+                              "; nothing was changed");
+  }
   if (!ConfirmOnTerminal("The disk will be overwritten with the " + std::to_string(routines) +
                              " routine" + (routines == 1 ? "" : "s") + " of " + imagePath +
                              " and its routines will be lost.\nDo you wish to continue?",
@@ -40,7 +50,6 @@ int Run(const CCommandLine& commandLine) {
     std::fprintf(stderr, "Nothing was changed.\n");
     return kExitFailure;
   }
-  auto device = OpenDiskArgument(diskName);
   CopyDisk(image, *device, sectors, OptionalStatusLine(commandLine.Has("--quiet"), "Restoring").get());
   device->Close();
   image.Close();
@@ -52,12 +61,13 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command RestoreCommand() {
-  return {"restore", "IMAGE DISK [--yes] [--quiet]", "write a backup image onto a disk",
+  return {"restore", "IMAGE DISK [--yes] [--quiet] [--force]", "write a backup image onto a disk",
           "Writes the used sectors of IMAGE, a VORN disk image such as `backup` makes,\n"
           "onto DISK, which must be large enough. The disk's header goes last: a\n"
           "restore cut short leaves the disk unformatted, never half old, half new.",
           {{"--yes", nullptr, "do not ask (needed when stdin is not a terminal)"},
-           {"--quiet", nullptr, "no progress bar"}},
+           {"--quiet", nullptr, "no progress bar"},
+           {"--force", nullptr, "write DISK even if it looks like a file of another kind"}},
           2, 2, Run};
 }
 

@@ -16,8 +16,8 @@ namespace vorn {
 int RunMainWindowMode(int argc, char** argv) {
   if (!HasDisplay()) {
     std::fprintf(stderr,
-                 "VORN3 Manager: the main window needs a display, and none is set "
-                 "(neither DISPLAY nor WAYLAND_DISPLAY).\n"
+                 "VORN3 Manager: the main window needs a display, and none can be reached "
+                 "(DISPLAY and WAYLAND_DISPLAY name no display server that answers).\n"
                  "Start it from a desktop session, or inside a virtual display:\n"
                  "  xvfb-run -a %s\n"
                  "The command-line tool vorn3ctl works without one.\n",

@@ -170,20 +170,20 @@ CManagerDlg::DeviceChoice CManagerDlg::SelectedChoice() const {
   return {};
 }
 
-std::unique_ptr<CSectorDevice> CManagerDlg::OpenDevice(const DeviceChoice& choice) const {
+std::unique_ptr<CSectorDevice> CManagerDlg::OpenDevice(const DeviceChoice& choice, ImageAccess access) const {
   std::unique_ptr<CSectorDevice> device;
   switch (choice.kind) {
     case DeviceKind::kNone: return nullptr;
     case DeviceKind::kDrive: device = m_source->NewDriveDevice(); break;
     case DeviceKind::kUnit: device = m_source->NewUnitDevice(); break;
-    case DeviceKind::kImage: device = std::make_unique<CImageDevice>(); break;
+    case DeviceKind::kImage: device = std::make_unique<CImageDevice>(std::string{}, true, access); break;
   }
   device->Open(choice.entry);
   return device;
 }
 
-std::unique_ptr<CSectorDevice> CManagerDlg::GetSelectedDevice() {
-  return OpenDevice(SelectedChoice());
+std::unique_ptr<CSectorDevice> CManagerDlg::GetSelectedDevice(ImageAccess access) {
+  return OpenDevice(SelectedChoice(), access);
 }
 
 void CManagerDlg::RefreshDevices() {
@@ -257,7 +257,7 @@ void CManagerDlg::OnRefresh() {
 void CManagerDlg::OnFormatDisk() {
   if (IsImporting()) return;
   std::unique_ptr<CSectorDevice> device;
-  if (!ShowingErrors([&] { device = GetSelectedDevice(); }) || !device) return;
+  if (!ShowingErrors([&] { device = GetSelectedDevice(ImageAccess::kWrite); }) || !device) return;
   CVornDisk disk(*device, &m_statusText);
   ShowingErrors([&] {
     disk.ReadTable();
@@ -271,7 +271,7 @@ void CManagerDlg::OnRemoveLastRoutine() {
   if (IsImporting()) return;
   if (!AskYesNo(kAskRemoveLast)) return;
   std::unique_ptr<CSectorDevice> device;
-  if (!ShowingErrors([&] { device = GetSelectedDevice(); }) || !device) return;
+  if (!ShowingErrors([&] { device = GetSelectedDevice(ImageAccess::kWrite); }) || !device) return;
   CVornDisk disk(*device, &m_statusText);
   ShowingErrors([&] {
     disk.ReadTable();
@@ -303,7 +303,7 @@ void CManagerDlg::OnAddRoutine() {
 
 void CManagerDlg::ImportWorker(DeviceChoice choice, std::vector<std::string> paths) {
   std::unique_ptr<CSectorDevice> device;
-  if (ShowingErrors([&] { device = OpenDevice(choice); }) && device) {
+  if (ShowingErrors([&] { device = OpenDevice(choice, ImageAccess::kWrite); }) && device) {
     CVornDisk disk(*device, &m_statusText);
     ShowingErrors([&] {
       disk.ReadTable();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "device/DeviceEntry.h"
+#include "device/ImageDevice.h"
 #include "device/SectorDevice.h"
 #include "ui/DeviceSource.h"
 #include "ui/QtProgressBar.h"
@@ -52,8 +53,9 @@ class CManagerDlg : public QDialog {
   ~CManagerDlg() override;
 
   // The selected disk, opened; null when nothing is selected. Throws the
-  // device's error when it cannot be opened.
-  std::unique_ptr<CSectorDevice> GetSelectedDevice();
+  // device's error when it cannot be opened. An image is locked for `access`:
+  // another program writing it refuses the action.
+  std::unique_ptr<CSectorDevice> GetSelectedDevice(ImageAccess access = ImageAccess::kRead);
   void RefreshDevices();
   void RefreshRoutines();
 
@@ -92,7 +94,7 @@ class CManagerDlg : public QDialog {
   };
 
   DeviceChoice SelectedChoice() const;
-  std::unique_ptr<CSectorDevice> OpenDevice(const DeviceChoice& choice) const;
+  std::unique_ptr<CSectorDevice> OpenDevice(const DeviceChoice& choice, ImageAccess access) const;
 
   void OnRefresh();
   void OnAddRoutine();

@@ -1,15 +1,20 @@
 #include "ui/QtMessagePresenter.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QThread>
 
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/DisplayProbe.h"
 #include "ui/UiThread.h"
 
 namespace vorn {
@@ -61,17 +66,18 @@ MessageAnswer CQtMessagePresenter::Present(const MessageRequest& request) {
 }
 
 bool HasDisplay() {
-  if (IsSet("QT_QPA_PLATFORM")) {
-    const std::string platform = std::getenv("QT_QPA_PLATFORM");
-    if (platform.rfind("offscreen", 0) == 0 || platform.rfind("minimal", 0) == 0 ||
-        platform.rfind("vnc", 0) == 0 || platform.rfind("linuxfb", 0) == 0 ||
-        platform.rfind("eglfs", 0) == 0) {
-      return true;
-    }
-    if (platform.rfind("wayland", 0) == 0) return IsSet("WAYLAND_DISPLAY");
-    if (platform.rfind("xcb", 0) == 0) return IsSet("DISPLAY");
+  const std::optional<std::string> platform = ReachableDisplayPlatform();
+  if (!platform) return false;
+  // A reachable server is of no use without the plugin that speaks to it:
+  // Qt would abort where we can still say so on stderr.
+  const std::string name = platform->substr(0, platform->find(':'));
+  if (name == "xcb" || name.rfind("wayland", 0) == 0) {
+    const QDir plugins(QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms"));
+    const QString pattern = QStringLiteral("libq%1*").arg(QString::fromStdString(name == "xcb" ? name : "wayland"));
+    if (plugins.exists() && plugins.entryList({pattern}, QDir::Files).isEmpty()) return false;
   }
-  return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
+  if (!IsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", QByteArray::fromStdString(*platform));
+  return true;
 }
 
 namespace {

@@ -32,8 +32,11 @@ class CQtMessagePresenter final : public QObject, public CMessagePresenter {
 // application is created on the first box, on the calling (main) thread.
 void InstallLazyQtMessageBoxes(int argc, char** argv);
 
-// True when a Qt platform can show windows: an X or Wayland display is set, or
-// QT_QPA_PLATFORM names a platform that needs none (offscreen, for tests).
+// True when a Qt platform can show windows: a display server accepts a
+// connection (a variable that is merely set is not enough), or QT_QPA_PLATFORM
+// names a platform that needs none (offscreen, for tests). When it is true and
+// QT_QPA_PLATFORM is not set, it is set to the platform found, so the
+// application Qt makes next connects where the probe did.
 bool HasDisplay();
 
 }  // namespace vorn

@@ -18,12 +18,17 @@ CChildProcess::CChildProcess(const std::string& program, const std::vector<std::
                              const std::map<std::string, std::optional<std::string>>& env) {
   // Everything the child needs is built before fork: only async-signal-safe
   // calls happen between fork and exec.
+  // Children run headless, whatever display the developer's shell has, unless
+  // the test gives them one.
+  std::map<std::string, std::optional<std::string>> changes{
+      {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}};
+  for (const auto& [name, value] : env) changes[name] = value;
   std::vector<std::string> envStrings;
   for (char** e = environ; *e; ++e) {
     std::string entry(*e);
-    if (!env.count(entry.substr(0, entry.find('=')))) envStrings.push_back(entry);
+    if (!changes.count(entry.substr(0, entry.find('=')))) envStrings.push_back(entry);
   }
-  for (const auto& [name, value] : env)
+  for (const auto& [name, value] : changes)
     if (value) envStrings.push_back(name + "=" + *value);
   std::vector<char*> envp;
   for (auto& s : envStrings) envp.push_back(s.data());

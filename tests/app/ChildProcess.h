@@ -15,7 +15,8 @@ namespace vorn::test {
 class CChildProcess {
  public:
   // Runs `program` with `args` (argv[1]..) in our environment changed by
-  // `env`: a value sets the variable, std::nullopt removes it.
+  // `env`: a value sets the variable, std::nullopt removes it. DISPLAY,
+  // WAYLAND_DISPLAY and QT_QPA_PLATFORM are removed unless `env` sets them.
   CChildProcess(const std::string& program, const std::vector<std::string>& args,
                 const std::map<std::string, std::optional<std::string>>& env);
   CChildProcess(const CChildProcess&) = delete;

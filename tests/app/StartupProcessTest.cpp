@@ -35,11 +35,12 @@ class StartupProcessTest : public testing::Test {
 
   std::unique_ptr<CChildProcess> Spawn(const std::string& program,
                                        const std::vector<std::string>& args,
-                                       bool forceNoDecoder = false) {
-    std::map<std::string, std::optional<std::string>> env{
-        {"XDG_RUNTIME_DIR", m_runtimeDir},
-        {"VORN_TEST_FORCE_NO_DECODER",
-         forceNoDecoder ? std::optional<std::string>("1") : std::nullopt}};
+                                       bool forceNoDecoder = false,
+                                       std::map<std::string, std::optional<std::string>> extra = {}) {
+    std::map<std::string, std::optional<std::string>> env = std::move(extra);
+    env.insert({{"XDG_RUNTIME_DIR", m_runtimeDir},
+                {"VORN_TEST_FORCE_NO_DECODER",
+                 forceNoDecoder ? std::optional<std::string>("1") : std::nullopt}});
     return std::make_unique<CChildProcess>(program, args, env);
   }
 
@@ -165,12 +166,18 @@ TEST_F(StartupProcessTest, ManagerRefusedBesideAWindowExitsSilently) {
 }
 
 TEST_F(StartupProcessTest, ManagerWithoutDecodersShowsTheDirectXBoxForEveryMode) {
-  for (const auto* args : {&kServerArgs, &kListArgs, &kWindowArgs}) {
-    auto manager = Spawn(VORN3MANAGER_EXE, *args, /*forceNoDecoder=*/true);
-    EXPECT_EQ(manager->Wait(), 2);
-    EXPECT_EQ(manager->Stderr(),
-              "DirectX Error: ZOV has detected that DirectX 9.0 or better was not properly "
-              "installed.\nPlease see the help file or reinstall the software.\n");
+  // Without a display, and with display variables that name no server that
+  // answers: the box goes to stderr, never into a toolkit that aborts.
+  const std::map<std::string, std::optional<std::string>> unreachable{
+      {"DISPLAY", ":64999"}, {"WAYLAND_DISPLAY", "wayland-none"}};
+  for (const auto& display : {std::map<std::string, std::optional<std::string>>{}, unreachable}) {
+    for (const auto* args : {&kServerArgs, &kListArgs, &kWindowArgs}) {
+      auto manager = Spawn(VORN3MANAGER_EXE, *args, /*forceNoDecoder=*/true, display);
+      EXPECT_EQ(manager->Wait(), 2);
+      EXPECT_EQ(manager->Stderr(),
+                "DirectX Error: ZOV has detected that DirectX 9.0 or better was not properly "
+                "installed.\nPlease see the help file or reinstall the software.\n");
+    }
   }
   // No mode was claimed: the run-time directory was never touched.
   EXPECT_FALSE(fs::exists(m_runtimeDir + "/vorn3manager"));

@@ -2,13 +2,16 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <cstdlib>
 #include <memory>
 #include <ostream>
+#include <thread>
 
 #include "audio/FfmpegError.h"
 #include "tests/audio/AudioTestSupport.h"
@@ -234,23 +237,89 @@ TEST_F(FfmpegAudioSourceTest, PcmFileIsATempFileDeletedByClose) {
   EXPECT_FALSE(test::FileExists(pcmPath));  // destruction deletes it as well
 }
 
+void WriteText(const std::string& path, const std::string& text) {
+  test::WriteBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
 TEST_F(FfmpegAudioSourceTest, UndecodableInputsFailWithOneBox) {
   test::WriteBytes(Path("notes.txt"), std::vector<std::uint8_t>(3000, 'x'));
+  // Containers that make the demuxer open other files or addresses, and files
+  // that are not files: each is refused at once, before anything is read
+  // from elsewhere (a live playlist would otherwise be reloaded for ever).
+  const std::string tone = Tone("wav");
+  WriteText(Path("live.m3u8"),
+            "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXT-X-MEDIA-SEQUENCE:1\n#EXTINF:10,\n" + tone + "\n");
+  WriteText(Path("remote.m3u8"),
+            "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\nhttp://127.0.0.1:9/a.ts\n#EXT-X-ENDLIST\n");
+  WriteText(Path("list.ffconcat"), "ffconcat version 1.0\nfile '" + tone + "'\n");
+  WriteText(Path("tone.sdp"), "v=0\no=- 0 0 IN IP4 127.0.0.1\ns=x\nc=IN IP4 127.0.0.1\nt=0 0\n"
+                              "m=audio 9 RTP/AVP 0\n");
+  ASSERT_EQ(mkfifo(Path("fifo.wav").c_str(), 0600), 0);
   struct Case {
     std::string path;
     const char* label;  // the step that fails; FFmpeg probes text as it likes
+    const char* says;   // in the text of the box
   } cases[] = {
-      {Path("missing.wav"), "avformat_open_input"},
-      {Path("notes.txt"), ""},
+      {Path("missing.wav"), "avformat_open_input", "No such file"},
+      {Path("notes.txt"), "", ""},
+      {Path("live.m3u8"), "avformat_open_input", "not audio the program reads (hls)"},
+      {Path("remote.m3u8"), "avformat_open_input", "not audio the program reads (hls)"},
+      {Path("list.ffconcat"), "avformat_open_input", "not audio the program reads (concat)"},
+      {Path("tone.sdp"), "avformat_open_input", "not audio the program reads (sdp)"},
+      {Path("fifo.wav"), "avformat_open_input", "not a regular file"},
+      {s_dir->Path(), "avformat_open_input", "not a regular file"},
   };
   for (const Case& c : cases) {
     CRecordingPresenter boxes;
     CFfmpegAudioSource source;
     EXPECT_FALSE(source.Open(c.path)) << c.path;
     ExpectOneDecoderBox(boxes, c.label);
+    if (!boxes.requests.empty()) EXPECT_NE(boxes.requests[0].text.find(c.says), std::string::npos) << boxes.requests[0].text;
     const std::string pcmPath = source.GetPcmPath();
     source.Close();
     EXPECT_FALSE(test::FileExists(pcmPath));
+  }
+}
+
+TEST_F(FfmpegAudioSourceTest, TheCancelFlagAndTheTimeLimitEndADecoding) {
+  // The flag is looked at by every read: set, the decoding ends without a box.
+  CCancelFlag cancel;
+  cancel.Cancel();
+  for (const char* extension : {"wav", "mp3", "m4a"}) {
+    CRecordingPresenter boxes;
+    CFfmpegAudioSource source;
+    source.SetCancelFlag(&cancel);
+    EXPECT_THROW(source.Open(Tone(extension)), CCancelled) << extension;
+    EXPECT_TRUE(boxes.requests.empty());
+    EXPECT_FALSE(test::FileExists(source.GetPcmPath()));
+  }
+  // Set while the decoding runs, from another thread, as the window's Cancel does.
+  {
+    CCancelFlag later;
+    CFfmpegAudioSource source;
+    source.SetCancelFlag(&later);
+    std::thread canceller([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      later.Cancel();
+    });
+    bool cancelled = false;
+    try {
+      source.Open(Tone("flac"));
+    } catch (const CCancelled&) {
+      cancelled = true;
+    }
+    canceller.join();
+    // A fast machine may finish the 10 s first; then the flag came too late.
+    if (!cancelled) EXPECT_GE(source.GetLength(), kTenSeconds);
+  }
+  // A decoding that runs past its time limit fails like any other step.
+  CRecordingPresenter boxes;
+  CFfmpegAudioSource source;
+  source.SetTimeLimit(std::chrono::seconds(0));
+  EXPECT_FALSE(source.Open(Tone("wav")));
+  ExpectOneDecoderBox(boxes, "avformat_open_input");
+  if (!boxes.requests.empty()) {
+    EXPECT_NE(boxes.requests[0].text.find("did not end within"), std::string::npos) << boxes.requests[0].text;
   }
 }
 

@@ -119,7 +119,49 @@ TEST_F(ImageDeviceTest, AWriteProtectedImageCanBeReadButNotWritten) {
   EXPECT_TRUE(device.IsReadOnly());
   std::array<std::uint8_t, 512> sector{};
   device.ReadSectors(1, 1, sector.data());
-  EXPECT_EQ(MessageOf([&] { device.WriteSectors(1, 1, sector.data()); }), "Unable to write sector");
+  EXPECT_EQ(MessageOf([&] { device.WriteSectors(1, 1, sector.data()); }),
+            "Unable to write sector: Permission denied");
+}
+
+// Two programs on one image: readers share it, a writer has it alone, and the
+// one refused is refused at once and can try again later. The locks belong to
+// open files, so two devices in this process stand for two programs.
+TEST_F(ImageDeviceTest, ImagesAreLockedSharedToReadAndExclusiveToWrite) {
+  const std::string path = MakeImage("disk.img", 8 * 512);
+  const std::string inUse = "The disk " + path + " is in use by another program: try again when it has finished.";
+  CImageDevice writer(path, false, ImageAccess::kWrite);
+  CImageDevice secondWriter(path, false, ImageAccess::kWrite);
+  CImageDevice reader(path, false, ImageAccess::kRead);
+  CImageDevice secondReader(path, false, ImageAccess::kRead);
+
+  writer.Open(DeviceEntry{});
+  EXPECT_EQ(MessageOf([&] { secondWriter.Open(DeviceEntry{}); }), inUse);
+  EXPECT_EQ(MessageOf([&] { reader.Open(DeviceEntry{}); }), inUse);
+  writer.Close();
+
+  reader.Open(DeviceEntry{});
+  secondReader.Open(DeviceEntry{});
+  EXPECT_TRUE(reader.IsReadOnly());
+  std::array<std::uint8_t, 512> sector{};
+  EXPECT_EQ(MessageOf([&] { reader.WriteSectors(1, 1, sector.data()); }).rfind("Unable to write sector: ", 0), 0u);
+  EXPECT_EQ(MessageOf([&] { secondWriter.Open(DeviceEntry{}); }), inUse);
+  reader.Close();
+  EXPECT_EQ(MessageOf([&] { secondWriter.Open(DeviceEntry{}); }), inUse);
+  secondReader.Close();
+  // The refused device is as new: the same object opens once the image is free.
+  secondWriter.Open(DeviceEntry{});
+  secondWriter.WriteSectors(1, 1, sector.data());
+  secondWriter.Close();
+}
+
+TEST_F(ImageDeviceTest, AnImageCutShortUnderUsSaysSo) {
+  const std::string path = MakeImage("disk.img", 8 * 512);
+  CImageDevice device(path, false, ImageAccess::kRead);
+  device.Open(DeviceEntry{});
+  fs::resize_file(path, 2 * 512);  // a program that ignores our lock
+  std::array<std::uint8_t, 512> sector{};
+  EXPECT_EQ(MessageOf([&] { device.ReadSectors(5, 1, sector.data()); }),
+            "Unable to read sector: the disk image ends early");
 }
 
 }  // namespace

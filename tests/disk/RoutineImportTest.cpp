@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -194,6 +195,17 @@ TEST_F(RoutineImportTest, BrokenFilesFailBeforeTheDiskIsTouched) {
     FAIL();
   } catch (const CDriveAccessException& e) {
     EXPECT_EQ(e.GetMessage(), "Could not open file " + missing);
+  }
+  // Not files at all: a FIFO without a writer would block the open for ever.
+  const std::string fifo = dir / "fifo.vorn";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, dir.Path(), std::string("/dev/zero")}) {
+    try {
+      disk.AddRoutine(path, &progress);
+      FAIL() << path;
+    } catch (const CDriveAccessException& e) {
+      EXPECT_EQ(e.GetMessage(), "Could not open file " + path + ": not a regular file");
+    }
   }
   EXPECT_TRUE(device.Writes().empty());
   EXPECT_TRUE(disk.Table().empty());

@@ -174,11 +174,24 @@ TEST(VornDiskTest, ImplausibleCountsReadAsUnformattedAndNegativeCountsAsEmpty) {
   EXPECT_NO_THROW(huge.ReadTable());
   EXPECT_FALSE(huge.IsValid());
 
-  // A device that does not know its size is read until it fails.
+  // A device that does not know its size stops at the first record out of
+  // line, long before it could run off its end.
   CMemoryDevice unsized(100, /*reportsSize=*/false);
   PutHeader(unsized, 0x7FFFFFFF, 1);
   CVornDisk blind(unsized, nullptr);
-  EXPECT_EQ(ErrorOf([&] { blind.ReadTable(); }), "Unable to read sector");
+  EXPECT_NO_THROW(blind.ReadTable());
+  EXPECT_FALSE(blind.IsValid());
+  // A valid chain that runs on past the device's end still fails there.
+  LayOutDisk(unsized, MakeRoutines(40), 1);
+  PutHeader(unsized, 0x7FFFFFFF, 1);
+  for (std::uint32_t s = 1; s < 100; ++s) {
+    for (std::size_t k = 0; k < 8; ++k) {
+      const std::uint32_t start = 1 + 3 * static_cast<std::uint32_t>((s - 1) * 8 + k);
+      MakeRoutine(start, 3, "Chain").Encode(unsized.Sector(s) + 62 * k);
+    }
+  }
+  CVornDisk offTheEnd(unsized, nullptr);
+  EXPECT_EQ(ErrorOf([&] { offTheEnd.ReadTable(); }), "Unable to read sector");
 
   PutHeader(device, -5, 1);
   CVornDisk negative(device, nullptr);
@@ -186,11 +199,13 @@ TEST(VornDiskTest, ImplausibleCountsReadAsUnformattedAndNegativeCountsAsEmpty) {
   EXPECT_TRUE(negative.IsValid());
 }
 
-// A device that does not know its size and holds only the sectors written to
-// it (zeros elsewhere), so a table can lie at the very last sector number.
+// A device that holds only the sectors written to it (zeros elsewhere), so a
+// table can lie at the very last sector number, or on a card of any size. By
+// default it does not know its size.
 class CSparseUnsizedDevice : public CSectorDevice {
  public:
-  std::uint32_t GetSectorCount() override { return 0; }
+  explicit CSparseUnsizedDevice(std::uint32_t sectorCount = 0) : m_sectorCount(sectorCount) {}
+  std::uint32_t GetSectorCount() override { return m_sectorCount; }
   std::string GetName() override { return "sparse"; }
   void ReadSectors(std::uint32_t first, std::uint32_t count, void* buffer) override {
     reads.push_back(first);
@@ -213,7 +228,62 @@ class CSparseUnsizedDevice : public CSectorDevice {
 
   std::map<std::uint32_t, std::array<std::uint8_t, kSectorSize>> sectors;
   std::vector<std::uint32_t> reads;
+
+ private:
+  std::uint32_t m_sectorCount;
 };
+
+// Headers whose count lies: each is judged after reading the first sector
+// that holds a record out of line, and the reader holds no more records than
+// passed, whatever the count claims.
+TEST(VornDiskTest, LyingCountsAreJudgedAtTheFirstBadRecord) {
+  constexpr std::uint32_t k8GiB = 16777216;  // sectors of an 8 GiB card
+  struct Case {
+    const char* what;
+    std::uint32_t deviceSectors;  // 0: a device that does not know its size
+    std::int32_t count;
+    std::size_t goodRecords;       // a well-formed chain of this many from sector 1
+    std::function<void(std::vector<RoutineEntry>&)> spoil;  // then the records as stored
+    std::size_t sectorsRead;       // header included
+  };
+  const std::vector<Case> cases = {
+      {"16.7 M routines claimed on an 8 GiB card, table of zeros", k8GiB, 16777215, 0, {}, 2},
+      {"every routine there is claimed on a card of unknown size", 0, 0x7FFFFFFF, 0, {}, 2},
+      {"three good records, then zeros", k8GiB, 16777215, 3, {}, 2},
+      {"a good sector, then zeros", k8GiB, 16777215, 8, {}, 3},
+      {"a gap after 20 good records", k8GiB, 16777215, 24,
+       [](std::vector<RoutineEntry>& t) { t[20].startSector += 1; }, 4},
+      {"a record ending past the card", 1000, 1000, 5,
+       [](std::vector<RoutineEntry>& t) { t[4].endSector = 1001; t[4].dataSector = 1000; }, 2},
+      {"a record whose data comes before its start", k8GiB, 16777215, 5,
+       [](std::vector<RoutineEntry>& t) { t[2].dataSector = t[2].startSector - 1; }, 2},
+      {"a first routine on the header", k8GiB, 16777215, 1,
+       [](std::vector<RoutineEntry>& t) { t[0].startSector = 0; }, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<RoutineEntry> table = MakeRoutines(c.goodRecords);
+    if (c.spoil) c.spoil(table);
+    const std::uint32_t tableSector = 500;
+    CSparseUnsizedDevice device(c.deviceSectors);
+    std::array<std::uint8_t, kSectorSize> header{};
+    DiskHeader{kDiskMagic, c.count, tableSector, kFormatNumber}.Encode(header.data());
+    device.WriteSectors(0, 1, header.data());
+    for (std::size_t k = 0; k < table.size(); k += 8) {
+      std::array<std::uint8_t, kSectorSize> records{};
+      for (std::size_t j = k; j < std::min(k + 8, table.size()); ++j) {
+        table[j].Encode(records.data() + 62 * (j - k));
+      }
+      device.WriteSectors(tableSector + static_cast<std::uint32_t>(k / 8), 1, records.data());
+    }
+
+    CVornDisk disk(device, nullptr);
+    EXPECT_TRUE(disk.ReadTable().empty());
+    EXPECT_FALSE(disk.IsValid());
+    EXPECT_EQ(disk.Table().capacity(), 0u);
+    EXPECT_EQ(device.reads.size(), c.sectorsRead);
+  }
+}
 
 TEST(VornDiskTest, ATableAtTheLastSectorNumberNeverWrapsRoundToTheHeader) {
   constexpr std::uint32_t kLast = 0xFFFFFFFFu;

@@ -1,9 +1,19 @@
 #include "platform/DirectXProbe.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "platform/DisplayProbe.h"
+#include "platform/UniqueFd.h"
 
 namespace vorn {
 namespace {
@@ -73,6 +83,64 @@ TEST(DirectXProbeTest, MissingDecodersGiveZeroAndEmptyText) {
   EXPECT_FALSE(found);
   EXPECT_EQ(packed, 0u);
   EXPECT_STREQ(text, "");
+}
+
+
+// A display counts when its server takes a connection, not when a variable
+// names it: a socket that is listening is reached, the same address once
+// nobody listens is not, and malformed names reach nothing.
+TEST(DisplayProbeTest, ADisplayIsReachedOnlyWhereAServerListens) {
+  char pattern[] = "/tmp/vorn-display-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  {
+    CUniqueFd wayland(::socket(AF_UNIX, SOCK_STREAM, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = dir + "/wayland-7";
+    std::strcpy(address.sun_path, path.c_str());
+    ASSERT_EQ(::bind(wayland.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(wayland.Get(), 4), 0);
+    EXPECT_TRUE(CanReachWaylandDisplay("wayland-7", dir));
+    EXPECT_TRUE(CanReachWaylandDisplay(path, ""));
+    EXPECT_FALSE(CanReachWaylandDisplay("wayland-8", dir));
+    EXPECT_FALSE(CanReachWaylandDisplay("wayland-7", ""));
+  }
+  EXPECT_FALSE(CanReachWaylandDisplay("wayland-7", dir));  // the socket is left, nobody listens
+  std::filesystem::remove_all(dir);
+
+  // X over TCP: display N is port 6000 + N.
+  CUniqueFd x11(::socket(AF_INET, SOCK_STREAM, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(x11.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(::getsockname(x11.Get(), reinterpret_cast<sockaddr*>(&address), &size), 0);
+  const int port = ntohs(address.sin_port);
+  if (port <= 6000) GTEST_SKIP() << "no port above 6000 to stand for a display";
+  ASSERT_EQ(::listen(x11.Get(), 4), 0);
+  const std::string display = "127.0.0.1:" + std::to_string(port - 6000);
+  EXPECT_TRUE(CanReachX11Display(display));
+  EXPECT_TRUE(CanReachX11Display(display + ".0"));
+  x11.Reset();
+  EXPECT_FALSE(CanReachX11Display(display));
+  for (const char* name : {"", ":", "nothing", ":x", ":1x", "unix:99999999", ":64999"}) {
+    EXPECT_FALSE(CanReachX11Display(name)) << name;
+  }
+
+  // What Qt would be told: a serverless platform is taken as it is; a server
+  // platform only when its server answers.
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  EXPECT_EQ(ReachableDisplayPlatform(), "offscreen");
+  ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+  ::setenv("DISPLAY", ":64999", 1);
+  EXPECT_EQ(ReachableDisplayPlatform(), std::nullopt);
+  ::unsetenv("QT_QPA_PLATFORM");
+  ::setenv("WAYLAND_DISPLAY", "wayland-none", 1);
+  EXPECT_EQ(ReachableDisplayPlatform(), std::nullopt);
+  ::unsetenv("DISPLAY");
+  ::unsetenv("WAYLAND_DISPLAY");
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "platform/TempFiles.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -13,11 +15,17 @@ TEST(TempFilesTest, NamesCarryThePrefixAreUniqueAndDeletedByTheList) {
   std::string a, b;
   {
     CTempFileList list;
-    a = MakeTempFile();
-    b = MakeTempFile();
+    TempFile first = MakeTempFile();
+    TempFile second = MakeTempFile();
+    a = first.path;
+    b = second.path;
     list.Add(a);
     list.Add(b);
     EXPECT_NE(a, b);
+    // The descriptor handed back is the file named, open for writing and reading.
+    ASSERT_EQ(::write(first.fd.Get(), "zov", 3), 3);
+    EXPECT_EQ(std::filesystem::file_size(a), 3u);
+    EXPECT_NE(::fcntl(first.fd.Get(), F_GETFD) & FD_CLOEXEC, 0);
     EXPECT_EQ(std::filesystem::path(a).filename().string().rfind("zov", 0), 0u);
     struct stat st {};
     ASSERT_EQ(::stat(a.c_str(), &st), 0);

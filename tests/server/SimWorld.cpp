@@ -50,7 +50,9 @@ CChildProcess CSimWorld::Start(const std::vector<std::string>& argv) const {
                               {std::string("LD_PRELOAD=") + VORN_SIM_LIBRARY, sanitizer,
                                std::string(VORN_SIM_CONFIG_ENV) + "=" + Path("sim.conf"),
                                "XDG_RUNTIME_DIR=" + Path("run"),
-                               std::string("VORN3MANAGER=") + VORN3MANAGER_PATH},
+                               std::string("VORN3MANAGER=") + VORN3MANAGER_PATH,
+                               // Children run headless, whatever display the shell has.
+                               "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"},
                               Path("stderr.txt"));
 }
 

@@ -21,7 +21,9 @@ CommandResult RunShellCommand(const std::string& command) {
   if (::mkdtemp(dir.data()) == nullptr) return {};
   const std::filesystem::path out = std::filesystem::path(dir) / "out";
   const std::filesystem::path err = std::filesystem::path(dir) / "err";
-  const std::string full = "{ " + command + " ; } </dev/null >" + out.string() + " 2>" + err.string();
+  // Headless, whatever display the developer's shell has.
+  const std::string full = "unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM; { " + command + " ; } </dev/null >" +
+                           out.string() + " 2>" + err.string();
   const int status = std::system(full.c_str());
   CommandResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileText(out),
                        ReadFileText(err)};

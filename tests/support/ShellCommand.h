@@ -14,7 +14,8 @@ struct CommandResult {
 
 std::string ReadFileText(const std::filesystem::path& path);
 
-// Runs `command` with /bin/sh, stdin from /dev/null, and captures stdout and stderr.
+// Runs `command` with /bin/sh, stdin from /dev/null and without DISPLAY,
+// WAYLAND_DISPLAY and QT_QPA_PLATFORM, and captures stdout and stderr.
 CommandResult RunShellCommand(const std::string& command);
 
 }  // namespace vorn::test

@@ -307,7 +307,7 @@ TEST(ClientProcessTest, LiveStreamsARoutinesControlDataAtItsRate) {
   std::string control(2 * kSectorSize, '\0');
   for (std::size_t i = 0; i < control.size(); ++i) control[i] = static_cast<char>(i * 13 + 1);
   {
-    std::unique_ptr<CSectorDevice> device = OpenDiskArgument(image);
+    std::unique_ptr<CSectorDevice> device = OpenDiskArgument(image, ImageAccess::kWrite);
     CVornDisk disk(*device, nullptr);
     disk.ReadTable();
     RoutineEntry entry;

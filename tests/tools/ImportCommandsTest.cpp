@@ -1,5 +1,6 @@
 // vorn3ctl make-routine, add and export, run in-process on disk images.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 
@@ -134,6 +135,39 @@ TEST_F(ImportCommandsTest, AddImportsInOrderAndStopsAtTheFirstFailure) {
   EXPECT_EQ(table[1].Title(), "B");
   EXPECT_EQ(table[2].Title(), "A");
   EXPECT_EQ(table[0].startSector, 1u);
+}
+
+TEST_F(ImportCommandsTest, AudioThatNamesOtherFilesAndFilesThatAreNotFilesAreRefused) {
+  const std::string image = NewImage("disk.img");
+  ASSERT_EQ(Ctl({"make-routine", Path("a.vorn"), "--audio", Path("frames.mp3"), "--title", "A"}), 0);
+  ASSERT_EQ(Ctl({"add", image, Path("a.vorn"), "--yes", "--quiet"}), 0);
+  const auto before = test::ReadBytes(image);
+
+  // Playlists whose audio would come from elsewhere: a live one (reloaded for
+  // ever once opened) and one naming a local file.
+  auto writeText = [](const std::string& path, const std::string& text) {
+    test::WriteBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
+  };
+  writeText(Path("live.m3u8"), "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\n" + Path("tone.wav") + "\n");
+  writeText(Path("local.m3u8"),
+            "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\n" + Path("tone.wav") + "\n#EXT-X-ENDLIST\n");
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  for (const char* playlist : {"live.m3u8", "local.m3u8"}) {
+    const std::string routine = Path(std::string(playlist) + ".vorn");
+    ASSERT_EQ(Ctl({"make-routine", routine, "--audio", Path(playlist)}), 0);
+    EXPECT_EQ(Ctl({"add", image, routine, "--quiet"}), 1) << playlist;
+  }
+  // A FIFO with no writer: as routine file, audio or control data.
+  EXPECT_EQ(Ctl({"add", image, Path("fifo"), "--quiet"}), 1);
+  EXPECT_EQ(Ctl({"make-routine", Path("f.vorn"), "--audio", Path("fifo")}), 1);
+  EXPECT_EQ(Ctl({"make-routine", Path("f.vorn"), "--data", Path("fifo")}), 1);
+  EXPECT_FALSE(test::FileExists(Path("f.vorn")));
+  EXPECT_EQ(test::ReadBytes(image), before);
+
+  // Audio that is audio still goes in.
+  ASSERT_EQ(Ctl({"make-routine", Path("b.vorn"), "--audio", Path("tone.wav"), "--title", "B"}), 0);
+  EXPECT_EQ(Ctl({"add", image, Path("b.vorn"), "--quiet"}), 0);
+  EXPECT_EQ(TableOf(image).size(), 2u);
 }
 
 TEST_F(ImportCommandsTest, ExportGivesBackTheFileThatWasAdded) {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -38,6 +39,12 @@ class Vorn3ctlTest : public testing::Test {
   }
   void TearDown() override { fs::remove_all(m_dir); }
 
+  // In a forked child of this single-threaded test, before exec: children run
+  // headless, whatever display the developer's shell has.
+  static void ClearDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) ::unsetenv(name);
+  }
+
   // Runs vorn3ctl with stdin from /dev/null (not a terminal).
   Result Run(std::vector<std::string> args) {
     fs::path out = m_dir / "stdout", err = m_dir / "stderr";
@@ -49,6 +56,7 @@ class Vorn3ctlTest : public testing::Test {
       ::dup2(in, 0);
       ::dup2(o, 1);
       ::dup2(e, 2);
+      ClearDisplay();
       std::vector<char*> argv{const_cast<char*>(VORN3CTL_PATH)};
       for (std::string& arg : args) argv.push_back(arg.data());
       argv.push_back(nullptr);
@@ -60,11 +68,45 @@ class Vorn3ctlTest : public testing::Test {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileText(out), ReadFileText(err)};
   }
 
+  // Starts every command at once and waits for all; stdin from /dev/null.
+  std::vector<Result> RunTogether(std::vector<std::vector<std::string>> commands) {
+    std::vector<pid_t> pids;
+    for (std::size_t k = 0; k < commands.size(); ++k) {
+      const fs::path out = m_dir / ("stdout" + std::to_string(k)), err = m_dir / ("stderr" + std::to_string(k));
+      pid_t pid = ::fork();
+      if (pid == 0) {
+        int in = ::open("/dev/null", O_RDONLY);
+        int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(in, 0);
+        ::dup2(o, 1);
+        ::dup2(e, 2);
+        ClearDisplay();
+      std::vector<char*> argv{const_cast<char*>(VORN3CTL_PATH)};
+        for (std::string& arg : commands[k]) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        ::execv(VORN3CTL_PATH, argv.data());
+        ::_exit(127);
+      }
+      pids.push_back(pid);
+    }
+    std::vector<Result> results;
+    for (std::size_t k = 0; k < pids.size(); ++k) {
+      int status = 0;
+      ::waitpid(pids[k], &status, 0);
+      results.push_back({WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+                         ReadFileText(m_dir / ("stdout" + std::to_string(k))),
+                         ReadFileText(m_dir / ("stderr" + std::to_string(k)))});
+    }
+    return results;
+  }
+
   // Runs vorn3ctl on a pseudo-terminal, answers its question with `answer`.
   Result RunOnTerminal(std::vector<std::string> args, const std::string& answer) {
     int master = -1;
     pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
     if (pid == 0) {
+      ClearDisplay();
       std::vector<char*> argv{const_cast<char*>(VORN3CTL_PATH)};
       for (std::string& arg : args) argv.push_back(arg.data());
       argv.push_back(nullptr);
@@ -164,7 +206,7 @@ TEST_F(Vorn3ctlTest, BackupAndRestoreCarryTheRoutinesFromDiskToDisk) {
   EXPECT_NE(backedUp.out.find("Backed up 9 routines"), std::string::npos) << backedUp.out;
   EXPECT_EQ(fs::file_size(backup), (1 + 9 * 5 + 2) * 512u);  // header, routines, table as read
   EXPECT_EQ(routinesOf(backup), listed);
-  EXPECT_EQ(Run({"backup", m_image, backup}).code, 1);  // never overwrites
+  EXPECT_EQ(Run({"backup", m_image, backup}).code, 2);  // replaced only with --force
   const std::string whole = (m_dir / "whole.img").string();
   ASSERT_EQ(Run({"backup", m_image, whole, "--whole", "--quiet"}).code, 0);
   EXPECT_EQ(ReadFileText(whole), ReadFileText(m_image));
@@ -197,6 +239,148 @@ TEST_F(Vorn3ctlTest, BackupAndRestoreCarryTheRoutinesFromDiskToDisk) {
   EXPECT_EQ(Run({"restore", backup, backup, "--yes"}).code, 2);
 }
 
+// Two programs writing one image: one of them is refused at once, naming the
+// disk, and the image reads as the sum of what the others did.
+TEST_F(Vorn3ctlTest, ASecondWriterIsRefusedAndTheImageReadsCorrectly) {
+  ASSERT_EQ(Run({"create-image", m_image, "--size", "4M"}).code, 0);
+  ASSERT_EQ(Run({"format", m_image, "--yes"}).code, 0);
+  const std::string routine = (m_dir / "r.vorn").string(), data = (m_dir / "d.bin").string();
+  std::string payload(100000, '\0');
+  for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7 + i / 512);
+  std::ofstream(data, std::ios::binary) << payload;
+  ASSERT_EQ(Run({"make-routine", routine, "--data", data}).code, 0);
+  const std::string inUse = "The disk " + m_image + " is in use by another program";
+
+  // Held by another program: every writer and reader is refused, nothing changes.
+  {
+    const std::string before = ReadFileText(m_image);
+    const int holder = ::open(m_image.c_str(), O_RDWR | O_CLOEXEC);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    ASSERT_EQ(::fcntl(holder, F_OFD_SETLK, &lock), 0);
+    for (std::vector<std::string> command :
+         std::vector<std::vector<std::string>>{{"add", m_image, routine, "--quiet"},
+                                               {"format", m_image, "--yes"},
+                                               {"remove-last", m_image, "--yes"},
+                                               {"list", m_image},
+                                               {"create-image", m_image, "--force"}}) {
+      Result refused = Run(command);
+      EXPECT_EQ(refused.code, 1) << command[0];
+      EXPECT_NE(refused.err.find(command[0] == "create-image" ? "in use by another program" : inUse),
+                std::string::npos)
+          << command[0] << ": " << refused.err;
+    }
+    // A reader lets other readers in, but no writer.
+    lock.l_type = F_RDLCK;
+    ASSERT_EQ(::fcntl(holder, F_OFD_SETLK, &lock), 0);
+    EXPECT_EQ(Run({"list", m_image}).code, 0);
+    EXPECT_NE(Run({"add", m_image, routine, "--quiet"}).err.find(inUse), std::string::npos);
+    ::close(holder);
+    EXPECT_EQ(ReadFileText(m_image), before);
+  }
+
+  // The real thing: writers started together, again and again.
+  int added = 0, removed = 0;
+  for (int round = 0; round < 4; ++round) {
+    const auto results = RunTogether({{"add", m_image, routine, "--quiet"},
+                                      {"add", m_image, routine, "--quiet"},
+                                      {round % 2 ? "format" : "remove-last", m_image, "--yes"}});
+    for (std::size_t k = 0; k < results.size(); ++k) {
+      const Result& result = results[k];
+      if (result.code != 0) {
+        const bool expected = result.err.find(inUse) != std::string::npos ||
+                              result.err == "Too few tracks\n";
+        EXPECT_TRUE(expected) << result.err;
+        continue;
+      }
+      if (k < 2) ++added;
+      else if (round % 2) added = removed = 0;
+      else ++removed;
+    }
+    // Whatever the order, the table lists what went through and every
+    // routine holds the bytes it was given.
+    CImageDevice device(m_image, false, ImageAccess::kRead);
+    device.Open(CImageDevice::EntryFor(m_image));
+    CVornDisk disk(device, nullptr);
+    const auto& table = disk.ReadTable();
+    ASSERT_TRUE(disk.IsValid());
+    ASSERT_EQ(static_cast<int>(table.size()), std::max(0, added - removed)) << "round " << round;
+    added = static_cast<int>(table.size());
+    removed = 0;
+    for (const RoutineEntry& entry : table) {
+      std::string sectors((entry.endSector - entry.dataSector) * std::size_t{512}, '\0');
+      device.ReadSectors(entry.dataSector, entry.endSector - entry.dataSector, sectors.data());
+      EXPECT_EQ(sectors.substr(0, payload.size()), payload);
+    }
+  }
+}
+
+// Every refused or failed command leaves each file the user named byte for
+// byte as it was, and no temporary file behind.
+TEST_F(Vorn3ctlTest, RefusedCommandsLeaveEveryNamedFileAsItWas) {
+  const auto path = [this](const char* name) { return (m_dir / name).string(); };
+  ASSERT_EQ(Run({"create-image", m_image, "--size", "1M"}).code, 0);
+  ASSERT_EQ(Run({"format", m_image, "--yes"}).code, 0);
+  AddRoutines(MakeRoutines(8, {5}));  // table at 41; a reader touches 41 and 42
+  std::ofstream(path("song.wav"), std::ios::binary) << "RIFF" << std::string(1020, '\x01');
+  std::ofstream(path("odd.img"), std::ios::binary) << std::string(700, '\0');
+  std::ofstream(path("d.bin"), std::ios::binary) << std::string(444, '\x02');
+  ASSERT_EQ(Run({"make-routine", path("r.vorn"), "--data", path("d.bin")}).code, 0);  // 512 bytes
+  std::ofstream(path("old.vorn"), std::ios::binary) << "an older export";
+  ASSERT_EQ(Run({"backup", m_image, path("cut.img")}).code, 0);
+  fs::resize_file(path("cut.img"), 42 * 512);  // lacks the last sector its table names
+  ASSERT_EQ(Run({"create-image", path("small.img"), "--size", "8K"}).code, 0);
+
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::directory_iterator(m_dir)) {
+    if (entry.path().filename().string().rfind("std", 0) != 0) files[entry.path().string()] = ReadFileText(entry.path());
+  }
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    const char* says;
+  } kRefusals[] = {
+      {{"export", m_image, "1", m_image, "--force"}, 2, "is the same file as"},
+      {{"export", m_image, "1", path("old.vorn")}, 2, "already exists: give --force"},
+      {{"export", m_image, "9", path("old.vorn"), "--force"}, 2, "INDEX"},
+      {{"make-routine", path("r.vorn"), "--data", path("r.vorn"), "--force"}, 2, "is the same file as"},
+      {{"make-routine", path("old.vorn"), "--data", path("d.bin")}, 2, "already exists"},
+      {{"make-routine", path("old.vorn"), "--audio", path("none.wav"), "--force"}, 1, "Could not open file"},
+      {{"backup", m_image, m_image, "--force"}, 2, "is the same file as"},
+      {{"backup", m_image, path("small.img")}, 2, "already exists"},
+      {{"backup", path("none.img"), path("small.img"), "--force"}, 1, "No such disk"},
+      {{"create-image", m_image, "--size", "1M"}, 2, "already exists"},
+      {{"create-image", path("huge.img"), "--size", "17179869185G"}, 2, "below 2 TiB"},
+      {{"create-image", path("huge.img"), "--size", "2199023255552"}, 2, "below 2 TiB"},
+      {{"format", path("song.wav"), "--yes"}, 1, "starts like a WAV"},
+      {{"format", path("odd.img"), "--yes"}, 1, "not a whole number of 512-byte sectors"},
+      {{"format", path("r.vorn"), "--yes"}, 1, "starts like a routine file"},
+      {{"add", path("song.wav"), path("r.vorn"), "--yes"}, 1, "starts like a WAV"},
+      {{"add", m_image, m_image}, 2, "is the same file as"},
+      {{"restore", path("cut.img"), path("small.img"), "--yes"}, 1, "cut short"},
+      {{"restore", m_image, path("small.img"), "--yes"}, 1, "too small"},
+      {{"restore", m_image, path("song.wav"), "--yes"}, 1, "starts like a WAV"},
+  };
+  for (const auto& refusal : kRefusals) {
+    Result result = Run(refusal.args);
+    const std::string what = refusal.args[0] + " " + refusal.args[1];
+    EXPECT_EQ(result.code, refusal.code) << what << ": " << result.err;
+    EXPECT_NE(result.err.find(refusal.says), std::string::npos) << what << ": " << result.err;
+    for (const auto& [name, bytes] : files) EXPECT_TRUE(ReadFileText(name) == bytes) << what << " changed " << name;
+    for (const auto& entry : fs::directory_iterator(m_dir)) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_TRUE(files.count(entry.path().string()) || name.rfind("std", 0) == 0) << what << " left " << name;
+    }
+  }
+
+  // With --force the named file is replaced, and only once the command went through.
+  ASSERT_EQ(Run({"export", m_image, "2", path("old.vorn"), "--force"}).code, 0);
+  EXPECT_EQ(fs::file_size(path("old.vorn")), 68u + 5 * 512);
+  ASSERT_EQ(Run({"format", path("song.wav"), "--yes", "--force"}).code, 0);
+  ASSERT_EQ(Run({"create-image", path("song.wav"), "--size", "2K", "--force"}).code, 0);
+  EXPECT_EQ(ReadFileText(path("song.wav")), std::string(2048, '\0'));
+}
+
 TEST_F(Vorn3ctlTest, DestructiveCommandsNeedYesWithoutATerminal) {
   ASSERT_EQ(Run({"create-image", m_image, "--size", "64K"}).code, 0);
   for (const char* command : {"format", "remove-last"}) {
@@ -221,6 +405,17 @@ TEST_F(Vorn3ctlTest, OnATerminalTheQuestionIsAskedAndAnswered) {
   EXPECT_EQ(agreed.code, 0) << agreed.out;
   Result again = RunOnTerminal({"format", m_image}, "y");
   EXPECT_NE(again.out.find("Are you sure you want to format the disk? [y/N]"), std::string::npos);
+
+  // An existing output is replaced only when the user says so.
+  const std::string copy = (m_dir / "copy.img").string();
+  ASSERT_EQ(Run({"create-image", copy, "--size", "2K"}).code, 0);
+  Result kept = RunOnTerminal({"backup", m_image, copy, "--quiet"}, "n");
+  EXPECT_NE(kept.out.find(copy + " already exists. Do you want to replace it? [y/N]"), std::string::npos)
+      << kept.out;
+  EXPECT_EQ(kept.code, 1);
+  EXPECT_EQ(fs::file_size(copy), 2048u);
+  EXPECT_EQ(RunOnTerminal({"backup", m_image, copy, "--quiet"}, "y").code, 0);
+  EXPECT_EQ(fs::file_size(copy), 1024u);
 
   Result remove = RunOnTerminal({"remove-last", m_image}, "y");
   EXPECT_NE(remove.out.find("Are you sure you want to remove the last track? [y/N]"), std::string::npos);
@@ -255,7 +450,9 @@ TEST_F(Vorn3ctlTest, UsageErrorsAreOneLineAndAPointerToHelp) {
            {{"create-image", m_image, "--size", "1000"}, 2, "",
             usage("the size must be a whole number of 512-byte sectors", "create-image")},
            {{"create-image", m_image, "--size", "17179869185G"}, 2, "",
-            usage("invalid size '17179869185G' (bytes, or a number with K, M or G)", "create-image")},
+            usage("the size must be below 2 TiB (2^32 - 1 sectors)", "create-image")},
+           {{"create-image", m_image, "--size", "64X"}, 2, "",
+            usage("invalid size '64X' (bytes, or with K, M or G)", "create-image")},
            {{"list", missing}, 1, "", "vorn3ctl: No such disk: " + missing + "\n"},
            {{"--help"}, 0, "Usage: vorn3ctl COMMAND [ARGUMENTS]\n", ""},
            {{"help"}, 0, "Usage: vorn3ctl COMMAND [ARGUMENTS]\n", ""},

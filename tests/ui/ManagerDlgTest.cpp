@@ -328,6 +328,19 @@ TEST_F(ManagerDlgTest, RemoveLastRoutineAsksFirstAndReportsTooFewTracks) {
   m_presenter.Clear();
   Click("m_removeButton");
   EXPECT_EQ(m_presenter.Texts(), (std::vector<std::string>{kAskRemoveLast, "Too few tracks"}));
+
+  // Another program writing the disk: one box names the disk, nothing changes.
+  Import({QString::fromStdString(Routine("c", 100))});
+  CImageDevice other(image, false);
+  other.Open(CImageDevice::EntryFor(image));
+  m_presenter.Clear();
+  Click("m_removeButton");
+  EXPECT_EQ(m_presenter.Texts(),
+            (std::vector<std::string>{kAskRemoveLast, "The disk " + image +
+                                                          " is in use by another program: try again "
+                                                          "when it has finished."}));
+  other.Close();
+  EXPECT_EQ(TableOf(image).size(), 1u);
 }
 
 TEST_F(ManagerDlgTest, ADeviceChangeReselectsTheSameTextElseTheFirstItem) {
