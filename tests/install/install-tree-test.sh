@@ -67,7 +67,7 @@ completes() {  # EXPECTED WORD... : what bash offers for the last word
     complete -p vorn3ctl >/dev/null || exit 1
     COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMPREPLY=()
     _vorn3ctl
-    printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "' "$completion" "$@")
+    if ((${#COMPREPLY[@]})); then printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "; fi' "$completion" "$@") || got="(no completion function)"
   [ "$got" = "$expected" ] || { echo "completing '$*': got '$got', want '$expected'" >&2; fail=1; }
 }
 if [ -e "$completion" ]; then
