@@ -3,8 +3,7 @@
 
 #include "app/CommandLineInfo.h"
 #include "app/ManagerApp.h"
-#include "server/DeviceServer.h"
-#include "server/ListDevices.h"
+#include "server/ServerModes.h"
 
 #ifdef VORN_WITH_UI
 #include "ui/MainWindowMode.h"
@@ -12,15 +11,6 @@
 #endif
 
 namespace {
-
-// A list the editor was not told about is a failure its caller must see.
-int RunList() { return vorn::ListDevices() ? vorn::kExitOk : vorn::kExitModeFailed; }
-
-// The exit status tells a client whether the server stopped in order.
-int RunServer(const vorn::CManagerCommandLineInfo& cmdInfo) {
-  vorn::CDeviceServer server(&cmdInfo);
-  return server.Run() == 1 ? vorn::kExitOk : vorn::kExitModeFailed;
-}
 
 int RunMainWindow(int& argc, char** argv) {
 #ifdef VORN_WITH_UI
@@ -45,8 +35,7 @@ int main(int argc, char** argv) {
   if (!modes.IsServer() && !modes.IsListDevices()) vorn::InstallLazyQtMessageBoxes(argc, argv);
 #endif
   vorn::ModeHandlers handlers;
-  handlers.runList = RunList;
-  handlers.runServer = RunServer;
+  vorn::AddServerModes(handlers);
   handlers.runMainWindow = [&argc, argv] { return RunMainWindow(argc, argv); };
   vorn::CManagerApp app(std::move(handlers));
   return app.InitInstance(argc, argv);

@@ -1,8 +1,9 @@
 // Writes a number of MiB through CDriveAccess::WriteSectors in the 128-sector
 // pieces a routine import uses, to a drive whose node is an image file in DIR,
-// and prints the seconds it took. bench/drive_write.sh runs it beside dd.
+// and prints the seconds it took. bench/drive_write.sh runs it beside dd;
+// bench/drive_verify.sh runs it with and without the read-back after writing.
 //
-//   drive_write_bench DIR MIB dsync|fdatasync
+//   drive_write_bench DIR MIB dsync|fdatasync [verify]
 
 #include <chrono>
 #include <cstdio>
@@ -14,6 +15,7 @@
 
 #include "device/DeviceExceptions.h"
 #include "device/DriveAccess.h"
+#include "device/VerifyingDevice.h"
 
 namespace {
 
@@ -48,13 +50,14 @@ vorn::DriveRoots MakeTree(const fs::path& dir, std::uint64_t bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: %s DIR MIB dsync|fdatasync\n", argv[0]);
+  if (argc != 4 && argc != 5) {
+    std::fprintf(stderr, "usage: %s DIR MIB dsync|fdatasync [verify]\n", argv[0]);
     return 2;
   }
   const fs::path dir = argv[1];
   const std::uint64_t mib = std::strtoull(argv[2], nullptr, 10);
   const std::string mode = argv[3];
+  const bool verify = argc == 5 && std::string(argv[4]) == "verify";
   const auto durability = mode == "fdatasync" ? vorn::CSectorFile::Durability::kSyncAfterWrite
                                               : vorn::CSectorFile::Durability::kSyncEachWrite;
   constexpr std::uint32_t kPiece = 128;  // sectors per WriteSectors, as the import writes
@@ -66,11 +69,15 @@ int main(int argc, char** argv) {
   try {
     vorn::CDriveAccess drive(roots, durability);
     drive.Open(vorn::DeviceEntry{0, "", ""});
+    vorn::CVerifyingDevice verifier(drive);
+    vorn::CSectorDevice& target = verify ? static_cast<vorn::CSectorDevice&>(verifier) : drive;
     const auto start = std::chrono::steady_clock::now();
     const std::uint32_t sectors = static_cast<std::uint32_t>(bytes / vorn::kSectorSize);
     for (std::uint32_t first = 0; first < sectors; first += kPiece) {
-      drive.WriteSectors(first, kPiece, piece.data());
+      piece[0] = static_cast<std::uint8_t>(first);  // no two pieces alike
+      target.WriteSectors(first, kPiece, piece.data());
     }
+    if (verify) verifier.Verify();
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     drive.Close();
     std::printf("%.3f\n", took.count());

@@ -5,6 +5,7 @@ find_package(Threads REQUIRED)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libswresample libavutil)
 pkg_check_modules(UDEV REQUIRED IMPORTED_TARGET libudev)
 pkg_check_modules(BLKID REQUIRED IMPORTED_TARGET blkid)
+pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)  # sd-bus, to reach udisks2
 pkg_check_modules(LIBUSB01 REQUIRED IMPORTED_TARGET libusb)
 
 find_path(MP3LAME_INCLUDE_DIR lame/lame.h REQUIRED)

@@ -38,6 +38,12 @@ endif()
 # copied there by hand.
 install(FILES ${PROJECT_SOURCE_DIR}/res/70-vorn3-unit.rules
         DESTINATION lib/udev/rules.d)
+# The Wine module under a path that stays the same across upgrades: the link
+# `vorn3ctl wine-setup` places in a Wine prefix points here.
+if(VORN_WINE_MODULE)
+  install(PROGRAMS $<TARGET_FILE_DIR:vorn3manager_wine>/vorn3manager.exe.so
+          DESTINATION lib/vorn3manager)
+endif()
 # The developer README speaks of the source tree; the installed one of the
 # installed commands.
 install(FILES ${PROJECT_SOURCE_DIR}/res/debian/README.md ${PROJECT_SOURCE_DIR}/res/debian/copyright
@@ -61,9 +67,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
 set(CPACK_PACKAGE_CONTACT "VORN3 Manager maintainers <maintainers@users.noreply.c-seed-cc1ff00c.example>")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# udisks2 and polkit let the window reach card readers without the "disk"
-# group; Wine runs the show editor beside it.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udisks2, polkitd")
+# udisks2 opens and unmounts cards without root or the "disk" group, polkit
+# asks for the password; Wine runs the show editor beside the program.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udisks2, polkitd | policykit-1")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

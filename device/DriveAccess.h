@@ -2,25 +2,46 @@
 // A removable drive as a sector device, opened by its physical drive number.
 //
 // Every Open scans the drives afresh, so an entry from an earlier discovery
-// reaches the same drive only while that drive is still there. A drive that is
-// in use (a mounted filesystem, active swap, a mapped device on top) is refused,
-// and the drive is held exclusively while open.
+// reaches the same drive only while that drive is still there. A drive in use
+// by swap, a mapped device or a system filesystem is refused; a card whose
+// filesystems a desktop mounted is unmounted first when the mount policy says
+// so. The drive is held exclusively while open.
+//
+// Ways in, in this order: open the node directly (root, the "disk" group);
+// when that is not permitted, ask the drive broker (udisks2, which may ask for
+// a password) for a descriptor, and adopt it after checking that it is this
+// drive, open for reading and writing; otherwise a message that says what to do.
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "device/DriveBroker.h"
 #include "device/DriveRoots.h"
+#include "device/PhysicalDriveInfo.h"
 #include "device/SectorDevice.h"
 #include "device/SectorFile.h"
 
 namespace vorn {
 
+// What Open does with a card that has mounted filesystems.
+enum class MountPolicy {
+  kRefuse,   // "is in use: unmount it first"
+  kAsk,      // ask through the message presenter, unmount on Yes
+  kUnmount,  // unmount without asking (the user asked for it up front)
+};
+
 class CDriveAccess : public CSectorDevice {
  public:
-  CDriveAccess();  // the process's drive roots (DriveRoots::FromEnvironment)
+  // The process's drive roots (DriveRoots::FromEnvironment), udisks2, and a
+  // question before unmounting.
+  CDriveAccess();
   explicit CDriveAccess(DriveRoots roots,
-                        CSectorFile::Durability durability = CSectorFile::kDefaultDurability);
+                        CSectorFile::Durability durability = CSectorFile::kDefaultDurability,
+                        std::shared_ptr<CDriveBroker> broker = nullptr,
+                        MountPolicy mountPolicy = MountPolicy::kRefuse);
   ~CDriveAccess() override;
   CDriveAccess(const CDriveAccess&) = delete;
   CDriveAccess& operator=(const CDriveAccess&) = delete;
@@ -35,9 +56,25 @@ class CDriveAccess : public CSectorDevice {
   void Close() override;
   bool Identify() override { return true; }
 
+  // `refusalHint` follows the refusal of a card that could have been
+  // unmounted ("Give --unmount to unmount it.").
+  void SetMountPolicy(MountPolicy policy, std::string refusalHint = {}) {
+    m_mountPolicy = policy;
+    m_refusalHint = std::move(refusalHint);
+  }
+  // Makes the next reads come from the medium rather than the kernel's cache.
+  bool DropCache() { return m_file && m_file->DropCache(); }
+
  private:
+  std::optional<PhysicalDriveInfo> Scan(int number) const;
+  void Unmount(const PhysicalDriveInfo& drive);
+  void OpenThroughBroker(const PhysicalDriveInfo& drive, CSectorFile& file);
+
   DriveRoots m_roots;
   CSectorFile::Durability m_durability;
+  std::shared_ptr<CDriveBroker> m_broker;
+  MountPolicy m_mountPolicy;
+  std::string m_refusalHint;
   std::string m_path;
   std::uint64_t m_sectorCount = 0;  // 512-byte sectors
   std::unique_ptr<CSectorFile> m_file;
@@ -45,5 +82,9 @@ class CDriveAccess : public CSectorDevice {
 
 // The second line of "Could not open drive": the system's reason and what to do.
 std::string DriveOpenReason(int error, const std::string& node);
+// The second line when the drive broker said no to opening or unmounting `devicePath`.
+std::string BrokerFailureReason(const CDriveBrokerError& error, const std::string& devicePath, bool unmounting);
+// "The card is mounted at /media/a, /media/b: unmount it and continue?"
+std::string MountQuestion(const std::vector<DriveMount>& mounts);
 
 }  // namespace vorn

@@ -50,6 +50,18 @@ std::string DriveEntryText(const PhysicalDriveInfo& drive) {
     text += StripDevicePath(drive.volumes[i].path + separator);
   }
   text += ")";
+  // Two readers of one size are told apart by what they are; the size as the
+  // card's label states it, in decimal units.
+  if (!drive.description.empty()) {
+    const double megabytes = static_cast<double>(bytes) / 1e6;
+    char size[32];
+    if (megabytes >= 1000) {
+      std::snprintf(size, sizeof size, "%.1f GB", megabytes / 1000);
+    } else {
+      std::snprintf(size, sizeof size, "%.0f MB", megabytes);
+    }
+    text += " - " + drive.description + ", " + size;
+  }
   return text;
 }
 

@@ -21,7 +21,8 @@ void EnumerateDrives(std::vector<DeviceEntry>& drives, CDriveSource& source);
 // its geometry is valid.
 bool IsOfferedDrive(const CDriveTable& table, const PhysicalDriveInfo& drive);
 
-// "PhysicalDrive2 (1024.00MB) (E:, F:)".
+// "PhysicalDrive2 (1024.00MB) (E:, F:)", followed by " - Generic STORAGE
+// DEVICE, 1.1 GB" when the system names the drive's vendor or model.
 std::string DriveEntryText(const PhysicalDriveInfo& drive);
 
 // The drive number of a name "PhysicalDriveN" (any letter case), or none.

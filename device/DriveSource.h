@@ -18,6 +18,10 @@ inline constexpr int kLastDriveNumber = 25;
 struct ScannedDrive {
   int number = 0;
   std::string node;
+  std::string devicePath;   // /dev/NAME, whatever directory `node` lies in
+  std::string majorMinor;   // the kernel's device number, "8:16"
+  std::string description;  // vendor and model, when the system names them
+  std::vector<DriveMount> mounts;
   bool geometryValid = false;
   DriveGeometry geometry;
   bool removable = false;

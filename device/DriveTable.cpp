@@ -25,6 +25,10 @@ void CDriveTable::Refresh(CDriveSource& source) {
     drive->number = scanned.number;
     drive->path = PhysicalDrivePath(scanned.number);
     drive->node = scanned.node;
+    drive->devicePath = scanned.devicePath;
+    drive->majorMinor = scanned.majorMinor;
+    drive->description = scanned.description;
+    drive->mounts = scanned.mounts;
     drive->removable = scanned.removable;
     drive->inUse = scanned.inUse;
     drive->holdsSystem = scanned.holdsSystem;

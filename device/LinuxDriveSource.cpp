@@ -44,6 +44,9 @@ struct Usage {
   std::set<std::string> busy;    // mounted or active swap
   std::set<std::string> system;  // a system filesystem or active swap
   std::set<std::string> root;    // holds "/"
+  // Each mount, once for every device it lies on, with the node of the device
+  // that is mounted (udisks2 unmounts by that one).
+  std::vector<std::pair<std::string, DriveMount>> mounts;
 };
 
 Usage ReadUsage(const CSysfsBlocks& blocks, const DriveRoots& roots) {
@@ -56,6 +59,7 @@ Usage ReadUsage(const CSysfsBlocks& blocks, const DriveRoots& roots) {
       usage.busy.insert(name);
       if (IsSystemMountPoint(mount.mountPoint)) usage.system.insert(name);
       if (mount.mountPoint == "/") usage.root.insert(name);
+      usage.mounts.push_back({name, DriveMount{"/dev/" + device->name, mount.mountPoint}});
     }
   }
   for (const std::string& swap : ReadSwapPartitions(roots.swaps)) {
@@ -65,6 +69,24 @@ Usage ReadUsage(const CSysfsBlocks& blocks, const DriveRoots& roots) {
     }
   }
   return usage;
+}
+
+// "Generic STORAGE DEVICE" from a SCSI disk's vendor and model, or an SD
+// card's name; empty when sysfs names neither.
+std::string DescribeDisk(const CSysfsBlocks& blocks, const BlockDevice& disk) {
+  std::string text;
+  for (const char* file : {"device/vendor", "device/model", "device/name"}) {
+    std::string part = blocks.Attribute(disk, file).value_or("");
+    for (char& c : part) {
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    }
+    const std::size_t start = part.find_first_not_of(' ');
+    if (start == std::string::npos) continue;
+    part = part.substr(start, part.find_last_not_of(' ') - start + 1);
+    if (!text.empty()) text += ' ';
+    text += part;
+  }
+  return text;
 }
 
 struct PendingVolume {
@@ -176,6 +198,9 @@ DriveScan CLinuxDriveSource::Scan() {
     drive.number = number;
     drive.node = m_roots.dev + "/" + disk.name;
     if (!NodeExists(drive.node)) continue;
+    drive.devicePath = "/dev/" + disk.name;
+    drive.majorMinor = disk.device;
+    drive.description = DescribeDisk(blocks, disk);
 
     const auto size = ParseNumber(blocks.Attribute(disk, "size"));  // always in 512-byte units
     const auto blockSize = ParseNumber(blocks.Attribute(disk, "queue/logical_block_size"));
@@ -204,6 +229,13 @@ DriveScan CLinuxDriveSource::Scan() {
     for (const BlockDevice* member : members) {
       if (usage.busy.count(member->name) > 0 || blocks.HasHolders(*member)) drive.inUse = true;
       if (usage.system.count(member->name) > 0) drive.holdsSystem = true;
+      for (const auto& [name, mount] : usage.mounts) {
+        if (name != member->name) continue;
+        const bool known = std::any_of(drive.mounts.begin(), drive.mounts.end(), [&](const DriveMount& m) {
+          return m.devicePath == mount.devicePath && m.mountPoint == mount.mountPoint;
+        });
+        if (!known) drive.mounts.push_back(mount);
+      }
     }
     if (number <= kLastDriveNumber) scan.drives.push_back(std::move(drive));
   }

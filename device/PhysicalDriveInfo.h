@@ -9,6 +9,12 @@
 
 namespace vorn {
 
+// A mounted filesystem on a drive, by the node udisks2 knows it as.
+struct DriveMount {
+  std::string devicePath;  // /dev/sdb1
+  std::string mountPoint;  // /media/user/CARD
+};
+
 // What the drive reports about its size.
 struct DriveGeometry {
   std::uint32_t bytesPerSector = 0;  // the logical block size
@@ -24,6 +30,10 @@ struct PhysicalDriveInfo {
   std::vector<VolumeInfo> volumes;   // ascending letter order
 
   std::string node;                  // the drive's block device node (/dev/sdb)
+  std::string devicePath;            // /dev/NAME, as udisks2 knows it
+  std::string majorMinor;            // "8:16"
+  std::string description;           // "Generic STORAGE DEVICE"; empty when unknown
+  std::vector<DriveMount> mounts;    // mounted filesystems on the drive
   bool removable = false;            // the drive itself: a removable medium, or on USB / MMC
   bool inUse = false;                // mounted, active swap, or held by a mapped device
   bool holdsSystem = false;          // holds a mounted system filesystem or active swap

@@ -1,6 +1,9 @@
 #include "device/SectorFile.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,11 +22,34 @@ bool CSectorFile::Fail(int error) {
   return false;
 }
 
-bool CSectorFile::Open() {
+int CSectorFile::ExtraOpenFlags() const {
   // O_EXCL without O_CREAT claims a block device exclusively; on the regular
   // file that stands in for a drive in tests it has no effect.
-  int flags = O_RDWR | O_EXCL | O_CLOEXEC;
+  int flags = O_EXCL | O_CLOEXEC;
   if (m_durability == Durability::kSyncEachWrite) flags |= O_DSYNC;
+  return flags;
+}
+
+void CSectorFile::Adopt(CUniqueFd fd) {
+  m_fd = std::move(fd);
+  m_position = 0;
+  m_error = 0;
+}
+
+bool CSectorFile::DropCache() {
+  if (!IsOpen()) return Fail(EBADF);
+  if (::fdatasync(m_fd.Get()) != 0) return Fail(errno);
+  // Clean pages only go: after the sync above that is all of them. On a block
+  // device this is the drive's own cache, which a user may drop; the buffer
+  // flush below needs CAP_SYS_ADMIN and is only a second broom.
+  if (const int error = ::posix_fadvise(m_fd.Get(), 0, 0, POSIX_FADV_DONTNEED); error != 0) return Fail(error);
+  struct stat st {};
+  if (::fstat(m_fd.Get(), &st) == 0 && S_ISBLK(st.st_mode)) (void)::ioctl(m_fd.Get(), BLKFLSBUF, 0);
+  return true;
+}
+
+bool CSectorFile::Open() {
+  const int flags = O_RDWR | ExtraOpenFlags();
   int fd;
   do {
     fd = ::open(m_node.c_str(), flags);

@@ -30,6 +30,10 @@ class CSectorFile {
               Durability durability = kDefaultDurability);
 
   bool Open();
+  // Takes a descriptor someone else opened for us (udisks2) in place of Open.
+  void Adopt(CUniqueFd fd);
+  // The open(2) flags Open uses besides the access mode.
+  int ExtraOpenFlags() const;
   bool IsOpen() const { return m_fd.IsValid(); }
   int LastError() const { return m_error; }  // errno of the last failed call
   const std::string& Node() const { return m_node; }
@@ -41,6 +45,11 @@ class CSectorFile {
   bool WriteSectors(const void* buffer, std::uint32_t count);
   bool ReadSector(void* buffer) { return ReadSectors(buffer, 1); }
   bool WriteSector(const void* buffer) { return WriteSectors(buffer, 1); }
+
+  // Writes back what is still buffered and drops the kernel's cached copy of
+  // the drive, so the next reads come from the medium. True when the cache was
+  // dropped (or there is none to drop).
+  bool DropCache();
 
   void Close() { m_fd.Reset(); }
 

@@ -8,6 +8,7 @@
 #include "device/DeviceExceptions.h"
 #include "device/IdentifyBlock.h"
 #include "device/UsbProtocol.h"
+#include "device/UsbUnit.h"
 #include "platform/LittleEndian.h"
 
 namespace vorn {
@@ -48,34 +49,12 @@ void CUsbDevice::Open(const DeviceEntry& entry) {
                               "COULD NOT RETRIEVE MANUFACTURER STRING");
   m_product = ReadString(record->descriptor.iProduct, "COULD NOT RETRIEVE PRODUCT STRING");
 
-  // A record without the descriptors of a unit is refused with the message of
-  // the step that needs them, rather than followed into missing memory.
-  if (record->config == nullptr || record->descriptor.bNumConfigurations < 1) {
-    throw CUsbDeviceException("COULD NOT SELECT CONFIGURATION");
-  }
-  m_configuration = &record->config[0];
-  if (usb_set_configuration(m_handle.Get(), m_configuration->bConfigurationValue) != 0) {
-    throw CUsbDeviceException("COULD NOT SELECT CONFIGURATION");
-  }
-
-  if (m_configuration->bNumInterfaces < 1 || m_configuration->interface == nullptr ||
-      m_configuration->interface[0].num_altsetting < 1 ||
-      m_configuration->interface[0].altsetting == nullptr) {
-    throw CUsbDeviceException("COULD NOT CLAIM INTERFACE");
-  }
-  m_interface = &m_configuration->interface[0].altsetting[0];
-  if (usb_claim_interface(m_handle.Get(), m_interface->bInterfaceNumber) != 0) {
-    throw CUsbDeviceException("COULD NOT CLAIM INTERFACE");
-  }
-  if (usb_set_altinterface(m_handle.Get(), m_interface->bAlternateSetting) != 0) {
-    throw CUsbDeviceException("COULD NOT SET ALTERNATE INTERFACE");
-  }
-
-  if (m_interface->bNumEndpoints < 2 || m_interface->endpoint == nullptr) {
-    throw CUsbDeviceException("COULD NOT FIND ENDPOINTS");
-  }
-  m_inEndpoint = &m_interface->endpoint[0];
-  m_outEndpoint = &m_interface->endpoint[1];
+  // The disk interface: first configuration, an IN and an OUT endpoint.
+  const UnitInterface claimed = ClaimUnitInterface(m_handle.Get(), *record, 0, 2);
+  m_configuration = claimed.config;
+  m_interface = claimed.interface;
+  m_inEndpoint = &claimed.endpoints[0];
+  m_outEndpoint = &claimed.endpoints[1];
 }
 
 std::string CUsbDevice::ReadString(std::uint8_t index, const char* failure) {

@@ -2,7 +2,10 @@
 
 #include <usb.h>
 
+#include <cstdio>
 #include <memory>
+
+#include "device/DeviceExceptions.h"
 
 namespace vorn {
 
@@ -29,6 +32,48 @@ struct usb_device* FindUnitByName(const std::string& name) {
     }
   }
   return nullptr;
+}
+
+}  // namespace vorn
+
+namespace vorn {
+
+UnitInterface ClaimUnitInterface(usb_dev_handle* handle, const struct usb_device& record,
+                                 int configIndex, int endpointCount) {
+  char text[200];
+  const int configurations = record.descriptor.bNumConfigurations;
+  if (record.config == nullptr || configIndex >= configurations) {
+    std::snprintf(text, sizeof text,
+                  "COULD NOT SELECT CONFIGURATION (the unit offers %i, configuration %i is needed)",
+                  configurations, configIndex + 1);
+    throw CUsbDeviceException(text);
+  }
+  UnitInterface claimed;
+  claimed.config = &record.config[configIndex];
+  if (usb_set_configuration(handle, claimed.config->bConfigurationValue) != 0) {
+    throw CUsbDeviceException("COULD NOT SELECT CONFIGURATION");
+  }
+
+  const usb_config_descriptor& config = *claimed.config;
+  if (config.bNumInterfaces < 1 || config.interface == nullptr ||
+      config.interface[0].num_altsetting < 1 || config.interface[0].altsetting == nullptr) {
+    throw CUsbDeviceException("COULD NOT CLAIM INTERFACE (the configuration has no interface)");
+  }
+  claimed.interface = &config.interface[0].altsetting[0];
+  if (usb_claim_interface(handle, claimed.interface->bInterfaceNumber) != 0) {
+    throw CUsbDeviceException("COULD NOT CLAIM INTERFACE");
+  }
+  if (usb_set_altinterface(handle, claimed.interface->bAlternateSetting) != 0) {
+    throw CUsbDeviceException("COULD NOT SET ALTERNATE INTERFACE");
+  }
+
+  if (claimed.interface->bNumEndpoints < endpointCount || claimed.interface->endpoint == nullptr) {
+    std::snprintf(text, sizeof text, "COULD NOT FIND ENDPOINTS (the interface has %i, %i are needed)",
+                  static_cast<int>(claimed.interface->bNumEndpoints), endpointCount);
+    throw CUsbDeviceException(text);
+  }
+  claimed.endpoints = claimed.interface->endpoint;
+  return claimed;
 }
 
 }  // namespace vorn

@@ -1,18 +1,15 @@
 #pragma once
-// A named event: the POSIX shared-memory object "/NAME" of at least 8 bytes.
-// Bytes 0-3 hold the state word (0 clear, 1 set), a shared futex word; bytes
-// 4-7 hold the flags, bit 0 set for manual reset, clear for auto reset.
-// Set stores 1 and wakes every waiter; Reset stores 0; a waiter consumes an
-// auto-reset event by a compare-and-swap 1 -> 0. The byte-level contract is in
-// docs/named-objects.md.
+// A named event, set and reset by name from several processes, auto-reset or
+// manual-reset. Same header for every back end (see platform/SharedBlock.h): on
+// POSIX a shared-memory object holding a futex word, on Win32 an event object.
+// The byte-level contract of the POSIX object is in docs/named-objects.md.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
-
-#include "platform/Mapping.h"
-#include "platform/ShmNameOwner.h"
 
 namespace vorn {
 
@@ -23,35 +20,40 @@ inline constexpr std::uint32_t kEventManualResetFlag = 1;
 
 class CNamedEvent {
  public:
-  CNamedEvent() = default;
+  CNamedEvent();
+  CNamedEvent(CNamedEvent&&) noexcept;
+  CNamedEvent& operator=(CNamedEvent&&) noexcept;
+  ~CNamedEvent();
 
-  // Opens an existing, trusted event. False when missing, untrusted or shorter
-  // than 8 bytes; Failure() tells why.
+  // Opens an existing event (on POSIX only a trusted one of at least 8 bytes).
+  // False when missing or refused; Failure() tells why.
   bool Open(const std::string& name);
-  // Creates a new event, mode 0600, removing its name again when this object
-  // ends. Throws std::system_error.
+  // Creates a new event, only for this user, giving the name up again when
+  // this object ends. Throws std::system_error.
   void Create(const std::string& name, EventReset reset, bool initiallySet = false);
   void Close();
 
-  void Set();
-  void Reset();
+  // False when the event can no longer be reached (its POSIX object was cut
+  // short by its creator); nothing is touched then.
+  bool Set();
+  bool Reset();
   bool IsSet() const;
   bool IsManualReset() const;
-  // Takes the signal if there is one: a manual-reset event stays set, an
-  // auto-reset one is cleared by this very call (and by no other waiter).
-  bool TryConsume();
+  // Whether the object is still whole. A POSIX object cut below 8 bytes after
+  // we mapped it is not, and its word must not be touched again.
+  bool IsIntact() const;
   // Waits for the event alone. No time-out: waits for ever. True when taken,
   // false on time-out or a failed wait.
   bool Wait(std::optional<std::chrono::milliseconds> timeout = std::nullopt);
 
-  std::uint32_t* StateWord() const;  // the futex word
-  bool IsOpen() const { return m_mapping.IsMapped(); }
-  const std::string& Failure() const { return m_failure; }
+  bool IsOpen() const;
+  const std::string& Failure() const;
+
+  struct Impl;  // the back end's
+  Impl& Backend() const { return *m_impl; }
 
  private:
-  CShmNameOwner m_owner;
-  CMapping m_mapping;
-  std::string m_failure;
+  std::unique_ptr<Impl> m_impl;
 };
 
 }  // namespace vorn

@@ -1,50 +1,58 @@
 #pragma once
-// A named shared block: the POSIX shared-memory object "/NAME", mapped whole
-// (its size taken from fstat). The server and list modes open blocks that the
-// show editor created; the editor's side (our client) creates them.
+// A named shared block, mapped whole. The server and list modes open blocks
+// that the show editor created; the editor's side (our client) creates them.
+//
+// This header is the same for every back end: platform/posix/ (POSIX
+// shared-memory objects, the native build) and platform/win32/ (Win32 file
+// mappings, the module that runs under Wine). A program links exactly one of
+// them; both define these members, so linking both fails.
 // The byte-level contract is in docs/named-objects.md.
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
-
-#include "platform/Mapping.h"
-#include "platform/ShmNameOwner.h"
-#include "platform/UniqueFd.h"
 
 namespace vorn {
 
 class CSharedBlock {
  public:
-  CSharedBlock() = default;
+  CSharedBlock();
+  CSharedBlock(CSharedBlock&&) noexcept;
+  CSharedBlock& operator=(CSharedBlock&&) noexcept;
+  ~CSharedBlock();
 
-  // Opens an existing, trusted block (see platform/ShmObject.h). False when it is
-  // missing or untrusted; Failure() tells why.
+  // Opens an existing block (on POSIX only a trusted one, see
+  // platform/posix/ShmObject.h). False when it is missing or refused;
+  // Failure() tells why.
   bool Open(const std::string& name);
   // Maps the whole opened block read/write. False when it cannot (an empty
   // object included); Failure() tells why.
   bool Map();
-  // Creates a new zero-filled block of `size` bytes, mode 0600, maps it and
-  // removes its name again when this object ends. Throws std::system_error.
+  // Creates a new zero-filled block of `size` bytes, only for this user, maps
+  // it and gives the name up again when this object ends. Throws
+  // std::system_error.
   void Create(const std::string& name, std::size_t size);
 
-  void Unmap() { m_mapping.Reset(); }
-  void Close();  // unmaps, closes, and removes the name if we created it
+  void Unmap();
+  void Close();  // unmaps, closes, and gives the name up if we created it
 
-  std::uint8_t* Data() const { return m_mapping.Data(); }
-  std::size_t Size() const { return m_mapping.Size(); }
-  bool IsOpen() const { return m_fd.IsValid(); }
-  const std::string& Failure() const { return m_failure; }
+  std::uint8_t* Data() const;
+  std::size_t Size() const;  // of the mapping made by Map
+  // The bytes that may be read from Data() now: the creator of a POSIX object
+  // can shrink it after we mapped it, and touching a page past its new end
+  // kills the process. min(Size(), the object's size); 0 when it cannot be told.
+  std::size_t ReadableSize() const;
+  bool IsOpen() const;
+  const std::string& Failure() const;
   // After a failed Open: there is no object at all under the name (as opposed
   // to one we refuse to trust).
-  bool IsMissing() const { return m_missing; }
+  bool IsMissing() const;
+
+  struct Impl;  // the back end's
 
  private:
-  CShmNameOwner m_owner;  // declared first: the name goes last
-  CUniqueFd m_fd;
-  CMapping m_mapping;
-  std::string m_failure;
-  bool m_missing = false;
+  std::unique_ptr<Impl> m_impl;
 };
 
 }  // namespace vorn

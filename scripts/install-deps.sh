@@ -8,12 +8,18 @@ packages=(
   libgtest-dev libgmock-dev
   qt6-base-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
-  libmp3lame-dev libusb-dev libudev-dev libblkid-dev
+  libmp3lame-dev libusb-dev libudev-dev libblkid-dev libsystemd-dev
   libcli11-dev nlohmann-json3-dev
   # manual pages, icons and package checks made at build and test time
   help2man librsvg2-bin appstream lintian fakeroot
   # test peers and fixture makers only; the product links the libraries above
   xvfb xauth ffmpeg lame sox
+  # a private system bus with a stub udisks2 (tests/tools/udisks2-test.sh)
+  dbus python3-dbus python3-gi
+  # the module for a show editor under Wine (wineg++), and the Windows editor
+  # stand-in that tests it under wine64: only the 64-bit C cross compiler, not
+  # the mingw-w64 set (which adds the 32-bit and C++ ones, ~330 MB more)
+  wine64 wine64-tools gcc-mingw-w64-x86-64-win32
   # the fuzz harnesses (scripts/fuzz.sh): clang with libFuzzer and the sanitizers
   clang libclang-rt-14-dev
 )

@@ -10,7 +10,6 @@
 #include "device/DeviceExceptions.h"
 #include "device/UsbProtocol.h"
 #include "device/UsbUnit.h"
-#include "platform/LittleEndian.h"
 #include "platform/MessageBox.h"
 #include "platform/WaitForEvents.h"
 
@@ -30,12 +29,11 @@ void ReportOpenFailure(const std::string& reason) {
   std::fprintf(stderr, "vorn3manager: %s\n", reason.c_str());
 }
 
-}  // namespace
+// The editor cut an event object short while the server held it: its word
+// can no longer be read or written without killing the process.
+constexpr const char* kEventLostMessage = "an event object was cut short by its creator";
 
-int BlockTransferLength(int payload) {
-  const int length = payload + 2;
-  return (length + kBlockGranule - 1) / kBlockGranule * kBlockGranule;
-}
+}  // namespace
 
 CDeviceServer::CDeviceServer(const CManagerCommandLineInfo* commandLine)
     : m_commandLine(commandLine) {}
@@ -58,10 +56,12 @@ int CDeviceServer::Run() {
     CNamedEvent* const pair[] = {&quitEvent, &m_dataReadyEvent};
     for (;;) {
       const int which = WaitForFirstEvent(pair);
+      if (which == kWaitObjectLost) throw CUsbDeviceException(kEventLostMessage);
       if (which != 1) break;  // quit, or a failed wait
       SendBlock();
-      m_dataReadyEvent.Reset();
-      m_dataDoneEvent.Set();
+      if (!m_dataReadyEvent.Reset() || !m_dataDoneEvent.Set()) {
+        throw CUsbDeviceException(kEventLostMessage);
+      }
     }
   } catch (const CUsbDeviceException& e) {
     ShowMessageBox(Format("FATAL SERVER %s ERROR: %s\n", Name().c_str(), e.GetMessage().c_str()));
@@ -105,35 +105,11 @@ void CDeviceServer::OpenUnit() {
   m_usbHandle.Reset(usb_open(m_usbDevice));
   if (!m_usbHandle) throw CUsbDeviceException("Unable to open device");
 
-  // The live output sits on the unit's second configuration; a unit without one
-  // (or without an endpoint there) cannot serve, and must not be read past the
-  // end of its descriptors.
-  const int configurations = m_usbDevice->descriptor.bNumConfigurations;
-  if (configurations < 2 || m_usbDevice->config == nullptr) {
-    throw CUsbDeviceException(
-        Format("THE UNIT OFFERS NO SECOND CONFIGURATION (it has %i)", configurations));
-  }
-  m_config = &m_usbDevice->config[1];
-  if (usb_set_configuration(m_usbHandle.Get(), m_config->bConfigurationValue) != 0) {
-    throw CUsbDeviceException("COULD NOT SELECT CONFIGURATION");
-  }
-
-  if (m_config->bNumInterfaces < 1 || m_config->interface == nullptr ||
-      m_config->interface[0].num_altsetting < 1 || m_config->interface[0].altsetting == nullptr) {
-    throw CUsbDeviceException("THE UNIT'S SECOND CONFIGURATION HAS NO INTERFACE");
-  }
-  m_interface = &m_config->interface[0].altsetting[0];
-  if (usb_claim_interface(m_usbHandle.Get(), m_interface->bInterfaceNumber) != 0) {
-    throw CUsbDeviceException("COULD NOT CLAIM INTERFACE");
-  }
-  if (usb_set_altinterface(m_usbHandle.Get(), m_interface->bAlternateSetting) != 0) {
-    throw CUsbDeviceException("COULD NOT SET ALTERNATE INTERFACE");
-  }
-
-  if (m_interface->bNumEndpoints < 1 || m_interface->endpoint == nullptr) {
-    throw CUsbDeviceException("THE UNIT'S SECOND CONFIGURATION HAS NO ENDPOINT");
-  }
-  m_endpoints = m_interface->endpoint;
+  // The live output sits on the unit's second configuration, one OUT endpoint.
+  const UnitInterface claimed = ClaimUnitInterface(m_usbHandle.Get(), *m_usbDevice, 1, 1);
+  m_config = claimed.config;
+  m_interface = claimed.interface;
+  m_endpoints = claimed.endpoints;
 }
 
 void CDeviceServer::SetBaudRate() {
@@ -159,14 +135,16 @@ void CDeviceServer::SignalReady() {
 
 void CDeviceServer::SendBlock() {
   // The length word is the editor's; a wrong one must not make us read beyond
-  // the block (and send whatever lies behind it to the unit).
-  const int payload = static_cast<std::int16_t>(GetLe16(m_sharedBlock));
-  const int length = BlockTransferLength(payload);
-  if (payload < 0 || payload > kMaxBlockPayload ||
-      static_cast<std::size_t>(length) > m_sharedMem.Size()) {
+  // the block (and send whatever lies behind it to the unit). The object's size
+  // is asked anew for every block: its creator may have cut it short since we
+  // mapped it, and a read past its end would kill the process.
+  const std::size_t readable = m_sharedMem.ReadableSize();
+  const BlockShape shape = InspectBlock(m_sharedBlock, readable);
+  if (!shape.sendable) {
     throw CUsbDeviceException(Format("Invalid block length %i (%i bytes to send, the block holds %zu)",
-                                     payload, length, m_sharedMem.Size()));
+                                     shape.payload, shape.length, readable));
   }
+  const int length = shape.length;
   const int result = usb_bulk_write(m_usbHandle.Get(), m_endpoints[0].bEndpointAddress,
                                     reinterpret_cast<const char*>(m_sharedBlock), length,
                                     kBlockWriteTimeoutMs);

@@ -5,10 +5,12 @@
 // its second configuration, answered by NAME_DATADONEEVENT, until
 // NAME_QUITEVENT. The named objects are described in docs/named-objects.md.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "device/UsbHandle.h"
+#include "server/BlockRules.h"
 #include "platform/NamedEvent.h"
 #include "platform/SharedBlock.h"
 
@@ -20,11 +22,6 @@ struct usb_endpoint_descriptor;
 namespace vorn {
 
 class CManagerCommandLineInfo;
-
-// Largest payload a block may announce: N + 2 must stay a positive 16-bit value.
-inline constexpr int kMaxBlockPayload = 32765;
-inline constexpr int kBlockGranule = 128;
-inline constexpr int kBlockWriteTimeoutMs = 6000;
 
 class CDeviceServer {
  public:
@@ -53,14 +50,10 @@ class CDeviceServer {
   const CManagerCommandLineInfo* m_commandLine;
   CUsbHandle m_usbHandle;
   struct usb_device* m_usbDevice = nullptr;  // libusb's own record
-  struct usb_config_descriptor* m_config = nullptr;
-  struct usb_interface_descriptor* m_interface = nullptr;
-  struct usb_endpoint_descriptor* m_endpoints = nullptr;
+  const struct usb_config_descriptor* m_config = nullptr;
+  const struct usb_interface_descriptor* m_interface = nullptr;
+  const struct usb_endpoint_descriptor* m_endpoints = nullptr;
   std::uint8_t* m_sharedBlock = nullptr;  // view of m_sharedMem
 };
-
-// Bytes one transfer carries for a block announcing `payload` bytes: the length
-// word and the payload, rounded up to a multiple of 128.
-int BlockTransferLength(int payload);
 
 }  // namespace vorn

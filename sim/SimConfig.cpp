@@ -10,7 +10,7 @@ namespace vorn::sim {
 
 namespace {
 
-constexpr std::array<std::pair<Fault, const char*>, 17> kFaultNames = {{
+constexpr std::array<std::pair<Fault, const char*>, 18> kFaultNames = {{
     {Fault::Open, "open"},
     {Fault::ManufacturerString, "manufacturer-string"},
     {Fault::ProductString, "product-string"},
@@ -27,6 +27,7 @@ constexpr std::array<std::pair<Fault, const char*>, 17> kFaultNames = {{
     {Fault::StatusChecksum, "status-checksum"},
     {Fault::StatusBytes, "status-bytes"},
     {Fault::BulkWrite, "bulk-write"},
+    {Fault::WriteGarble, "write-garble"},
     {Fault::Unplug, "unplug-after"},
 }};
 

@@ -29,6 +29,7 @@ enum class Fault {
   StatusChecksum,     // status byte 2 carries a wrong checksum
   StatusBytes,        // status byte 0 is not 0xFF
   BulkWrite,          // every bulk write fails, on either configuration
+  WriteGarble,        // written data lands with its first byte flipped; the unit reports success
   Unplug,             // the unit disappears after `after` transfers
 };
 

@@ -477,7 +477,17 @@ int CSimDevice::TakeData(const char* bytes, int size) {
   const bool shortened = FaultActive(Fault::DataShort, m_clock);
   const int taken = shortened ? size / 2 : size;
   if (!m_rangeError && taken > 0) {
-    const ssize_t put = ::pwrite(m_image.Get(), bytes, static_cast<std::size_t>(taken),
+    // A failing card: the checksum covers what the host sent, the medium gets
+    // something else.
+    std::string garbled;
+    const char* landing = bytes;
+    if (FaultActive(Fault::WriteGarble, m_clock)) {
+      garbled.assign(bytes, static_cast<std::size_t>(taken));
+      garbled[0] = static_cast<char>(garbled[0] ^ 0xFF);
+      landing = garbled.data();
+      Faulted(Fault::WriteGarble, 0);
+    }
+    const ssize_t put = ::pwrite(m_image.Get(), landing, static_cast<std::size_t>(taken),
                                  static_cast<off_t>(m_first) * kSector);
     if (put != taken) m_rangeError = true;
   }

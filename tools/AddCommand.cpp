@@ -16,12 +16,14 @@ int Run(const CCommandLine& commandLine) {
   const auto& arguments = commandLine.Positional();
   // A routine file that is the disk itself would be read while it is written.
   RefuseSameFile(arguments[0], {arguments.begin() + 1, arguments.end()});
-  auto device = OpenDiskArgument(arguments[0], ImageAccess::kWrite);
+  const DiskOptions options = DiskOptionsOf(commandLine);
+  auto device = OpenDiskArgument(arguments[0], ImageAccess::kWrite, options);
   RefuseForeignImage(*device, commandLine.Has("--force"));
+  CVerifyingDevice verifier(*device);
   // The status line draws only on a terminal; --quiet keeps it off there too.
   std::unique_ptr<CTerminalStatusLine> statusLine;
   if (!quiet) statusLine = std::make_unique<CTerminalStatusLine>(stderr);
-  CVornDisk disk(*device, statusLine.get());
+  CVornDisk disk(verifier, statusLine.get());
   disk.ReadTable();
   if (!disk.IsValid() &&
       !ConfirmOnTerminal("This drive must be formatted as an VORN disk and will DELETE ALL DATA.\n\n"
@@ -45,6 +47,7 @@ int Run(const CCommandLine& commandLine) {
                   added.endSector - added.startSector, PrintableText(arguments[i]).c_str());
     }
   }
+  VerifyWritten(verifier, *device, options, statusLine.get(), statusLine.get());
   device->Close();
   return kExitOk;
 }
@@ -52,13 +55,16 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command AddCommand() {
-  return {"add", "DISK FILE... [--yes] [--quiet] [--force]", "append routines from .vorn files to a disk",
+  return {"add", "DISK FILE... [--yes] [--quiet] [--force] [--unmount] [--no-verify]",
+          "append routines from .vorn files to a disk",
           "Imports the files in the order given, converting audio that is not yet of the\n"
           "disk's MP3 kind. Stops at the first file that fails; the routines added before\n"
-          "it stay. An unformatted disk is formatted first (after asking).",
+          "it stay. An unformatted disk is formatted first (after asking). What was\n"
+          "written to a drive or unit is read back at the end and compared.",
           {{"--yes", nullptr, "format an unformatted disk without asking"},
            {"--quiet", nullptr, "no progress bar and no line per added routine"},
-           {"--force", nullptr, "use DISK even if it looks like a file of another kind"}},
+           {"--force", nullptr, "use DISK even if it looks like a file of another kind"},
+           kUnmountOption, kNoVerifyOption},
           2, static_cast<std::size_t>(-1), Run};
 }
 

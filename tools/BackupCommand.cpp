@@ -23,7 +23,7 @@ namespace {
 int Run(const CCommandLine& commandLine) {
   const std::string& out = commandLine.Positional()[1];
   COutputFile file(out, {commandLine.Positional()[0]}, commandLine.Has(kForceOption));
-  auto device = OpenDiskArgument(commandLine.Positional()[0], ImageAccess::kRead);
+  auto device = OpenDiskArgument(commandLine.Positional()[0], ImageAccess::kRead, DiskOptionsOf(commandLine));
 
   CVornDisk disk(*device, nullptr);
   const std::size_t routines = disk.ReadTable().size();
@@ -53,14 +53,15 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command BackupCommand() {
-  return {"backup", "DISK IMAGE [--whole] [--quiet] [--force]", "copy a disk into a new image file",
+  return {"backup", "DISK IMAGE [--whole] [--quiet] [--force] [--unmount]", "copy a disk into a new image file",
           "Copies the sectors the disk uses (header, routines and table) into IMAGE,\n"
           "a new file that every command takes as a disk and `restore` writes back.\n"
           "A disk that is not formatted is copied whole. An existing IMAGE is replaced\n"
           "only with --force, and only once the copy went through.",
           {{"--whole", nullptr, "copy every sector of the disk, used or not"},
            {"--quiet", nullptr, "no progress bar"},
-           {kForceOption, nullptr, "replace IMAGE if it exists"}},
+           {kForceOption, nullptr, "replace IMAGE if it exists"},
+           kUnmountOption},
           2, 2, Run};
 }
 

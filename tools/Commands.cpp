@@ -17,6 +17,7 @@ const std::vector<Command>& Commands() {
       ExportCommand(),
       BackupCommand(),
       RestoreCommand(),
+      WineSetupCommand(),
   };
   return commands;
 }

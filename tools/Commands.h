@@ -19,5 +19,6 @@ Command MakeRoutineCommand();
 Command ExportCommand();
 Command BackupCommand();
 Command RestoreCommand();
+Command WineSetupCommand();
 
 }  // namespace vorn

@@ -47,7 +47,9 @@ Command DevicesCommand() {
   return {"devices", "[--json]", "list the disks that can be picked: removable drives, then units",
           "The texts of the window's device combo. A drive is listed only when it is\n"
           "removable and holds no system filesystem; its name (PhysicalDriveN) works as\n"
-          "DISK in the other commands. Raw drives need membership of the \"disk\" group.\n"
+          "DISK in the other commands. Without root or the \"disk\" group, a drive is\n"
+          "opened through udisks2, which may ask for an administrator's password; a card\n"
+          "the desktop mounted is refused unless the command is given --unmount.\n"
           "A unit's line starts with its name (VORN3), which works as DISK as well.",
           {{"--json", nullptr, "print the list as JSON, for scripts"}},
           0, 0, Run};

@@ -61,6 +61,22 @@ const char* ForeignKind(const std::uint8_t* start, std::uint64_t fileBytes) {
 
 }  // namespace
 
+DiskOptions DiskOptionsOf(const CCommandLine& commandLine) {
+  DiskOptions options;
+  options.unmount = commandLine.Has(kUnmountOption.name);
+  options.verify = !commandLine.Has(kNoVerifyOption.name);
+  return options;
+}
+
+void VerifyWritten(CVerifyingDevice& verifier, const CSectorDevice& device, const DiskOptions& options,
+                   CStatusText* status, CProgressBar* progress) {
+  if (!options.verify || dynamic_cast<const CImageDevice*>(&device) != nullptr) return;
+  if (verifier.PendingSectors() == 0) return;
+  if (status) status->SetText("Verifying");
+  verifier.Verify(progress);
+  if (status) status->SetText({});
+}
+
 void RefuseForeignImage(CSectorDevice& device, bool force) {
   auto* image = dynamic_cast<CImageDevice*>(&device);
   if (force || image == nullptr) return;
@@ -77,10 +93,11 @@ void RefuseForeignImage(CSectorDevice& device, bool force) {
   }
 }
 
-std::unique_ptr<CSectorDevice> OpenDiskArgument(const std::string& argument, ImageAccess access) {
+std::unique_ptr<CSectorDevice> OpenDiskArgument(const std::string& argument, ImageAccess access,
+                                                const DiskOptions& options) {
   // A drive name wins over a file of that name; "./PhysicalDrive1" is the file.
   if (std::optional<int> drive = DriveArgumentNumber(argument)) {
-    return OpenDriveArgument(argument, *drive);
+    return OpenDriveArgument(argument, *drive, options.unmount);
   }
   struct stat info {};
   if (::stat(argument.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {

@@ -13,12 +13,14 @@ std::optional<int> DriveArgumentNumber(const std::string& argument) {
   return ParseDriveName(argument);
 }
 
-std::unique_ptr<CSectorDevice> OpenDriveArgument(const std::string& argument, int number) {
+std::unique_ptr<CSectorDevice> OpenDriveArgument(const std::string& argument, int number, bool unmount) {
   std::vector<DeviceEntry> drives;
   EnumerateDrives(drives);
   for (const DeviceEntry& entry : drives) {
     if (*entry.DriveNumber() != number) continue;
     auto device = std::make_unique<CDriveAccess>();
+    device->SetMountPolicy(unmount ? MountPolicy::kUnmount : MountPolicy::kRefuse,
+                           "Give --unmount to unmount it.");
     device->Open(entry);
     return device;
   }

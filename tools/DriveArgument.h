@@ -14,7 +14,8 @@ std::optional<int> DriveArgumentNumber(const std::string& argument);
 
 // Opens drive `number` only when discovery offers it, as the window would:
 // any other drive (a system disk, a fixed disk, one that is gone) is refused
-// with CUsbDeviceException before anything is opened.
-std::unique_ptr<CSectorDevice> OpenDriveArgument(const std::string& argument, int number);
+// with CUsbDeviceException before anything is opened. A mounted card is
+// unmounted first with `unmount`, refused without.
+std::unique_ptr<CSectorDevice> OpenDriveArgument(const std::string& argument, int number, bool unmount = false);
 
 }  // namespace vorn

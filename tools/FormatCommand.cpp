@@ -10,10 +10,12 @@ namespace vorn {
 namespace {
 
 int Run(const CCommandLine& commandLine) {
-  auto device = OpenDiskArgument(commandLine.Positional()[0], ImageAccess::kWrite);
+  const DiskOptions options = DiskOptionsOf(commandLine);
+  auto device = OpenDiskArgument(commandLine.Positional()[0], ImageAccess::kWrite, options);
   RefuseForeignImage(*device, commandLine.Has("--force"));
+  CVerifyingDevice verifier(*device);
   CTerminalStatusLine status(stderr);
-  CVornDisk disk(*device, &status);
+  CVornDisk disk(verifier, &status);
   disk.ReadTable();
   const char* question = disk.IsValid()
                              ? "Are you sure you want to format the disk?"
@@ -24,6 +26,7 @@ int Run(const CCommandLine& commandLine) {
     return kExitFailure;
   }
   disk.Format();
+  VerifyWritten(verifier, *device, options, &status, &status);
   device->Close();
   std::printf("Formatted %s\n", PrintableText(commandLine.Positional()[0]).c_str());
   return kExitOk;
@@ -32,10 +35,11 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command FormatCommand() {
-  return {"format", "DISK [--yes] [--force]", "format a disk as an empty VORN disk",
+  return {"format", "DISK [--yes] [--force] [--unmount] [--no-verify]", "format a disk as an empty VORN disk",
           "Writes a new header; the routines on the disk are no longer listed.",
           {{"--yes", nullptr, "do not ask (needed when stdin is not a terminal)"},
-           {"--force", nullptr, "format DISK even if it looks like a file of another kind"}},
+           {"--force", nullptr, "format DISK even if it looks like a file of another kind"},
+           kUnmountOption, kNoVerifyOption},
           1, 1, Run};
 }
 

@@ -57,7 +57,7 @@ void PrintJson(const std::string& name, CSectorDevice& device, const CVornDisk& 
 
 int Run(const CCommandLine& commandLine) {
   const std::string& argument = commandLine.Positional()[0];
-  auto device = OpenDiskArgument(argument, ImageAccess::kRead);
+  auto device = OpenDiskArgument(argument, ImageAccess::kRead, DiskOptionsOf(commandLine));
   CTerminalStatusLine status(stderr);
   CVornDisk disk(*device, &status);
   disk.ReadTable();
@@ -73,10 +73,10 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command ListCommand() {
-  return {"list", "DISK [--json]", "show the routine table of a disk",
+  return {"list", "DISK [--json] [--unmount]", "show the routine table of a disk",
           "Columns as in the window: Title, Size (MB), Baud Rate (bps), Frame Rate (ms),\n"
           "Protocol. An unformatted disk lists no routines.",
-          {{"--json", nullptr, "print the table as JSON, for scripts"}},
+          {{"--json", nullptr, "print the table as JSON, for scripts"}, kUnmountOption},
           1, 1, Run};
 }
 

@@ -90,6 +90,9 @@ COutputFile::COutputFile(const std::string& path, const std::vector<std::string>
     if (InUse(m_target)) {
       throw CFileAccessException(path + " is in use by another program; nothing was written");
     }
+  }
+  // A name that is taken (a dangling link included) is replaced only when asked.
+  if (m_replaces) {
     if (!force) {
       if (::isatty(STDIN_FILENO) != 1) {
         throw CUsageError(path + " already exists: give --force to replace it");
@@ -108,7 +111,7 @@ COutputFile::COutputFile(const std::string& path, const std::vector<std::string>
     Fail("Could not create ", error);
   }
   // A replaced file keeps its permissions; a new one gets the usual ones.
-  ::fchmod(m_fd.Get(), exists ? (out.st_mode & 07777) : NewFileMode());
+  ::fchmod(m_fd.Get(), exists ? (out.st_mode & 0777) : NewFileMode());
 }
 
 COutputFile::~COutputFile() {

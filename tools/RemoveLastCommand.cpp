@@ -14,7 +14,7 @@ int Run(const CCommandLine& commandLine) {
     std::fprintf(stderr, "Nothing was changed.\n");
     return kExitFailure;
   }
-  auto device = OpenDiskArgument(commandLine.Positional()[0], ImageAccess::kWrite);
+  auto device = OpenDiskArgument(commandLine.Positional()[0], ImageAccess::kWrite, DiskOptionsOf(commandLine));
   CTerminalStatusLine status(stderr);
   CVornDisk disk(*device, &status);
   disk.ReadTable();
@@ -29,8 +29,8 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command RemoveLastCommand() {
-  return {"remove-last", "DISK [--yes]", "remove the last routine of a disk",
-          "", {{"--yes", nullptr, "do not ask (needed when stdin is not a terminal)"}},
+  return {"remove-last", "DISK [--yes] [--unmount]", "remove the last routine of a disk",
+          "", {{"--yes", nullptr, "do not ask (needed when stdin is not a terminal)"}, kUnmountOption},
           1, 1, Run};
 }
 

@@ -35,7 +35,8 @@ int Run(const CCommandLine& commandLine) {
                               std::to_string(image.GetSectorCount()) + " sectors; nothing was changed");
   }
 
-  auto device = OpenDiskArgument(diskName, ImageAccess::kWrite);
+  const DiskOptions options = DiskOptionsOf(commandLine);
+  auto device = OpenDiskArgument(diskName, ImageAccess::kWrite, options);
   RefuseForeignImage(*device, commandLine.Has("--force"));
   const std::uint32_t room = device->GetSectorCount();
   if (room != 0 && room < sectors) {
@@ -50,7 +51,10 @@ int Run(const CCommandLine& commandLine) {
     std::fprintf(stderr, "Nothing was changed.\n");
     return kExitFailure;
   }
-  CopyDisk(image, *device, sectors, OptionalStatusLine(commandLine.Has("--quiet"), "Restoring").get());
+  CVerifyingDevice verifier(*device);
+  const auto statusLine = OptionalStatusLine(commandLine.Has("--quiet"), "Restoring");
+  CopyDisk(image, verifier, sectors, statusLine.get());
+  VerifyWritten(verifier, *device, options, statusLine.get(), statusLine.get());
   device->Close();
   image.Close();
   std::printf("Restored %zu routine%s (%u sectors) onto %s\n", routines, routines == 1 ? "" : "s", sectors,
@@ -61,13 +65,14 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command RestoreCommand() {
-  return {"restore", "IMAGE DISK [--yes] [--quiet] [--force]", "write a backup image onto a disk",
+  return {"restore", "IMAGE DISK [--yes] [--quiet] [--force] [--unmount] [--no-verify]", "write a backup image onto a disk",
           "Writes the used sectors of IMAGE, a VORN disk image such as `backup` makes,\n"
           "onto DISK, which must be large enough. The disk's header goes last: a\n"
           "restore cut short leaves the disk unformatted, never half old, half new.",
           {{"--yes", nullptr, "do not ask (needed when stdin is not a terminal)"},
            {"--quiet", nullptr, "no progress bar"},
-           {"--force", nullptr, "write DISK even if it looks like a file of another kind"}},
+           {"--force", nullptr, "write DISK even if it looks like a file of another kind"},
+           kUnmountOption, kNoVerifyOption},
           2, 2, Run};
 }
 

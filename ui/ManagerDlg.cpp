@@ -7,6 +7,7 @@
 #include <QShortcut>
 #include <QSignalBlocker>
 
+#include <atomic>
 #include <cstdlib>
 #include <exception>
 #include <optional>
@@ -15,6 +16,7 @@
 
 #include "device/DeviceExceptions.h"
 #include "device/ImageDevice.h"
+#include "device/VerifyingDevice.h"
 #include "disk/DiskText.h"
 #include "disk/RoutineCells.h"
 #include "disk/VornDisk.h"
@@ -24,6 +26,7 @@
 #include "ui/DialogUnits.h"
 #include "ui/UiResources.h"
 #include "ui/HotplugMonitor.h"
+#include "ui/UiThread.h"
 #include "ui_ManagerDlg.h"
 
 namespace vorn {
@@ -52,6 +55,36 @@ void CloseQuietly(CSectorDevice* device) {
   } catch (...) {
     // Releasing a unit that has gone away fails; nothing is left to release.
   }
+}
+
+// Opening a drive may wait minutes for udisks2 and its password dialog, and may
+// ask whether to unmount the card: the window keeps painting and serving boxes
+// meanwhile, but takes no input, so no second action starts under this one.
+void OpenOffUiThread(CSectorDevice& device, const DeviceEntry& entry) {
+  std::atomic<bool> done{false};
+  std::exception_ptr failure;
+  std::thread opener([&] {
+    try {
+      device.Open(entry);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    done = true;
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [] {}, Qt::QueuedConnection);  // wake the loop
+  });
+  while (!done) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+  }
+  opener.join();
+  if (failure) std::rethrow_exception(failure);
+}
+
+// Reads back what an action wrote to a drive or unit; a demo image is a file.
+void VerifyWritten(CVerifyingDevice& verifier, bool isImage, CStatusText& status, CProgressBar& progress) {
+  if (isImage || verifier.PendingSectors() == 0) return;
+  status.SetText("Verifying");
+  verifier.Verify(&progress);
+  status.SetText("Ready");
 }
 
 std::vector<DeviceEntry> DemoImageEntries() {
@@ -178,7 +211,11 @@ std::unique_ptr<CSectorDevice> CManagerDlg::OpenDevice(const DeviceChoice& choic
     case DeviceKind::kUnit: device = m_source->NewUnitDevice(); break;
     case DeviceKind::kImage: device = std::make_unique<CImageDevice>(std::string{}, true, access); break;
   }
-  device->Open(choice.entry);
+  if (choice.kind == DeviceKind::kDrive && IsUiThread()) {
+    OpenOffUiThread(*device, choice.entry);
+  } else {
+    device->Open(choice.entry);
+  }
   return device;
 }
 
@@ -257,11 +294,15 @@ void CManagerDlg::OnRefresh() {
 void CManagerDlg::OnFormatDisk() {
   if (IsImporting()) return;
   std::unique_ptr<CSectorDevice> device;
+  const bool isImage = SelectedChoice().kind == DeviceKind::kImage;
   if (!ShowingErrors([&] { device = GetSelectedDevice(ImageAccess::kWrite); }) || !device) return;
-  CVornDisk disk(*device, &m_statusText);
+  CVerifyingDevice verifier(*device);
+  CVornDisk disk(verifier, &m_statusText);
   ShowingErrors([&] {
     disk.ReadTable();
-    if (AskYesNo(disk.IsValid() ? kAskFormatValid : kAskFormatInvalid)) disk.Format();
+    if (!AskYesNo(disk.IsValid() ? kAskFormatValid : kAskFormatInvalid)) return;
+    disk.Format();
+    VerifyWritten(verifier, isImage, m_statusText, m_progressBar);
   });
   CloseQuietly(device.get());
   RefreshRoutines();
@@ -304,13 +345,15 @@ void CManagerDlg::OnAddRoutine() {
 void CManagerDlg::ImportWorker(DeviceChoice choice, std::vector<std::string> paths) {
   std::unique_ptr<CSectorDevice> device;
   if (ShowingErrors([&] { device = OpenDevice(choice, ImageAccess::kWrite); }) && device) {
-    CVornDisk disk(*device, &m_statusText);
+    CVerifyingDevice verifier(*device);
+    CVornDisk disk(verifier, &m_statusText);
     ShowingErrors([&] {
       disk.ReadTable();
       // The table in memory is empty then, so the first routine lands at sector
       // 1 and the first table write formats the disk.
       if (!disk.IsValid() && !AskYesNo(kAskFormatInvalid)) return;
       for (const std::string& path : paths) disk.AddRoutine(path, &m_progressBar);
+      VerifyWritten(verifier, choice.kind == DeviceKind::kImage, m_statusText, m_progressBar);
     });
     CloseQuietly(device.get());
   }

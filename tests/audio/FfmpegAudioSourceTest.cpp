@@ -246,7 +246,7 @@ TEST_F(FfmpegAudioSourceTest, UndecodableInputsFailWithOneBox) {
   // Containers that make the demuxer open other files or addresses, and files
   // that are not files: each is refused at once, before anything is read
   // from elsewhere (a live playlist would otherwise be reloaded for ever).
-  const std::string tone = Tone("wav");
+  const std::string tone = Tone("mp3");
   WriteText(Path("live.m3u8"),
             "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXT-X-MEDIA-SEQUENCE:1\n#EXTINF:10,\n" + tone + "\n");
   WriteText(Path("remote.m3u8"),

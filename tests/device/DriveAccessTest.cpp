@@ -5,13 +5,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
 #include <vector>
 
 #include "device/DeviceExceptions.h"
+#include "device/VerifyingDevice.h"
 #include "tests/device/DriveFixture.h"
+#include "tests/audio/RecordingControls.h"
+#include "tests/support/RecordingPresenter.h"
 
 namespace vorn {
 namespace {
@@ -35,6 +43,70 @@ std::vector<std::uint8_t> Pattern(std::size_t sectors, std::uint8_t seed) {
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(seed + i * 7 + i / 512);
   return data;
 }
+
+// Runs `action` in a child process as a user who may not open the fixture's
+// nodes: as root, the child becomes "nobody"; otherwise the nodes are made
+// mode 000, which stops their owner too. Gives what the action returned, or
+// none when the child could not drop its rights.
+std::optional<std::string> AsUnprivileged(CDriveFixture& fixture, const std::string& node,
+                                          const std::function<std::string()>& action) {
+  std::filesystem::permissions(fixture.Dir(), std::filesystem::perms(0755));
+  ::chmod(node.c_str(), ::geteuid() == 0 ? 0600 : 0);
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) return std::nullopt;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipeFds[0]);
+    std::string message = "\x01";
+    if (::geteuid() != 0 || (::setgid(65534) == 0 && ::setuid(65534) == 0)) message = action();
+    const ssize_t written = ::write(pipeFds[1], message.data(), message.size());
+    ::_exit(written == static_cast<ssize_t>(message.size()) ? 0 : 1);
+  }
+  ::close(pipeFds[1]);
+  std::string message;
+  char chunk[256];
+  for (ssize_t got; (got = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) message.append(chunk, got);
+  ::close(pipeFds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::chmod(node.c_str(), 0644);
+  if (message == "\x01") return std::nullopt;
+  return message;
+}
+
+// udisks2 as the drive access sees it: hands over a descriptor opened before
+// (by someone with the rights), and unmounts by taking the device's lines out
+// of the fixture's mount table.
+class CFakeBroker : public CDriveBroker {
+ public:
+  CUniqueFd OpenDevice(const std::string& devicePath, int flags) override {
+    opened.push_back(devicePath);
+    openFlags = flags;
+    if (openFailure) throw CDriveBrokerError(*openFailure, "refused by the fake");
+    return CUniqueFd(::fcntl(grant, F_DUPFD_CLOEXEC, 3));
+  }
+  void Unmount(const std::string& devicePath) override {
+    unmounted.push_back(devicePath);
+    if (unmountFailure) throw CDriveBrokerError(*unmountFailure, "refused by the fake");
+    if (unmountLeavesMounted) return;
+    std::ifstream in(mountinfo);
+    std::string kept;
+    for (std::string line; std::getline(in, line);) {
+      if (line.find(" " + devicePath + " ") == std::string::npos) kept += line + "\n";
+    }
+    in.close();
+    std::ofstream(mountinfo) << kept;
+  }
+
+  int grant = -1;
+  std::string mountinfo;
+  std::optional<BrokerFailure> openFailure;
+  std::optional<BrokerFailure> unmountFailure;
+  bool unmountLeavesMounted = false;
+  std::vector<std::string> opened;
+  std::vector<std::string> unmounted;
+  int openFlags = 0;
+};
 
 class DriveAccessTest : public ::testing::Test {
  protected:
@@ -171,6 +243,184 @@ TEST_F(DriveAccessTest, SystemRefusalsNameTheCauseAndTheRemedy) {
   ::waitpid(child, &status, 0);
   if (message == "could not drop privileges") GTEST_SKIP() << message;
   EXPECT_EQ(message, "Could not open drive\n" + DriveOpenReason(EACCES, fixture.Node("sda")));
+}
+
+TEST_F(DriveAccessTest, WithoutRightsTheBrokersDescriptorIsCheckedAndUsed) {
+  auto broker = std::make_shared<CFakeBroker>();
+  CUniqueFd card(::open(fixture.Node("sda").c_str(), O_RDWR | O_CLOEXEC));
+  fixture.AddDisk("sdb", 64, Bus::kUsb);
+  CUniqueFd other(::open(fixture.Node("sdb").c_str(), O_RDWR | O_CLOEXEC));
+  CUniqueFd readOnly(::open(fixture.Node("sda").c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_TRUE(card.IsValid() && other.IsValid() && readOnly.IsValid());
+  const DriveRoots roots = fixture.Roots();
+  auto openAndWrite = [&]() -> std::string {
+    CDriveAccess drive(roots, CSectorFile::kDefaultDurability, broker);
+    const std::string message = MessageOf([&] { drive.Open(DriveEntry(0)); });
+    if (message != "(no error)") return message;
+    const std::vector<std::uint8_t> data = Pattern(1, 77);
+    drive.WriteSectors(5, 1, data.data());
+    return "written";
+  };
+
+  broker->grant = card.Get();
+  const auto granted = AsUnprivileged(fixture, fixture.Node("sda"), openAndWrite);
+  if (!granted) GTEST_SKIP() << "could not drop privileges";
+  EXPECT_EQ(*granted, "written");
+  std::ifstream node(fixture.Node("sda"), std::ios::binary);
+  node.seekg(5 * 512);
+  std::vector<std::uint8_t> sector(512);
+  node.read(reinterpret_cast<char*>(sector.data()), 512);
+  EXPECT_EQ(sector, Pattern(1, 77));
+
+  // The descriptor of another drive, or one that cannot write, is not used.
+  broker->grant = other.Get();
+  EXPECT_EQ(AsUnprivileged(fixture, fixture.Node("sda"), openAndWrite),
+            "Could not open drive\nudisks2 handed over another device than /dev/sda; it was not used.");
+  broker->grant = readOnly.Get();
+  EXPECT_EQ(AsUnprivileged(fixture, fixture.Node("sda"), openAndWrite),
+            "Could not open drive\nudisks2 opened /dev/sda for reading only; it was not used.");
+
+  // Each refusal says what to do about it.
+  const struct {
+    BrokerFailure failure;
+    std::string reason;
+  } refusals[] = {
+      {BrokerFailure::kRefused, "you are not allowed to open /dev/sda: ask an administrator, or join the \"disk\" group."},
+      {BrokerFailure::kNoAgent,
+       "Opening /dev/sda needs an administrator's password but this session cannot ask for one: start it from "
+       "the desktop, or run it as a member of the \"disk\" group."},
+      {BrokerFailure::kDismissed, "Opening /dev/sda was cancelled."},
+      {BrokerFailure::kBusy, "/dev/sda is in use: unmount it first."},
+      {BrokerFailure::kNoService,
+       "you are not allowed to open /dev/sda and udisks2 is not running: install udisks2 or join the \"disk\" "
+       "group."},
+  };
+  for (const auto& refusal : refusals) {
+    broker->openFailure = refusal.failure;
+    EXPECT_EQ(AsUnprivileged(fixture, fixture.Node("sda"), openAndWrite), "Could not open drive\n" + refusal.reason);
+  }
+}
+
+TEST_F(DriveAccessTest, AMountedCardIsUnmountedOnlyWhenTheUserSaysSo) {
+  fixture.AddPartition("sda", 1, 1024);
+  fixture.AddPartition("sda", 2, 1024);
+  fixture.Mount("sda1", "/media/user/CARD");
+  fixture.Mount("sda2", "/media/user/MUSIC");
+  auto broker = std::make_shared<CFakeBroker>();
+  broker->mountinfo = fixture.Roots().mountinfo;
+  const std::string busy = "Could not open drive\n" + fixture.Node("sda") + " is in use: unmount it first.";
+  test::CRecordingPresenter presenter;
+
+  CDriveAccess refusing(fixture.Roots(), CSectorFile::kDefaultDurability, broker, MountPolicy::kRefuse);
+  EXPECT_EQ(MessageOf([&] { refusing.Open(DriveEntry(0)); }), busy);
+  EXPECT_TRUE(presenter.requests.empty());
+
+  presenter.answer = MessageAnswer::kNo;
+  CDriveAccess asking(fixture.Roots(), CSectorFile::kDefaultDurability, broker, MountPolicy::kAsk);
+  EXPECT_EQ(MessageOf([&] { asking.Open(DriveEntry(0)); }), busy);
+  ASSERT_EQ(presenter.requests.size(), 1u);
+  EXPECT_EQ(presenter.requests[0].text,
+            "The card is mounted at /media/user/CARD, /media/user/MUSIC: unmount it and continue?");
+  EXPECT_TRUE(broker->unmounted.empty());
+  asking.Close();
+
+  // Files open on the card, or a filesystem that stays mounted: still refused.
+  presenter.answer = MessageAnswer::kYes;
+  broker->unmountFailure = BrokerFailure::kBusy;
+  EXPECT_EQ(MessageOf([&] { asking.Open(DriveEntry(0)); }),
+            "Could not open drive\n/dev/sda1 is in use: close the files open on the card.");
+  asking.Close();
+  broker->unmountFailure.reset();
+  broker->unmountLeavesMounted = true;
+  EXPECT_EQ(MessageOf([&] { asking.Open(DriveEntry(0)); }), busy);
+  asking.Close();
+
+  broker->unmountLeavesMounted = false;
+  broker->unmounted.clear();
+  EXPECT_EQ(MessageOf([&] { asking.Open(DriveEntry(0)); }), "(no error)");
+  EXPECT_EQ(broker->unmounted, (std::vector<std::string>{"/dev/sda1", "/dev/sda2"}));
+  EXPECT_TRUE(broker->opened.empty());  // the node was ours to open
+
+  // Swap on the card is never let go of; a system disk neither.
+  fixture.AddDisk("sdb", 2048, Bus::kUsb);
+  fixture.AddPartition("sdb", 1, 1024);
+  fixture.AddSwap("sdb1");
+  CDriveAccess unmounting(fixture.Roots(), CSectorFile::kDefaultDurability, broker, MountPolicy::kUnmount);
+  EXPECT_EQ(MessageOf([&] { unmounting.Open(DriveEntry(1)); }),
+            "Could not open drive\n" + fixture.Node("sdb") + " is in use: unmount it first.");
+  EXPECT_EQ(broker->unmounted.size(), 2u);
+}
+
+TEST_F(DriveAccessTest, VerifyReadsBackFromTheMediumAndNamesTheFirstBadSector) {
+  CDriveAccess drive(fixture.Roots());
+  drive.Open(DriveEntry(0));
+  CVerifyingDevice verifier(drive);
+  verifier.WriteSectors(10, 40, Pattern(40, 1).data());
+  verifier.WriteSectors(30, 4, Pattern(4, 2).data());  // rewrites inside the run
+  verifier.WriteSectors(3000, 300, Pattern(300, 3).data());
+  EXPECT_EQ(verifier.PendingSectors(), 340u);
+  CCancelFlag cancel;
+  cancel.Cancel();
+  EXPECT_THROW(verifier.Verify(nullptr, &cancel), CCancelled);
+  EXPECT_EQ(verifier.PendingSectors(), 340u);  // nothing was checked
+  test::CRecordingProgress progress;
+  verifier.Verify(&progress);
+  EXPECT_EQ(verifier.PendingSectors(), 0u);
+  ASSERT_GE(progress.calls.size(), 3u);
+  EXPECT_EQ(progress.calls.front(), "range 0 100");
+  EXPECT_EQ(progress.calls.back(), "pos 100");
+
+  // The medium changes behind the device's back: sector 3123 now differs.
+  verifier.WriteSectors(3000, 300, Pattern(300, 3).data());
+  verifier.WriteSectors(10, 40, Pattern(40, 1).data());
+  {
+    std::fstream node(fixture.Node("sda"), std::ios::binary | std::ios::in | std::ios::out);
+    node.seekp(3123 * 512 + 17);
+    node.put('\x5A');
+  }
+  EXPECT_EQ(MessageOf([&] { verifier.Verify(); }),
+            "Verify failed\nSector 3123 of PhysicalDrive0 reads back differently from what was written: the card "
+            "may be failing.");
+}
+
+TEST_F(DriveAccessTest, VerifySeesTheMediumBehindAWarmCache) {
+  // A loop device over a file: the drive's cache and the file behind it are two
+  // caches, so a byte planted in the file is on the "medium" while the drive's
+  // cache still holds what was written.
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root for a loop device";
+  const std::string backing = fixture.Dir() + "/medium.img";
+  std::filesystem::resize_file(fixture.Node("sda"), 0);
+  { std::ofstream(backing).close(); }
+  std::filesystem::resize_file(backing, 4096 * 512);
+  const std::string attach = "losetup --find --show " + backing + " 2>/dev/null";
+  std::string loop;
+  if (FILE* pipe = ::popen(attach.c_str(), "r")) {
+    char line[128] = {};
+    if (std::fgets(line, sizeof line, pipe)) loop = line;
+    ::pclose(pipe);
+  }
+  if (!loop.empty() && loop.back() == '\n') loop.pop_back();
+  if (loop.empty()) GTEST_SKIP() << "no loop device here";
+  std::filesystem::remove(fixture.Node("sda"));
+  std::filesystem::create_symlink(loop, fixture.Node("sda"));
+  std::string result;
+  {
+    CDriveAccess drive(fixture.Roots());
+    drive.Open(DriveEntry(0));
+    CVerifyingDevice verifier(drive);
+    const std::vector<std::uint8_t> data = Pattern(64, 9);
+    verifier.WriteSectors(100, 64, data.data());
+    std::vector<std::uint8_t> back(data.size());
+    drive.ReadSectors(100, 64, back.data());  // warm
+    {
+      std::fstream medium(backing, std::ios::binary | std::ios::in | std::ios::out);
+      medium.seekp(140 * 512);
+      medium.put(static_cast<char>(data[40 * 512] ^ 0xFF));
+    }
+    result = MessageOf([&] { verifier.Verify(); });
+  }
+  (void)std::system(("losetup -d " + loop).c_str());
+  EXPECT_EQ(result.rfind("Verify failed\nSector 140 of PhysicalDrive0 ", 0), 0u) << result;
 }
 
 TEST_F(DriveAccessTest, HugeDrivesReportTheLastReachableSectorCount) {

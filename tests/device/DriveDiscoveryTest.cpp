@@ -78,6 +78,10 @@ TEST(DriveDiscoveryTest, SizeUsesTheRecordedSectorsAndBytesPerSector) {
   drive.volumes.resize(1);
   drive.volumes[0].path = "\\\\.\\G:";
   EXPECT_EQ(DriveEntryText(drive), "PhysicalDrive12 (15193.50MB) (G:)");
+  drive.description = "Generic SD/MMC";
+  EXPECT_EQ(DriveEntryText(drive), "PhysicalDrive12 (15193.50MB) (G:) - Generic SD/MMC, 15.9 GB");
+  drive.sectorCount = 1000;
+  EXPECT_EQ(DriveEntryText(drive), "PhysicalDrive12 (0.49MB) (G:) - Generic SD/MMC, 1 MB");
 }
 
 TEST(DriveDiscoveryTest, DriveNames) {
@@ -107,6 +111,13 @@ TEST(DriveDiscoveryTest, FixtureMachineOffersOnlyTheCard) {
   EnumerateDrives(drives, source);
   EXPECT_EQ(Texts(drives), (std::vector<std::string>{"PhysicalDrive3 (32.00MB) ()",
                                                      "PhysicalDrive1 (1024.00MB) (D:, E:)"}));
+  // What sysfs says the reader and the card are, padding and all.
+  fixture.SetAttribute("sdb", "device/vendor", "Generic ");
+  fixture.SetAttribute("sdb", "device/model", "STORAGE DEVICE  ");
+  fixture.SetAttribute("mmcblk0", "device/name", "SD32G\x1b");
+  EnumerateDrives(drives, source);
+  EXPECT_EQ(Texts(drives), (std::vector<std::string>{"PhysicalDrive3 (32.00MB) () - SD32G, 34 MB",
+                                                     "PhysicalDrive1 (1024.00MB) (D:, E:) - Generic STORAGE DEVICE, 1.1 GB"}));
 }
 
 // The shell fixture that end-to-end tests use, reached through the VORN_*

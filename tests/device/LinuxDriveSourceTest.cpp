@@ -195,9 +195,13 @@ TEST_F(LinuxDriveSourceTest, ExtendedContainersAreNoVolumes) {
   fixture.AddPartition("sda", 1, 2048);
   fixture.AddPartition("sda", 2, 2);  // the container of logical partitions
   fixture.AddPartition("sda", 5, 2048);
+  // Partitions count from 1: a "partition" file reading 0 is no partition,
+  // and neither a volume nor a drive of its own.
+  fixture.AddPartition("sda", 0, 2048);
   Refresh();
   ASSERT_EQ(table.FindDrive(0)->volumes.size(), 2u);
   EXPECT_EQ(table.FindDrive(0)->volumes[1].partition, 5u);
+  EXPECT_EQ(table.FindDrive(1), nullptr);
 }
 
 TEST(MountTableTest, ReadsEscapedMountPointsAndSwapPartitionsOnly) {

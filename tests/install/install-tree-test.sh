@@ -96,4 +96,14 @@ mkdir -m 0700 "$prefix/run"
 (cd / && XDG_RUNTIME_DIR="$prefix/run" flock /tmp/vorn-list-objects.lock \
    env -u VORN3MANAGER "$prefix/bin/vorn3ctl" units >/dev/null) ||
   { echo "installed vorn3ctl units failed" >&2; fail=1; }
+
+# The Wine module, where the installed vorn3ctl finds it, linked by wine-setup
+# at its installed path (a prefix's bare bones suffice for the set-up).
+if [ -e "$build/app/vorn3manager.exe.so" ]; then
+  expect lib/vorn3manager/vorn3manager.exe.so
+  mkdir -p "$prefix/wineprefix/drive_c" && touch "$prefix/wineprefix/system.reg"
+  env -u VORN_WINE_MODULE "$prefix/bin/vorn3ctl" wine-setup "$prefix/wineprefix" --as 'C:\ZOV\VORN3Manager.exe' >/dev/null &&
+    [ "$(readlink "$prefix/wineprefix/drive_c/ZOV/VORN3Manager.exe")" = "$prefix/lib/vorn3manager/vorn3manager.exe.so" ] ||
+    { echo "installed vorn3ctl wine-setup does not link the installed module" >&2; fail=1; }
+fi
 exit $fail

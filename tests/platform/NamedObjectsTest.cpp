@@ -13,7 +13,7 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/Futex.h"
+#include "platform/posix/Futex.h"
 #include "platform/NamedEvent.h"
 #include "platform/SharedBlock.h"
 #include "platform/UniqueFd.h"
@@ -129,6 +129,21 @@ TEST(NamedEventTest, LayoutIsStateWordThenFlagsWord) {
   automatic.Set();
   const std::array<std::uint8_t, 8> setAuto = {1, 0, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(std::memcmp(view.Data(), setAuto.data(), 8), 0);
+
+  // A word other than 0 or 1 counts as set, and is taken (cleared) once.
+  view.Data()[0] = 2;
+  EXPECT_TRUE(automatic.IsSet());
+  EXPECT_TRUE(automatic.Wait(0ms));
+  EXPECT_EQ(view.Data()[0], 0);
+  EXPECT_FALSE(automatic.Wait(0ms));
+
+  // Cut below 8 bytes, the event is no longer touched: no set, no wait.
+  ASSERT_EQ(::truncate(("/dev/shm/" + autoName).c_str(), 0), 0);
+  EXPECT_FALSE(automatic.IsIntact());
+  EXPECT_FALSE(automatic.Set());
+  EXPECT_FALSE(automatic.IsSet());
+  CNamedEvent* const one[] = {&automatic};
+  EXPECT_EQ(WaitForFirstEvent(one, 0ms), kWaitObjectLost);
 }
 
 TEST(NamedEventTest, AutoResetIsTakenOnceManualResetStaysSet) {

@@ -17,6 +17,29 @@ TEST(BlockTransferLengthTest, LengthWordAndPayloadRoundUpTo128) {
   EXPECT_EQ(BlockTransferLength(kMaxBlockPayload), 32768);
 }
 
+TEST(InspectBlockTest, OnlyBlocksWhoseTransferLiesInsideTheReadableBytesGoOut) {
+  struct Case {
+    std::uint16_t word;
+    std::size_t readable;
+    int payload, length;
+    bool sendable;
+  };
+  std::vector<std::uint8_t> block(32768 + 2, 0);
+  for (const Case& c : {Case{0, 128, 0, 128, true}, Case{126, 128, 126, 128, true},
+                        Case{127, 255, 127, 256, false}, Case{127, 256, 127, 256, true},
+                        Case{0xFFFF, 4096, -1, 128, false}, Case{32765, 32768, 32765, 32768, true},
+                        Case{32766, 32770, 32766, 32768, false}, Case{0x8000, 32770, -32768, -32512, false},
+                        Case{5, 1, 0, 0, false}, Case{5, 0, 0, 0, false}}) {
+    SCOPED_TRACE("N word " + std::to_string(c.word) + ", " + std::to_string(c.readable) + " readable");
+    block[0] = static_cast<std::uint8_t>(c.word);
+    block[1] = static_cast<std::uint8_t>(c.word >> 8);
+    const BlockShape shape = InspectBlock(block.data(), c.readable);
+    EXPECT_EQ(shape.payload, c.payload);
+    EXPECT_EQ(shape.length, c.length);
+    EXPECT_EQ(shape.sendable, c.sendable);
+  }
+}
+
 TEST(WriteNameListTest, NamesEachEndedThenClosingZero) {
   std::vector<std::uint8_t> block(1024, 0xEE);
   EXPECT_EQ(WriteNameList({"VORN3", "VORN5"}, block.data(), block.size()), 13u);

@@ -74,6 +74,18 @@ class CTestEditor {
   CNamedEvent ready, quit, dataReady, dataDone;
 };
 
+// Writes `value` straight into an object's first 4 bytes (an event's state
+// word), as a careless or hostile client might.
+void PokeWord(const std::string& object, std::uint32_t value) {
+  CUniqueFd fd(::open(("/dev/shm/" + object).c_str(), O_RDWR | O_CLOEXEC));
+  ASSERT_TRUE(fd.IsValid());
+  ASSERT_EQ(::pwrite(fd.Get(), &value, sizeof value, 0), static_cast<ssize_t>(sizeof value));
+}
+
+void CutShort(const std::string& object, off_t size) {
+  ASSERT_EQ(::truncate(("/dev/shm/" + object).c_str(), size), 0);
+}
+
 std::string OneUnit(int devnum, const std::string& extra = {}) {
   const std::string n = std::to_string(devnum);
   return "bus 001\nunit " + n + "\nmanufacturer Calverin\nproduct \"VORN unit\"\ncapture capture" +
@@ -283,8 +295,8 @@ TEST(ServerProcessTest, UnitsWithoutTheLiveConfigurationAreFatal) {
     const char* shape;
     const char* message;
   };
-  for (const Case& c : {Case{212, "one-configuration", "NO SECOND CONFIGURATION"},
-                        Case{213, "no-endpoints", "HAS NO ENDPOINT"}}) {
+  for (const Case& c : {Case{212, "one-configuration", "the unit offers 1, configuration 2 is needed"},
+                        Case{213, "no-endpoints", "COULD NOT FIND ENDPOINTS (the interface has 0, 1 are needed)"}}) {
     SCOPED_TRACE(c.shape);
     CSimWorld world;
     world.WriteConfig(OneUnit(c.devnum, std::string("shape ") + c.shape + "\n"));
@@ -310,6 +322,64 @@ TEST(ServerProcessTest, ObjectsOthersMayWriteAreNotOpened) {
   EXPECT_EQ(CountOf(err, "writable by other users"), 1) << err;
   EXPECT_EQ(CountOf(err, "FATAL SERVER VORN214 ERROR: Could not create file-mapping object."), 1);
   EXPECT_FALSE(editor.ready.IsSet());
+}
+
+// Objects the client cuts short after the server mapped them: the server must
+// end with its fatal error (status 1), never by a signal from touching a page
+// past an object's new end.
+TEST(ServerProcessTest, ObjectsCutShortWhileServingEndItWithAFatalError) {
+  struct Case {
+    int devnum;
+    const char* object;  // cut to 0 bytes
+    bool blockFirst;     // a block is answered before the cut
+    const char* message;
+  };
+  for (const Case& c : {Case{216, "_SHAREDMEM", false, "Invalid block length 0 (0 bytes to send, the block holds 0)"},
+                        Case{217, "_DATADONEEVENT", false, "an event object was cut short"},
+                        Case{218, "_QUITEVENT", true, "an event object was cut short"}}) {
+    SCOPED_TRACE(c.object);
+    CSimWorld world;
+    world.WriteConfig(OneUnit(c.devnum));
+    CTestEditor editor(UnitName(c.devnum), 8192);
+    CChildProcess server = world.StartManager({"-server", UnitName(c.devnum), "9600"});
+    ASSERT_TRUE(editor.ready.Wait(kWait)) << world.Stderr();
+    if (c.blockFirst) {
+      ASSERT_TRUE(editor.SendAndWait(3)) << world.Stderr();
+    }
+    editor.PutBlock(126);
+    CutShort(UnitName(c.devnum) + c.object, 0);
+    editor.dataReady.Set();
+    ASSERT_TRUE(server.WaitFor(kWait));
+    EXPECT_EQ(server.ExitCode(), 1) << world.Stderr();
+    const std::string err = world.Stderr();
+    EXPECT_EQ(CountOf(err, "FATAL SERVER " + UnitName(c.devnum) + " ERROR: " + c.message), 1) << err;
+  }
+}
+
+// A state word other than 0 or 1 counts as set: it is taken (and cleared, for
+// an auto-reset event) instead of leaving the server spinning on it.
+TEST(ServerProcessTest, StateWordsOtherThanOneCountAsSet) {
+  CSimWorld world;
+  world.WriteConfig(OneUnit(219) + OneUnit(220).substr(8));
+  CTestEditor first(UnitName(219), 128);
+  first.PutBlock(7);
+  PokeWord(UnitName(219) + "_DATAREADYEVENT", 2);
+  CChildProcess server = world.StartManager({"-server", UnitName(219), "9600"});
+  ASSERT_TRUE(first.dataDone.Wait(kWait)) << world.Stderr();
+  EXPECT_FALSE(first.dataReady.IsSet());
+  EXPECT_EQ(world.Read("capture219.bin"), first.Bytes(128));
+  PokeWord(UnitName(219) + "_QUITEVENT", 0xFFFFFFFF);
+  first.dataReady.Set();  // wakes the wait, which finds quit first
+  ASSERT_TRUE(server.WaitFor(kWait));
+  EXPECT_EQ(server.ExitCode(), 0) << world.Stderr();
+  EXPECT_EQ(world.Read("capture219.bin").size(), 128u);
+
+  CTestEditor second(UnitName(220), 128);
+  PokeWord(UnitName(220) + "_QUITEVENT", 7);
+  CChildProcess quitting = world.StartManager({"-server", UnitName(220), "9600"});
+  ASSERT_TRUE(quitting.WaitFor(kWait));
+  EXPECT_EQ(quitting.ExitCode(), 0) << world.Stderr();
+  EXPECT_TRUE(second.ready.IsSet());
 }
 
 }  // namespace

@@ -144,13 +144,14 @@ TEST_F(ImportCommandsTest, AudioThatNamesOtherFilesAndFilesThatAreNotFilesAreRef
   const auto before = test::ReadBytes(image);
 
   // Playlists whose audio would come from elsewhere: a live one (reloaded for
-  // ever once opened) and one naming a local file.
+  // ever once opened: the add would never end) and one naming a local file
+  // (whose audio the add would import).
   auto writeText = [](const std::string& path, const std::string& text) {
     test::WriteBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
   };
-  writeText(Path("live.m3u8"), "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\n" + Path("tone.wav") + "\n");
+  writeText(Path("live.m3u8"), "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\n" + Path("frames.mp3") + "\n");
   writeText(Path("local.m3u8"),
-            "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\n" + Path("tone.wav") + "\n#EXT-X-ENDLIST\n");
+            "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\n" + Path("frames.mp3") + "\n#EXT-X-ENDLIST\n");
   ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
   for (const char* playlist : {"live.m3u8", "local.m3u8"}) {
     const std::string routine = Path(std::string(playlist) + ".vorn");

@@ -143,6 +143,30 @@ TEST_F(UnitCommandsTest, ABackupRestoredOntoAUnitComesBackTheSame) {
   EXPECT_THAT(m_bed.Log().OutOfShape(), IsEmpty());
 }
 
+TEST_F(UnitCommandsTest, WritesThatLandWrongAreCaughtByTheReadBack) {
+  sim::SimUnitSpec unit = Unit(3);
+  unit.faults = {"write-garble"};  // every write lands with its first byte flipped, reported good
+  Install({unit});
+  const std::string card = m_bed.Image("card.img", 64);
+  {
+    CImageDevice device(card, false);
+    device.Open(CImageDevice::EntryFor(card));
+    CVornDisk disk(device, nullptr);
+    disk.ReadTable();
+    for (const RoutineEntry& entry : MakeRoutines(1, {8})) {
+      disk.AppendRoutine(entry, [&] { WriteRoutineSectors(device, entry); });
+    }
+  }
+  for (const char* command : {"format VORN3 --yes", "restore CARD VORN3 --yes"}) {
+    std::string args = command;
+    if (const auto at = args.find("CARD"); at != std::string::npos) args.replace(at, 4, card);
+    const Result checked = Run(args);
+    EXPECT_EQ(checked.code, 1) << command;
+    EXPECT_THAT(checked.err, HasSubstr("Verify failed\nSector 0 of ")) << command;
+    EXPECT_EQ(Run(args + " --no-verify").code, 0) << command;  // the unit itself reports no error
+  }
+}
+
 TEST_F(UnitCommandsTest, AUnitThatFailsShowsItsMessage) {
   sim::SimUnitSpec unit = Unit(3);
   unit.faults = {"status-checksum after 3"};  // identify passes, every transfer after fails

@@ -116,6 +116,49 @@ TEST_F(ManagerDlgSystemTest, ListsCardReadersFirstThenUnitsAndWorksOnAUnit) {
                 "Are you sure you want to format the disk?"}));
 }
 
+TEST_F(ManagerDlgSystemTest, AMountedCardIsUnmountedOnlyAfterTheUserAgrees) {
+  m_fixture.AddDisk("sdb", 8192, test::Bus::kUsb);
+  m_fixture.AddPartition("sdb", 1, 8000);
+  m_fixture.Mount("sdb1", "/media/user/CARD");
+  Units({});
+  // No udisks2 to unmount with: a bus that is not there.
+  ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + m_fixture.Dir() + "/no-bus").c_str(), 1);
+  const std::string question = "The card is mounted at /media/user/CARD: unmount it and continue?";
+  m_presenter.Answer(MessageAnswer::kNo);
+  CTestManagerDlg dialog;  // selecting the card opens it
+  EXPECT_EQ(m_presenter.Texts(),
+            (std::vector<std::string>{question, "Could not open drive\n" + m_fixture.Node("sdb") +
+                                                    " is in use: unmount it first."}));
+  m_presenter.Clear();
+  m_presenter.Answer(MessageAnswer::kYes);
+  dialog.RefreshRoutines();
+  EXPECT_EQ(m_presenter.Texts(),
+            (std::vector<std::string>{question, "Could not open drive\n/dev/sdb1 is mounted and udisks2 is not "
+                                                "running: install udisks2 or unmount it yourself."}));
+  ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+}
+
+// Run by tests/tools/udisks2-test.sh as a user without rights to the card,
+// with a stub udisks2 on a private bus, after vorn3ctl put one routine on it.
+TEST_F(ManagerDlgSystemTest, ACardWithoutRightsOpensThroughUdisks2) {
+  const char* tree = std::getenv("VORN_TEST_UDISKS2_TREE");
+  if (tree == nullptr) GTEST_SKIP() << "run by tests/tools/udisks2-test.sh";
+  const std::string root = tree;
+  ::setenv("VORN_SYSFS_ROOT", (root + "/sys").c_str(), 1);
+  ::setenv("VORN_DEV_ROOT", (root + "/dev").c_str(), 1);
+  ::setenv("VORN_MOUNTINFO", (root + "/mountinfo").c_str(), 1);
+  ::setenv("VORN_SWAPS", (root + "/swaps").c_str(), 1);
+  Units({});
+  CTestManagerDlg dialog;
+  ASSERT_EQ(dialog.DeviceCombo()->count(), 1);
+  EXPECT_EQ(dialog.DeviceCombo()->itemText(0), "PhysicalDrive1 (8.00MB) ()");
+  EXPECT_EQ(Titles(dialog), QStringList{"Song"});
+  m_presenter.Answer(MessageAnswer::kYes);
+  dialog.Button("m_formatButton")->click();
+  EXPECT_EQ(dialog.RoutineList()->rowCount(), 0);
+  EXPECT_EQ(m_presenter.Texts(), std::vector<std::string>{"Are you sure you want to format the disk?"});
+}
+
 TEST_F(ManagerDlgSystemTest, AUnitArrivingBeforeTheSelectedOneKeepsTheSelection) {
   const std::string image3 = m_bed.Image("unit3.img", 4096);
   Units({Unit(3, image3)});

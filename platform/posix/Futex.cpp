@@ -1,4 +1,4 @@
-#include "platform/Futex.h"
+#include "platform/posix/Futex.h"
 
 #include <linux/futex.h>
 #include <sys/syscall.h>

@@ -1,8 +1,8 @@
-#include "platform/ShmNameOwner.h"
+#include "platform/posix/ShmNameOwner.h"
 
 #include <sys/mman.h>
 
-#include "platform/ShmObject.h"
+#include "platform/posix/ShmObject.h"
 
 namespace vorn {
 

@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <array>
 
-#include "platform/Futex.h"
 #include "platform/NamedEvent.h"
+#include "platform/posix/Futex.h"
+#include "platform/posix/PosixObjects.h"
 
 namespace vorn {
 namespace {
@@ -24,12 +25,14 @@ int WaitForFirstEvent(std::span<CNamedEvent* const> events,
   if (timeout) deadline = std::chrono::steady_clock::now() + *timeout;
 
   std::array<std::uint32_t*, FUTEX_WAITV_MAX> words{};
-  for (std::size_t i = 0; i < events.size(); ++i) words[i] = events[i]->StateWord();
+  for (std::size_t i = 0; i < events.size(); ++i) words[i] = events[i]->Backend().StateWord();
   const std::span<std::uint32_t* const> wordSpan(words.data(), events.size());
 
   for (;;) {
     for (std::size_t i = 0; i < events.size(); ++i) {
-      if (events[i]->TryConsume()) return static_cast<int>(i);
+      // An object cut short under us would kill the process on the next touch.
+      if (!events[i]->Backend().IsIntact()) return kWaitObjectLost;
+      if (events[i]->Backend().TryConsume()) return static_cast<int>(i);
     }
     if (deadline && std::chrono::steady_clock::now() >= *deadline) return kWaitTimedOut;
 

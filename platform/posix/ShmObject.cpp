@@ -1,4 +1,4 @@
-#include "platform/ShmObject.h"
+#include "platform/posix/ShmObject.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

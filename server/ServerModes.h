@@ -1,0 +1,12 @@
+#pragma once
+// The server and list modes as start-up runs them, shared by every build of
+// vorn3manager (the native program and the module that runs under Wine).
+
+#include "app/ManagerApp.h"
+
+namespace vorn {
+
+// Plugs the list and server handlers into `handlers`.
+void AddServerModes(ModeHandlers& handlers);
+
+}  // namespace vorn

@@ -1,0 +1,205 @@
+/* A stand-in for the show editor, a Windows program: it creates the named
+ * objects of the server and list modes the way the editor does, starts the
+ * manager by its Windows path with CreateProcess, and plays the editor's side
+ * of the exchange. Built with mingw-w64 and run under wine64 by
+ * tests/server/wine/wine-module-test.sh and bench/wine-relay.sh.
+ *
+ *   server EXE NAME BAUD BLOCKSIZE N...   one block per N, then quit
+ *   list EXE                              the unit list, in hex
+ *   bench EXE NAME BAUD COUNT             COUNT blocks of 126 bytes, timed
+ *
+ * Prints what it saw on stdout, one fact a line ("ready", "done N=126 HEX",
+ * "list 564F...00", "exit 0"); exit status 0 when every step answered in time.
+ */
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#define WAIT_MS 20000
+
+static HANDLE Create(const char* name, BOOL manual) {
+  HANDLE event = CreateEventA(NULL, manual, FALSE, name);
+  if (event == NULL) {
+    printf("cannot create %s: %lu\n", name, GetLastError());
+    exit(2);
+  }
+  return event;
+}
+
+static unsigned char* CreateBlock(const char* name, DWORD size, HANDLE* mapping) {
+  unsigned char* view;
+  *mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, size, name);
+  if (*mapping == NULL) {
+    printf("cannot create %s: %lu\n", name, GetLastError());
+    exit(2);
+  }
+  view = MapViewOfFile(*mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+  if (view == NULL) exit(2);
+  return view;
+}
+
+static HANDLE Start(const char* exe, const char* args) {
+  char line[1024];
+  STARTUPINFOA si;
+  PROCESS_INFORMATION pi;
+  memset(&si, 0, sizeof si);
+  si.cb = sizeof si;
+  snprintf(line, sizeof line, "\"%s\" %s", exe, args);
+  if (!CreateProcessA(exe, line, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+    printf("cannot start %s: %lu\n", exe, GetLastError());
+    exit(2);
+  }
+  CloseHandle(pi.hThread);
+  return pi.hProcess;
+}
+
+/* Waits for `event` or the end of `process`, bounded; 1 when the event came. */
+static int WaitOrEnd(HANDLE event, HANDLE process) {
+  HANDLE both[2];
+  both[0] = event;
+  both[1] = process;
+  return WaitForMultipleObjects(2, both, FALSE, WAIT_MS) == WAIT_OBJECT_0;
+}
+
+static int Finish(HANDLE process) {
+  DWORD code = 259;
+  if (WaitForSingleObject(process, WAIT_MS) != WAIT_OBJECT_0) {
+    printf("still running\n");
+    TerminateProcess(process, 99);
+    return 1;
+  }
+  GetExitCodeProcess(process, &code);
+  printf("exit %lu\n", code);
+  return 0;
+}
+
+static void PutBlock(unsigned char* block, DWORD size, int payload) {
+  int i;
+  memset(block, 0xA5, size);
+  block[0] = (unsigned char)(payload & 0xFF);
+  block[1] = (unsigned char)((payload >> 8) & 0xFF);
+  for (i = 0; i < payload && 2 + (DWORD)i < size; ++i) block[2 + i] = (unsigned char)(0x40 + i);
+}
+
+struct Server {
+  HANDLE mapping, ready, quit, dataReady, dataDone, process;
+  unsigned char* block;
+  DWORD size;
+};
+
+static int OpenServer(struct Server* s, const char* exe, const char* name, const char* baud,
+                      DWORD size) {
+  char object[128], args[256];
+  s->size = size;
+  snprintf(object, sizeof object, "%s_SHAREDMEM", name);
+  s->block = CreateBlock(object, size, &s->mapping);
+  snprintf(object, sizeof object, "%s_READYEVENT", name);
+  s->ready = Create(object, TRUE);
+  snprintf(object, sizeof object, "%s_QUITEVENT", name);
+  s->quit = Create(object, TRUE);
+  snprintf(object, sizeof object, "%s_DATAREADYEVENT", name);
+  s->dataReady = Create(object, FALSE);
+  snprintf(object, sizeof object, "%s_DATADONEEVENT", name);
+  s->dataDone = Create(object, FALSE);
+  snprintf(args, sizeof args, "-server %s %s", name, baud);
+  s->process = Start(exe, args);
+  if (!WaitOrEnd(s->ready, s->process)) {
+    printf("no ready\n");
+    return 0;
+  }
+  printf("ready\n");
+  return 1;
+}
+
+static int RunServer(int argc, char** argv) {
+  struct Server s;
+  int i, ok;
+  if (argc < 6) return 2;
+  ok = OpenServer(&s, argv[2], argv[3], argv[4], (DWORD)atoi(argv[5]));
+  for (i = 6; ok && i < argc; ++i) {
+    const int payload = atoi(argv[i]);
+    PutBlock(s.block, s.size, payload);
+    SetEvent(s.dataReady);
+    ok = WaitOrEnd(s.dataDone, s.process);
+    printf(ok ? "done N=%d " : "no done N=%d\n", payload);
+    if (ok) { /* the bytes the unit must have received: T from the block */
+      const int length = (payload + 2 + 127) / 128 * 128;
+      int j;
+      for (j = 0; j < length; ++j) printf("%02x", s.block[j]);
+      printf("\n");
+    }
+  }
+  SetEvent(s.quit);
+  return Finish(s.process) || !ok;
+}
+
+static int Compare(const void* a, const void* b) {
+  const double x = *(const double*)a, y = *(const double*)b;
+  return x < y ? -1 : x > y;
+}
+
+static int RunBench(int argc, char** argv) {
+  struct Server s;
+  LARGE_INTEGER frequency, start, end;
+  double* micros;
+  int i, count, warmUp = 200, ok;
+  if (argc < 6) return 2;
+  count = atoi(argv[5]);
+  micros = calloc((size_t)count, sizeof *micros);
+  ok = OpenServer(&s, argv[2], argv[3], argv[4], 128) && micros != NULL;
+  QueryPerformanceFrequency(&frequency);
+  for (i = 0; ok && i < warmUp + count; ++i) {
+    PutBlock(s.block, s.size, 126);
+    s.block[2] = (unsigned char)i;
+    QueryPerformanceCounter(&start);
+    SetEvent(s.dataReady);
+    ok = WaitOrEnd(s.dataDone, s.process);
+    QueryPerformanceCounter(&end);
+    if (i >= warmUp) {
+      micros[i - warmUp] = (double)(end.QuadPart - start.QuadPart) * 1e6 / (double)frequency.QuadPart;
+    }
+  }
+  SetEvent(s.quit);
+  if (!ok) {
+    printf("no done\n");
+    Finish(s.process);
+    return 1;
+  }
+  qsort(micros, (size_t)count, sizeof *micros, Compare);
+  printf("median %.1f p99 %.1f\n", micros[count / 2], micros[count * 99 / 100]);
+  return Finish(s.process);
+}
+
+static int RunList(int argc, char** argv) {
+  HANDLE mapping, event, process;
+  unsigned char* block;
+  int i;
+  if (argc < 3) return 2;
+  block = CreateBlock("VORN1_LIST_SHAREDMEM", 1024, &mapping);
+  memset(block, 0xEE, 1024);
+  event = Create("VORN1_LIST_EVENT", FALSE);
+  process = Start(argv[2], "-listdevices");
+  if (!WaitOrEnd(event, process)) {
+    printf("no event\n");
+    Finish(process);
+    return 1;
+  }
+  printf("list ");
+  for (i = 0; i < 1024; ++i) {
+    printf("%02X", block[i]);
+    if (block[i] == 0 && (i == 0 || block[i - 1] == 0)) break;
+  }
+  printf("\n");
+  return Finish(process);
+}
+
+int main(int argc, char** argv) {
+  int result = 2;
+  setvbuf(stdout, NULL, _IONBF, 0);
+  if (argc >= 2 && strcmp(argv[1], "server") == 0) result = RunServer(argc, argv);
+  if (argc >= 2 && strcmp(argv[1], "list") == 0) result = RunList(argc, argv);
+  if (argc >= 2 && strcmp(argv[1], "bench") == 0) result = RunBench(argc, argv);
+  return result;
+}
