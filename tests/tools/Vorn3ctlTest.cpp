@@ -294,7 +294,7 @@ TEST_F(Vorn3ctlTest, ASecondWriterIsRefusedAndTheImageReadsCorrectly) {
     for (std::size_t k = 0; k < results.size(); ++k) {
       const Result& result = results[k];
       if (result.code != 0) {
-        const bool refused = result.err.find(inUse) != std::string::npos || result.err == "Too few tracks\n";
+        const bool refused = result.err.find(inUse) != std::string::npos || result.err == "vorn3ctl: Too few tracks\n";
         EXPECT_TRUE(refused) << result.err;
         continue;
       }
