@@ -4,6 +4,7 @@
 //   -listdevices        publish the attached units and end
 // '/' works as well as '-', switch words are case-insensitive, and anything
 // else is ignored, so ZOV can pass extra words without breaking the start.
+// --help and --version print and end before any mode is chosen.
 
 #include <cstdint>
 #include <string>
@@ -20,6 +21,9 @@ class CManagerCommandLineInfo {
   void ParseCommandLine(int argc, const char* const* argv);
 
   bool IsServer() const { return m_server; }
+  // --help or --version was given where a switch may stand.
+  bool WantsHelp() const { return m_help; }
+  bool WantsVersion() const { return m_version; }
   bool IsListDevices() const { return m_listDevices; }
   // The unit the server opens, upper-cased ("VORN3").
   const std::string& UnitName() const { return m_unitName; }
@@ -31,14 +35,21 @@ class CManagerCommandLineInfo {
 
   bool m_server = false;
   bool m_listDevices = false;
+  bool m_help = false;
+  bool m_version = false;
   std::string m_unitName;
   std::int32_t m_baudRate = 0;
   std::int32_t m_parseState = kExpectSwitch;
 };
 
-// atoi's reading of a number (leading blanks, optional sign, digits up to the
-// first non-digit, 0 when there are none), except that a value beyond the
-// 32-bit range is clamped instead of being undefined.
-std::int32_t AtoiClamped(const std::string& text);
+// The baud-rate argument: a decimal number in the 32-bit range, read by the
+// checked parser both command lines share; 0 (which the server refuses as an
+// unsupported rate) for anything else, where atoi would have read "9600x" as
+// 9600 and "99999999999" as whatever it overflowed to.
+std::int32_t BaudRateArgument(const std::string& text);
+
+// The text of vorn3manager --help and --version.
+const char* ManagerHelpText();
+const char* ManagerVersionText();
 
 }  // namespace vorn

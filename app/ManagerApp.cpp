@@ -41,6 +41,15 @@ CManagerApp::CManagerApp(ModeHandlers handlers, StartupServices services)
     : m_handlers(std::move(handlers)), m_services(std::move(services)) {}
 
 int CManagerApp::InitInstance(int argc, const char* const* argv) {
+  // --help and --version answer before anything else, without a window or a
+  // decoder check, so they work on any machine (and build the manual page).
+  CManagerCommandLineInfo information;
+  information.ParseCommandLine(argc, argv);
+  if (information.WantsHelp() || information.WantsVersion()) {
+    std::fputs(information.WantsHelp() ? ManagerHelpText() : ManagerVersionText(), stdout);
+    return kExitOk;
+  }
+
   // The gate comes before the command line is read: it applies to every mode.
   std::uint32_t version = 0;
   char versionText[256] = {};
@@ -60,28 +69,22 @@ int CManagerApp::InitInstance(int argc, const char* const* argv) {
 }
 
 int CManagerApp::RunSelectedMode(RunMode mode) {
-  try {
+  int status = kExitModeFailed;
+  const auto failure = FailureOf([&] {
     switch (mode) {
       case RunMode::kList:
-        if (m_handlers.runList) return m_handlers.runList();
+        if (m_handlers.runList) return void(status = m_handlers.runList());
         break;
       case RunMode::kServer:
-        if (m_handlers.runServer) return m_handlers.runServer(m_cmdInfo);
+        if (m_handlers.runServer) return void(status = m_handlers.runServer(m_cmdInfo));
         break;
       case RunMode::kMainWindow:
-        if (m_handlers.runMainWindow) return m_handlers.runMainWindow();
+        if (m_handlers.runMainWindow) return void(status = m_handlers.runMainWindow());
         break;
     }
-    return ReportModeUnavailable(ModeName(mode));
-  } catch (const CUsbDeviceException& e) {
-    return ReportEscapedFailure(e.GetMessage());
-  } catch (const CDriveAccessException& e) {
-    return ReportEscapedFailure(e.GetMessage());
-  } catch (const CFileAccessException& e) {
-    return ReportEscapedFailure(e.GetMessage());
-  } catch (const std::exception& e) {
-    return ReportEscapedFailure(e.what());
-  }
+    status = ReportModeUnavailable(ModeName(mode));
+  });
+  return failure ? ReportEscapedFailure(*failure) : status;
 }
 
 }  // namespace vorn

@@ -30,3 +30,16 @@ if(VORN_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
   set(CMAKE_C_COMPILER_LAUNCHER ${VORN_CCACHE})
   set(CMAKE_CXX_COMPILER_LAUNCHER ${VORN_CCACHE})
 endif()
+
+# Hardening for every binary: position-independent executables, stack
+# protector, checked libc calls where the size is known (needs optimisation;
+# the sanitizer builds check more than it), read-only relocations bound at
+# start. Build paths do not leak into the released binaries.
+include(CheckPIESupported)
+check_pie_supported()
+add_compile_options(-fstack-protector-strong
+                    $<$<CONFIG:Release>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=>)
+if(NOT VORN_SANITIZE)
+  add_compile_options($<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>)
+endif()
+add_link_options(LINKER:-z,relro LINKER:-z,now)

@@ -21,3 +21,7 @@ endif()
 if(VORN_BUILD_TESTS)
   find_package(GTest REQUIRED)
 endif()
+
+# vorn3ctl's command line and JSON output (header-only).
+find_package(CLI11 REQUIRED CONFIG)
+find_package(nlohmann_json 3.10 REQUIRED CONFIG)

@@ -3,8 +3,12 @@
 // unrelated types (a handler for one never catches another), each holds one
 // message, and they are thrown and caught by value.
 
+#include <exception>
+#include <optional>
 #include <string>
 #include <utility>
+
+#include "platform/Cancel.h"
 
 namespace vorn {
 
@@ -24,5 +28,29 @@ using CUsbDeviceException = CMessageException<struct UsbDeviceTag>;
 using CDriveAccessException = CMessageException<struct DriveAccessTag>;
 // A routine file, its MP3 frames or its conversion failing.
 using CFileAccessException = CMessageException<struct FileAccessTag>;
+
+// Runs `step` and gives the message of the failure that ended it: one of the
+// three types above, or anything else derived from std::exception (a temporary
+// file that cannot be made, memory), which is reported the same way rather than
+// ending the program with a disk half written. nullopt when the step completed.
+// Every place that shows failures to a user (a message box, a line on stderr)
+// catches through here, so none of them misses a type.
+template <class Step>
+std::optional<std::string> FailureOf(Step&& step) {
+  try {
+    std::forward<Step>(step)();
+    return std::nullopt;
+  } catch (const CCancelled&) {
+    throw;  // a cancelled action is no failure: its caller decides what to say
+  } catch (const CUsbDeviceException& e) {
+    return e.GetMessage();
+  } catch (const CDriveAccessException& e) {
+    return e.GetMessage();
+  } catch (const CFileAccessException& e) {
+    return e.GetMessage();
+  } catch (const std::exception& e) {
+    return std::string(e.what());
+  }
+}
 
 }  // namespace vorn

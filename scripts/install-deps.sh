@@ -9,6 +9,9 @@ packages=(
   qt6-base-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libmp3lame-dev libusb-dev libudev-dev libblkid-dev libsystemd-dev
+  libcli11-dev nlohmann-json3-dev
+  # manual pages, icons and package checks made at build and test time
+  help2man librsvg2-bin appstream lintian fakeroot
   # test peers and fixture makers only; the product links the libraries above
   xvfb xauth ffmpeg lame sox
   # a private system bus with a stub udisks2 (tests/tools/udisks2-test.sh)

@@ -1,6 +1,6 @@
 #pragma once
 // The arguments of one vorn3ctl command: positional words and --options, parsed
-// against the options the command declares.
+// (with CLI11) against the options the command declares.
 
 #include <map>
 #include <stdexcept>
@@ -15,7 +15,8 @@ struct OptionSpec {
   const char* help;
 };
 
-// A command line that does not fit the command: printed with the usage, exit 2.
+// A command line that does not fit the command: reported in one line with a
+// pointer to --help, exit 2.
 class CUsageError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -23,7 +24,8 @@ class CUsageError : public std::runtime_error {
 
 class CCommandLine {
  public:
-  // Accepts "--name value" and "--name=value"; "--" ends the options.
+  // Accepts "--name value" and "--name=value"; "--" ends the options; the last
+  // of a repeated option wins. Throws CUsageError for anything else.
   CCommandLine(const std::vector<std::string>& args, const std::vector<OptionSpec>& options);
 
   const std::vector<std::string>& Positional() const { return m_positional; }
@@ -34,5 +36,9 @@ class CCommandLine {
   std::vector<std::string> m_positional;
   std::map<std::string, std::string> m_options;
 };
+
+// The candidate nearest to `word` by edit distance, or "" when none is near
+// enough to be a plausible typo; for "did you mean" hints.
+std::string NearestWord(const std::string& word, const std::vector<std::string>& candidates);
 
 }  // namespace vorn

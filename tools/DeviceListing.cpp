@@ -29,7 +29,7 @@ void AppendUnits(std::vector<ListedDevice>& devices, std::string* failure) {
 
 }  // namespace
 
-std::vector<ListedDevice> ListDevices(std::string* unitFailure) {
+std::vector<ListedDevice> ListPickableDisks(std::string* unitFailure) {
   std::vector<ListedDevice> devices;
   AppendDrives(devices);
   AppendUnits(devices, unitFailure);

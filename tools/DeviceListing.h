@@ -16,6 +16,6 @@ struct ListedDevice {
 // A unit that cannot be opened ends the unit walk: with `unitFailure` its
 // message is stored there and the devices found before it are returned;
 // without, its CUsbDeviceException is thrown.
-std::vector<ListedDevice> ListDevices(std::string* unitFailure = nullptr);
+std::vector<ListedDevice> ListPickableDisks(std::string* unitFailure = nullptr);
 
 }  // namespace vorn

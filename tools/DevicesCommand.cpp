@@ -19,19 +19,19 @@ std::string LineOf(const ListedDevice& device) {
 int Report(const std::string& unitFailure) {
   if (unitFailure.empty()) return kExitOk;
   std::fflush(stdout);
-  std::fprintf(stderr, "%s\n", unitFailure.c_str());
+  std::fprintf(stderr, "vorn3ctl: %s\n", unitFailure.c_str());
   return kExitFailure;
 }
 
 int Run(const CCommandLine& commandLine) {
   std::string unitFailure;
-  const std::vector<ListedDevice> devices = ListDevices(&unitFailure);
+  const std::vector<ListedDevice> devices = ListPickableDisks(&unitFailure);
   if (commandLine.Has("--json")) {
     std::printf("[");
     for (std::size_t i = 0; i < devices.size(); ++i) {
       std::printf("%s\n  {\"kind\": %s, \"name\": %s, \"text\": %s}", i ? "," : "",
-                  JsonString(devices[i].kind).c_str(), JsonString(devices[i].name).c_str(),
-                  JsonString(devices[i].text).c_str());
+                  JsonSystemString(devices[i].kind).c_str(), JsonSystemString(devices[i].name).c_str(),
+                  JsonSystemString(devices[i].text).c_str());
     }
     std::printf("%s]\n", devices.empty() ? "" : "\n");
     return Report(unitFailure);

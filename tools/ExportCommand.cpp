@@ -14,6 +14,7 @@
 #include "audio/RoutineFileHeader.h"
 #include "device/DeviceExceptions.h"
 #include "disk/VornDisk.h"
+#include "platform/CheckedNumber.h"
 #include "tools/Commands.h"
 #include "tools/DiskArgument.h"
 #include "tools/OutputFile.h"
@@ -74,15 +75,8 @@ int Run(const CCommandLine& commandLine) {
   CVornDisk disk(*device, nullptr);
   const auto& table = disk.ReadTable();
   if (!disk.IsValid()) throw CUsbDeviceException("The disk is not formatted as a VORN disk");
-  std::size_t index = 0;
-  try {
-    std::size_t used = 0;
-    index = std::stoul(arguments[1], &used);
-    if (used != arguments[1].size()) index = 0;
-  } catch (const std::exception&) {
-    index = 0;
-  }
-  if (index < 1 || index > table.size()) {
+  const std::size_t index = ParseUnsigned(arguments[1], table.size()).value_or(0);
+  if (index < 1) {
     throw CUsageError("INDEX must be a routine number from 1 to " + std::to_string(table.size()));
   }
   const RoutineEntry& entry = table[index - 1];

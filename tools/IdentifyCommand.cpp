@@ -13,7 +13,7 @@ namespace {
 int Run(const CCommandLine& commandLine) {
   auto device = OpenDiskArgument(commandLine.Positional()[0], ImageAccess::kRead);
   if (!device->Identify()) {
-    std::fprintf(stderr, "The disk did not confirm its identity.\n");
+    std::fprintf(stderr, "vorn3ctl: The disk did not confirm its identity.\n");
     device->Close();
     return kExitFailure;
   }

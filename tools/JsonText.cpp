@@ -1,25 +1,15 @@
 #include "tools/JsonText.h"
 
-#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "disk/DiskText.h"
 
 namespace vorn {
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20 || u >= 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
+std::string JsonString(const std::string& diskText) { return JsonSystemString(DiskTextToUtf8(diskText)); }
+
+std::string JsonSystemString(const std::string& text) {
+  return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace vorn

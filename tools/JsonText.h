@@ -1,12 +1,16 @@
 #pragma once
-// JSON string literals for vorn3ctl's --json output.
+// JSON string literals for vorn3ctl's --json output, always valid UTF-8.
 
 #include <string>
 
 namespace vorn {
 
-// Quotes and escapes `text`. Disk texts are 8-bit; bytes from 0x80 are taken as
-// Latin-1 and written as \u00XX so the output is always valid JSON.
-std::string JsonString(const std::string& text);
+// A disk's own text (a routine title): 8-bit in the disk's code page, converted
+// to UTF-8, quoted and escaped.
+std::string JsonString(const std::string& diskText);
+
+// Text of the system (a file name, a device text) that is meant to be UTF-8
+// already; a byte that is not becomes U+FFFD rather than breaking the output.
+std::string JsonSystemString(const std::string& text);
 
 }  // namespace vorn

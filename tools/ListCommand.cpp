@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "disk/DiskText.h"
 #include "disk/RoutineCells.h"
 #include "disk/VornDisk.h"
 #include "tools/Commands.h"
@@ -29,13 +30,13 @@ void PrintTable(const std::string& name, CSectorDevice& device, const CVornDisk&
               columns[3].name, columns[4].name);
   for (const RoutineEntry& entry : disk.Table()) {
     auto cells = RoutineCellTexts(entry);
-    std::printf("%-16s  %9s  %15s  %15s  %s\n", PrintableText(cells[0]).c_str(), cells[1].c_str(),
+    std::printf("%s  %9s  %15s  %15s  %s\n", PadRight(PrintableText(DiskTextToUtf8(cells[0])), 16).c_str(), cells[1].c_str(),
                 cells[2].c_str(), cells[3].c_str(), cells[4].c_str());
   }
 }
 
 void PrintJson(const std::string& name, CSectorDevice& device, const CVornDisk& disk) {
-  std::printf("{\"disk\": %s, \"formatted\": %s, \"sectorCount\": %u", JsonString(name).c_str(),
+  std::printf("{\"disk\": %s, \"formatted\": %s, \"sectorCount\": %u", JsonSystemString(name).c_str(),
               disk.IsValid() ? "true" : "false", device.GetSectorCount());
   if (disk.IsValid()) std::printf(", \"nextFreeSector\": %u", disk.NextFreeSector());
   std::printf(", \"routines\": [");

@@ -14,6 +14,7 @@
 #include "device/BaudRate.h"
 #include "device/DeviceExceptions.h"
 #include "disk/VornDisk.h"
+#include "platform/CheckedNumber.h"
 #include "server/DeviceServer.h"
 #include "tools/Commands.h"
 #include "tools/DiskArgument.h"
@@ -72,10 +73,9 @@ class CMemorySource final : public CBlockSource {
 };
 
 bool ParseInt(const std::string& text, long long low, long long high, long long& value) {
-  char* end = nullptr;
-  errno = 0;
-  value = std::strtoll(text.c_str(), &end, 10);
-  return !text.empty() && *end == '\0' && errno == 0 && value >= low && value <= high;
+  const auto parsed = ParseSigned(text, low, high);
+  if (parsed) value = *parsed;
+  return parsed.has_value();
 }
 
 struct RoutineData {

@@ -13,6 +13,8 @@
 #include "audio/RoutineFileHeader.h"
 #include "device/BaudRate.h"
 #include "device/DeviceExceptions.h"
+#include "disk/DiskText.h"
+#include "platform/CheckedNumber.h"
 #include "platform/RegularFile.h"
 #include "platform/UniqueFile.h"
 #include "tools/Commands.h"
@@ -22,20 +24,13 @@
 namespace vorn {
 namespace {
 
-// Decimal; with `base` 0 also 0x.. hexadecimal (and a leading 0 octal), for codes.
-int ParseNumber(const std::string& option, const std::string& text, int low, int high, int base = 10) {
-  std::size_t used = 0;
-  int value = 0;
-  try {
-    value = std::stoi(text, &used, base);
-  } catch (const std::exception&) {
-    used = 0;
-  }
-  if (used == 0 || used != text.size() || value < low || value > high) {
+int ParseNumber(const std::string& option, const std::string& text, int low, int high) {
+  const auto value = ParseSigned(text, low, high);
+  if (!value) {
     throw CUsageError(option + " wants a number from " + std::to_string(low) + " to " +
                       std::to_string(high) + ", not '" + text + "'");
   }
-  return value;
+  return static_cast<int>(*value);
 }
 
 std::uint8_t ParseBaud(const std::string& text) {
@@ -98,12 +93,22 @@ int Run(const CCommandLine& commandLine) {
   RoutineFileHeader header;
   header.version = 1;
 
-  const std::string title = commandLine.Has("--title")
-                                ? commandLine.Value("--title")
-                                : std::filesystem::path(out).stem().string().substr(0, header.title.size() - 1);
-  if (title.size() >= header.title.size()) {
-    throw CUsageError("--title holds at most " + std::to_string(header.title.size() - 1) +
-                      " characters");
+  // The title is typed (or named) in UTF-8 and stored in the disk's code page,
+  // one byte per character, so the limit counts characters either way.
+  const std::size_t maxTitle = header.title.size() - 1;
+  std::string title;
+  if (commandLine.Has("--title")) {
+    try {
+      title = Utf8ToDiskText(commandLine.Value("--title"));
+    } catch (const CDiskTextError& error) {
+      throw CUsageError("--title: " + std::string(error.what()));
+    }
+    if (title.size() > maxTitle) {
+      throw CUsageError("--title holds at most " + std::to_string(maxTitle) + " characters, not " +
+                        std::to_string(title.size()));
+    }
+  } else {
+    title = Utf8ToDiskTextLossy(std::filesystem::path(out).stem().string()).substr(0, maxTitle);
   }
   std::copy(title.begin(), title.end(), header.title.begin());
   header.baudCode = ParseBaud(commandLine.Value("--baud", "9600"));
@@ -119,7 +124,7 @@ int Run(const CCommandLine& commandLine) {
     }
   } else {
     header.controllerSettings[0] =
-        static_cast<std::uint8_t>(ParseNumber("--protocol", commandLine.Value("--protocol", "0"), 0, 255, 0));
+        static_cast<std::uint8_t>(ParseNumber("--protocol", commandLine.Value("--protocol", "0"), 0, 255));
   }
 
   std::vector<std::string> inputs;
@@ -153,7 +158,7 @@ int Run(const CCommandLine& commandLine) {
   file.Commit();
 
   std::printf("Wrote %s: \"%s\", audio %u bytes (%s), control data %u bytes\n",
-              PrintableText(out).c_str(), PrintableText(title).c_str(), header.audioSize,
+              PrintableText(out).c_str(), PrintableText(DiskTextToUtf8(title)).c_str(), header.audioSize,
               header.audioSize == 0 ? "none"
               : header.audioFormat == RoutineFileHeader::kAudioFormatMp3
                   ? "MP3 of the disk's kind, stored as is"
@@ -174,7 +179,7 @@ Command MakeRoutineCommand() {
           "marked to be stored unchanged. The control data is copied byte for byte.",
           {{"--audio", "FILE", "the routine's audio (none: a routine without audio)"},
            {"--data", "FILE", "the control-data frames (none: no control data)"},
-           {"--title", "T", "title, at most 18 characters (default: the name of OUT)"},
+           {"--title", "T", "title, at most 18 characters of Windows-1252 (default: the name of OUT)"},
            {"--baud", "RATE", "2400, 4800, 9600 (default), 19200, 38400 or 250000/DMX"},
            {"--frame-ms", "M", "control-data frame period in ms, 0..255 (default 20)"},
            {"--protocol", "CODE", "protocol code 0..255 (default 0, MiniSSC), other settings zero"},

@@ -11,7 +11,7 @@ namespace vorn {
 
 MessageAnswer CTerminalPresenter::Present(const MessageRequest& request) {
   if (request.buttons != MessageButtons::kYesNo) {
-    std::fprintf(m_out, "%s\n", request.text.c_str());
+    std::fprintf(m_out, "vorn3ctl: %s\n", request.text.c_str());
     return MessageAnswer::kOk;
   }
   std::fprintf(m_out, "%s [y/N] ", request.text.c_str());
@@ -81,12 +81,23 @@ bool ConfirmOnTerminal(const std::string& question, bool yes) {
 }
 
 std::string PrintableText(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) c = '?';
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto u = static_cast<unsigned char>(text[i]);
+    // C1 controls written as UTF-8 (C2 80..C2 9F) act on a terminal as well.
+    const bool c1 = u == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(text[i + 1]) < 0xA0;
+    if (c1) ++i;
+    out += (u < 0x20 || u == 0x7F || c1) ? '?' : text[i];
   }
   return out;
+}
+
+std::string PadRight(const std::string& text, std::size_t width) {
+  std::size_t characters = 0;
+  for (char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return characters >= width ? text : text + std::string(width - characters, ' ');
 }
 
 std::unique_ptr<CTerminalStatusLine> OptionalStatusLine(bool quiet, const std::string& text) {

@@ -62,7 +62,10 @@ bool ConfirmOnTerminal(const std::string& question, bool yes);
 // A status line showing `text`, or none when the command runs --quiet.
 std::unique_ptr<CTerminalStatusLine> OptionalStatusLine(bool quiet, const std::string& text);
 
-// Bytes a terminal would act on (control characters) shown as '?'.
+// Characters a terminal would act on (C0 and C1 controls, DEL) shown as '?'.
 std::string PrintableText(const std::string& text);
+
+// `text` (UTF-8) padded with spaces to `width` characters.
+std::string PadRight(const std::string& text, std::size_t width);
 
 }  // namespace vorn

@@ -17,12 +17,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "device/DeviceExceptions.h"
 #include "device/ImageDevice.h"
 #include "device/UsbDevice.h"
 #include "device/VerifyingDevice.h"
+#include "disk/DiskText.h"
 #include "disk/RoutineCells.h"
 #include "disk/VornDisk.h"
 #include "platform/MessageBox.h"
@@ -61,21 +64,9 @@ void ReportError(const std::string& text, const std::string& detail, std::string
 // disk half written. A cancelled action is no failure and passes through.
 template <class Step>
 bool ShowingErrors(Step&& step, const std::string& detail = {}, std::string* message = nullptr) {
-  try {
-    step();
-    return true;
-  } catch (const CCancelled&) {
-    throw;
-  } catch (const CUsbDeviceException& e) {
-    ReportError(e.GetMessage(), detail, message);
-  } catch (const CDriveAccessException& e) {
-    ReportError(e.GetMessage(), detail, message);
-  } catch (const CFileAccessException& e) {
-    ReportError(e.GetMessage(), detail, message);
-  } catch (const std::exception& e) {
-    ReportError(e.what(), detail, message);
-  }
-  return false;
+  const std::optional<std::string> failure = FailureOf(std::forward<Step>(step));
+  if (failure) ReportError(*failure, detail, message);
+  return !failure;
 }
 
 void CloseQuietly(CSectorDevice* device) {
@@ -476,7 +467,7 @@ void CManagerDlg::RefreshRoutines() {
         const auto texts = RoutineCellTexts(table[k]);
         for (std::size_t column = 0; column < texts.size(); ++column) {
           list->SetCellText(static_cast<int>(k), static_cast<int>(column),
-                            QString::fromLocal8Bit(texts[column]));
+                            QString::fromStdString(DiskTextToUtf8(texts[column])));
         }
       }
     }, "Disk: " + diskText);

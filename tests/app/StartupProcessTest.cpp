@@ -183,6 +183,21 @@ TEST_F(StartupProcessTest, ManagerWithoutDecodersShowsTheDirectXBoxForEveryMode)
   EXPECT_FALSE(fs::exists(m_runtimeDir + "/vorn3manager"));
 }
 
+TEST_F(StartupProcessTest, HelpAndVersionPrintAndEndBeforeAnyCheckOrClaim) {
+  ASSERT_TRUE(Runs(kWindowArgs));  // a running window forbids every mode, not these
+  for (const auto& [args, first] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--help"}, "Usage: vorn3manager [-server UNIT BAUD | -listdevices]"},
+           {{"/-HELP"}, "Usage: vorn3manager [-server UNIT BAUD | -listdevices]"},
+           {{"-listdevices", "--version"}, "vorn3manager "}}) {
+    auto manager = Spawn(VORN3MANAGER_EXE, args, /*forceNoDecoder=*/true);
+    EXPECT_EQ(manager->ReadLine().value_or("").rfind(first, 0), 0u) << args.front();
+    EXPECT_EQ(manager->Wait(), 0);
+    EXPECT_EQ(manager->Stderr(), "");
+  }
+  // In the unit name's place it is the name (refused here beside the window).
+  EXPECT_EQ(Spawn(VORN3MANAGER_EXE, {"-server", "--help", "9600"})->Wait(), 3);
+}
+
 TEST_F(StartupProcessTest, ManagerRefusesARunTimeDirectoryOwnedBySomeoneElse) {
   if (::geteuid() != 0) GTEST_SKIP() << "only root can make a directory owned by another user";
   const std::string dir = m_runtimeDir + "/vorn3manager";

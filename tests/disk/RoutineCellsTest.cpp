@@ -1,8 +1,13 @@
 #include "disk/RoutineCells.h"
 
+#include "disk/DiskText.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace vorn {
 namespace {
@@ -70,6 +75,37 @@ TEST(RoutineCellsTest, ProtocolNamesAndSixteenCharacterTitles) {
       EXPECT_EQ(name, "Unknown") << code;
     }
   }
+}
+
+TEST(DiskTextTest, EveryByteDecodesAndComesBackUnchanged) {
+  std::string all;
+  for (int byte = 1; byte < 256; ++byte) all += static_cast<char>(byte);
+  const std::string utf8 = DiskTextToUtf8(all);
+  EXPECT_EQ(Utf8ToDiskText(utf8), all);
+  for (const auto& [byte, text] : std::vector<std::pair<char, std::string>>{
+           {'A', "A"}, {'\x80', "\xE2\x82\xAC"}, {'\x93', "\xE2\x80\x9C"}, {'\x9F', "\xC5\xB8"},
+           {'\x81', "\xC2\x81"}, {'\x9D', "\xC2\x9D"}, {'\xA0', "\xC2\xA0"}, {'\xE9', "\xC3\xA9"},
+           {'\xFF', "\xC3\xBF"}}) {
+    EXPECT_EQ(DiskTextToUtf8(std::string(1, byte)), text) << int(static_cast<unsigned char>(byte));
+  }
+}
+
+TEST(DiskTextTest, TextTheCodePageCannotHoldIsRefusedByName) {
+  for (const auto& [utf8, message] : std::vector<std::pair<std::string, std::string>>{
+           {"\xC5\x9D", "'\xC5\x9D' (U+015D) cannot be stored"},        // a letter it lacks
+           {"ok \xF0\x9F\x8E\xB5", "(U+1F3B5)"},                         // beyond 16 bits
+           {"\xE9t\xE9", "not UTF-8 text (byte 0xE9)"},                   // Latin-1 bytes
+           {"\xC0\xA9", "not UTF-8 text (byte 0xC0)"},                    // overlong
+           {"\xED\xA0\x80", "not UTF-8 text (byte 0xED)"},               // a surrogate
+           {"\xE2\x82", "not UTF-8 text (byte 0xE2)"}}) {                // cut short
+    try {
+      Utf8ToDiskText(utf8);
+      ADD_FAILURE() << "accepted " << utf8;
+    } catch (const CDiskTextError& error) {
+      EXPECT_NE(std::string(error.what()).find(message), std::string::npos) << error.what();
+    }
+  }
+  EXPECT_EQ(Utf8ToDiskTextLossy("\xC5\x9Dow \xE9 \xE2\x82\xAC"), "?ow ? \x80");
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs the build tree into a scratch prefix and checks what lands there:
-# both programs (and that they run from there, finding each other), the desktop
-# entry, its icon and the udev rule for units. Usage: install-tree-test.sh BUILD_DIR
+# both programs (and that they run from there, finding each other), their
+# manual pages, vorn3ctl's bash completion (run through bash's own compgen
+# against the installed program and a drive fixture), the desktop entry, its
+# icons and AppStream metadata, the documentation and the udev rule for units.
+# Usage: install-tree-test.sh BUILD_DIR
 set -euo pipefail
 build=$1
 prefix=$(mktemp -d)
@@ -16,12 +19,66 @@ expect() {  # PATH
 expect bin/vorn3manager
 expect bin/vorn3ctl
 expect lib/udev/rules.d/70-vorn3-unit.rules
-expect share/doc/vorn3manager/named-objects.md
+for doc in README.md copyright changelog.gz named-objects.md drives.md text-encoding.md; do
+  expect share/doc/vorn3manager/$doc
+done
+grep -q 'ctl/vorn3ctl\|build/default\|scripts/' "$prefix/share/doc/vorn3manager/README.md" &&
+  { echo "the installed README speaks of the source tree" >&2; fail=1; }
 if grep -q '^VORN_BUILD_UI:BOOL=ON' "$build/CMakeCache.txt"; then
   expect share/applications/vorn3manager.desktop
-  expect share/icons/hicolor/64x64/apps/vorn3manager.png
+  for size in 16 22 24 32 48 64 128 256; do
+    expect share/icons/hicolor/${size}x${size}/apps/vorn3manager.png
+    # The PNG header's width and height, 32-bit big-endian each.
+    [ "$(od -An -tu1 -j16 -N8 "$prefix/share/icons/hicolor/${size}x${size}/apps/vorn3manager.png" | tr -s ' ')" \
+      = " 0 0 $((size >> 8)) $((size & 255)) 0 0 $((size >> 8)) $((size & 255))" ] ||
+      { echo "icon ${size}x${size} has another size" >&2; fail=1; }
+  done
+  expect share/icons/hicolor/scalable/apps/vorn3manager.svg
   grep -qx 'Exec=vorn3manager' "$prefix/share/applications/vorn3manager.desktop" ||
     { echo "desktop entry does not start vorn3manager" >&2; fail=1; }
+  appstreamcli validate --no-net --pedantic "$prefix"/share/metainfo/*.metainfo.xml >&2 ||
+    { echo "AppStream metadata does not validate" >&2; fail=1; }
+fi
+
+# Manual pages: from the programs' help, rendered by man without complaint.
+for program in vorn3manager vorn3ctl; do
+  page=$prefix/share/man/man1/$program.1.gz
+  expect share/man/man1/$program.1.gz
+  [ -e "$page" ] || continue
+  text=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>"$prefix/man-warnings")
+  [ -s "$prefix/man-warnings" ] && { cat "$prefix/man-warnings" >&2; fail=1; }
+  grep -q "^NAME" <<<"$text" && grep -q "$program - " <<<"$text" ||
+    { echo "$program(1) has no NAME section" >&2; fail=1; }
+done
+zcat "$prefix/share/man/man1/vorn3ctl.1.gz" | grep -q '^\.SS make-routine' ||
+  { echo "vorn3ctl(1) lacks the help of its commands" >&2; fail=1; }
+
+# Completion: commands, options and the names of the disks that can be picked.
+completion=$prefix/share/bash-completion/completions/vorn3ctl
+expect share/bash-completion/completions/vorn3ctl
+fixture=$prefix/fixture
+"$(dirname "$0")/../../scripts/make-drive-fixture.sh" "$fixture" 8 >"$prefix/fixture.vars"
+completes() {  # EXPECTED WORD... : what bash offers for the last word
+  local expected=$1
+  shift
+  local got
+  got=$(cd "$prefix" && . ./fixture.vars && PATH=$prefix/bin:$PATH bash -c '
+    . "$0"
+    complete -p vorn3ctl >/dev/null || exit 1
+    COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMPREPLY=()
+    _vorn3ctl
+    if ((${#COMPREPLY[@]})); then printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "; fi' "$completion" "$@") || got="(no completion function)"
+  [ "$got" = "$expected" ] || { echo "completing '$*': got '$got', want '$expected'" >&2; fail=1; }
+}
+if [ -e "$completion" ]; then
+  completes "list live " vorn3ctl li
+  completes "remove-last restore " vorn3ctl help re
+  completes "--json " vorn3ctl list --j
+  completes "--size " vorn3ctl create-image card.img --s
+  completes "PhysicalDrive1 " vorn3ctl format Phys
+  completes "PhysicalDrive1 " vorn3ctl live --routine P
+  completes "" vorn3ctl export PhysicalDrive1 ""
+  completes "fixture fixture.vars " vorn3ctl restore fix
 fi
 if find "$prefix" -name 'libvornusbsim*' | grep -q .; then
   echo "the unit simulator must not be installed" >&2; fail=1

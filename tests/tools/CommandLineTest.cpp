@@ -27,19 +27,50 @@ TEST(CommandLineTest, SeparatesOptionsFromWords) {
   EXPECT_EQ(b.Value("--missing", "dflt"), "dflt");
 }
 
-TEST(CommandLineTest, RejectsWhatTheCommandDoesNotTake) {
-  EXPECT_THROW(CCommandLine({"--force"}, kOptions), CUsageError);
-  EXPECT_THROW(CCommandLine({"--size"}, kOptions), CUsageError);
-  EXPECT_THROW(CCommandLine({"--yes=no"}, kOptions), CUsageError);
+TEST(CommandLineTest, WordsThatLookOddStillLandWhereTheyBelong) {
+  CCommandLine a({"-", "-5", "--size", "1M", "--size=2M", "x"}, kOptions);
+  EXPECT_EQ(a.Positional(), (std::vector<std::string>{"-", "-5", "x"}));  // stdin, a number
+  EXPECT_EQ(a.Value("--size"), "2M");                                     // the last one wins
+  EXPECT_EQ(CCommandLine({"--size=-1"}, kOptions).Value("--size"), "-1");
 }
 
-TEST(JsonTextTest, EscapesQuotesControlsAndEightBitText) {
+TEST(CommandLineTest, RejectsWhatTheCommandDoesNotTakeSayingWhat) {
+  for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--force"}, "unrecognized option '--force'"},
+           {{"--sise", "1M"}, "unrecognized option '--sise'; did you mean '--size'?"},
+           {{"-y"}, "unrecognized option '-y'"},
+           {{"--size"}, "option '--size' needs a value"},
+           {{"--yes=no"}, "option '--yes' takes no value"}}) {
+    try {
+      CCommandLine line(args, kOptions);
+      ADD_FAILURE() << "accepted " << args[0];
+    } catch (const CUsageError& error) {
+      EXPECT_EQ(error.what(), message);
+    }
+  }
+}
+
+TEST(CommandLineTest, NearestWordSuggestsOnlyPlausibleTypos) {
+  const std::vector<std::string> commands{"list", "format", "remove-last", "restore", "devices"};
+  for (const auto& [typo, nearest] : std::vector<std::pair<std::string, std::string>>{
+           {"lsit", "list"}, {"lst", "list"}, {"fromat", "format"}, {"remove-lats", "remove-last"},
+           {"restor", "restore"}, {"device", "devices"}, {"frobnicate", ""}, {"x", ""}, {"", ""}}) {
+    EXPECT_EQ(NearestWord(typo, commands), nearest) << typo;
+  }
+}
+
+TEST(JsonTextTest, EscapesQuotesAndControlsAndWritesUtf8) {
   EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
-  EXPECT_EQ(JsonString(std::string("\n\x01\xE9", 3)), "\"\\u000a\\u0001\\u00e9\"");
+  // Disk text is Windows-1252; system text is UTF-8, a stray byte replaced.
+  EXPECT_EQ(JsonString(std::string("\n\x01\xE9\x80\x81", 5)), "\"\\n\\u0001\xC3\xA9\xE2\x82\xAC\xC2\x81\"");
+  EXPECT_EQ(JsonSystemString("caf\xC3\xA9 \xE9"), "\"caf\xC3\xA9 \xEF\xBF\xBD\"");
 }
 
 TEST(TerminalTest, ControlCharactersOfDiskTextsAreNotSentToTheTerminal) {
   EXPECT_EQ(PrintableText("Show\x1b[2J\x7f"), "Show?[2J?");
+  EXPECT_EQ(PrintableText("\xC2\x9B" "2J \xC2\xA0\xC3\xA9"), "?2J \xC2\xA0\xC3\xA9");  // C1 CSI, then text
+  EXPECT_EQ(PadRight("\xC3\xA9t\xC3\xA9", 5), "\xC3\xA9t\xC3\xA9  ");
+  EXPECT_EQ(PadRight("longer", 3), "longer");
 }
 
 TEST(TerminalTest, StatusLineShowsTextAndProgress) {

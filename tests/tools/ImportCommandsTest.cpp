@@ -82,6 +82,16 @@ TEST_F(ImportCommandsTest, MakeRoutineWritesAVersion1FileAndMarksDiskKindMp3) {
   EXPECT_EQ(HeaderOf(Path("160.vorn")).audioFormat, 0u);
 }
 
+TEST_F(ImportCommandsTest, MakeRoutineStoresATitleInTheDisksCodePage) {
+  // 18 characters, 27 bytes of UTF-8: fits, one byte per character on the disk.
+  ASSERT_EQ(Ctl({"make-routine", Path("a.vorn"), "--title", "\xC3\x89t\xC3\xA9 \xE2\x82\xAC \xE2\x80\x9Cna\xC3\xAFve\xE2\x80\x9D \xC3\x80 \xC3\xBF"}), 0);
+  EXPECT_EQ(std::string(HeaderOf(Path("a.vorn")).title.data()), "\xC9t\xE9 \x80 \x93na\xEFve\x94 \xC0 \xFF");
+  // A name the code page lacks gives a title all the same.
+  ASSERT_EQ(Ctl({"make-routine", Path("\xC5\x9Dow-\xC3\xA9t\xC3\xA9-and-a-long-name.vorn")}), 0);
+  EXPECT_EQ(std::string(HeaderOf(Path("\xC5\x9Dow-\xC3\xA9t\xC3\xA9-and-a-long-name.vorn")).title.data()),
+            "?ow-\xE9t\xE9-and-a-long");
+}
+
 TEST_F(ImportCommandsTest, MakeRoutineTakesTheSettingsFile) {
   std::vector<std::uint8_t> settings(32);
   for (std::size_t i = 0; i < settings.size(); ++i) settings[i] = static_cast<std::uint8_t>(100 + i);
@@ -94,6 +104,11 @@ TEST_F(ImportCommandsTest, MakeRoutineTakesTheSettingsFile) {
 
 TEST_F(ImportCommandsTest, MakeRoutineRefusesWhatAFileCannotHold) {
   EXPECT_EQ(Ctl({"make-routine", Path("x.vorn"), "--title", "Nineteen characters"}), 2);
+  EXPECT_EQ(Ctl({"make-routine", Path("x.vorn"), "--title", "Ni\xC3\xB1" "eteen characters"}), 2);
+  EXPECT_EQ(Ctl({"make-routine", Path("x.vorn"), "--title", "\xC5\x9Dow"}), 2);  // no such letter
+  EXPECT_EQ(Ctl({"make-routine", Path("x.vorn"), "--title", "\xE9t\xE9"}), 2);   // Latin-1, not UTF-8
+  EXPECT_EQ(Ctl({"make-routine", Path("x.vorn"), "--frame-ms", "+20"}), 2);
+  EXPECT_EQ(Ctl({"make-routine", Path("x.vorn"), "--protocol", "0x10"}), 2);
   EXPECT_EQ(Ctl({"make-routine", Path("x.vorn"), "--baud", "1200"}), 2);
   EXPECT_EQ(Ctl({"make-routine", Path("x.vorn"), "--frame-ms", "256"}), 2);
   EXPECT_EQ(Ctl({"make-routine", Path("x.vorn"), "--protocol", "1", "--settings", Path("data.bin")}), 2);

@@ -80,7 +80,7 @@ TEST_F(UnitCommandsTest, DevicesShowsTheUnitsBeforeOneThatFails) {
   const Result result = Run("devices");
   EXPECT_EQ(result.code, 1);
   EXPECT_EQ(UnitLines(result.out), "VORN2: Calverin - VORN3 Unit (2)\n");
-  EXPECT_EQ(result.err, "COULD NOT RETRIEVE PRODUCT STRING\n");
+  EXPECT_EQ(result.err, "vorn3ctl: COULD NOT RETRIEVE PRODUCT STRING\n");
 }
 
 TEST_F(UnitCommandsTest, IdentifyPrintsModelSerialAndSize) {
@@ -110,7 +110,7 @@ TEST_F(UnitCommandsTest, DiskCommandsTakeAUnitName) {
 
   const Result missing = Run("list VORN9");
   EXPECT_EQ(missing.code, 1);
-  EXPECT_EQ(missing.err, "No such disk: VORN9\n");
+  EXPECT_EQ(missing.err, "vorn3ctl: No such disk: VORN9\n");
 }
 
 TEST_F(UnitCommandsTest, ABackupRestoredOntoAUnitComesBackTheSame) {

@@ -10,10 +10,15 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "device/ImageDevice.h"
+#include "disk/DiskText.h"
 #include "disk/VornDisk.h"
+#include "tools/Command.h"
 #include "tests/support/ReferenceTable.h"
 #include "tests/support/ShellCommand.h"
 #include "tools/WineSetup.h"
@@ -170,7 +175,7 @@ TEST_F(Vorn3ctlTest, CreateFormatListAndRemoveAnImage) {
 
   Result json = Run({"list", m_image, "--json"});
   ASSERT_EQ(json.code, 0);
-  EXPECT_NE(json.out.find("\"title\": \"Sixteen \\\"chars\\\"\\u00e9\""), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find("\"title\": \"Sixteen \\\"chars\\\"\xC3\xA9\""), std::string::npos) << json.out;
   EXPECT_NE(json.out.find("\"baudRate\": \"DMX\""), std::string::npos);
   EXPECT_NE(json.out.find("\"sizeMB\": \"1.00\""), std::string::npos);
 
@@ -180,7 +185,7 @@ TEST_F(Vorn3ctlTest, CreateFormatListAndRemoveAnImage) {
   ASSERT_EQ(Run({"remove-last", m_image, "--yes"}).code, 0);
   Result empty = Run({"remove-last", m_image, "--yes"});
   EXPECT_EQ(empty.code, 1);
-  EXPECT_EQ(empty.err, "Too few tracks\n");
+  EXPECT_EQ(empty.err, "vorn3ctl: Too few tracks\n");
 }
 
 TEST_F(Vorn3ctlTest, BackupAndRestoreCarryTheRoutinesFromDiskToDisk) {
@@ -289,7 +294,7 @@ TEST_F(Vorn3ctlTest, ASecondWriterIsRefusedAndTheImageReadsCorrectly) {
     for (std::size_t k = 0; k < results.size(); ++k) {
       const Result& result = results[k];
       if (result.code != 0) {
-        const bool refused = result.err.find(inUse) != std::string::npos || result.err == "Too few tracks\n";
+        const bool refused = result.err.find(inUse) != std::string::npos || result.err == "vorn3ctl: Too few tracks\n";
         EXPECT_TRUE(refused) << result.err;
         continue;
       }
@@ -425,26 +430,115 @@ TEST_F(Vorn3ctlTest, OnATerminalTheQuestionIsAskedAndAnswered) {
   EXPECT_EQ(remove.code, 1);
 }
 
-TEST_F(Vorn3ctlTest, HelpUsageAndErrors) {
-  for (const char* command : {"create-image", "list", "format", "remove-last"}) {
-    Result help = Run({command, "--help"});
-    EXPECT_EQ(help.code, 0) << command;
-    EXPECT_EQ(help.out.rfind(std::string("Usage: vorn3ctl ") + command, 0), 0u) << help.out;
+TEST_F(Vorn3ctlTest, UsageErrorsAreOneLineAndAPointerToHelp) {
+  const std::string missing = (m_dir / "nothing.img").string();
+  const auto usage = [](const std::string& line, const std::string& command = "") {
+    return "vorn3ctl: " + (command.empty() ? "" : command + ": ") + line + "\nTry 'vorn3ctl " +
+           (command.empty() ? "" : command + " ") + "--help' for more information.\n";
+  };
+  struct Row {
+    std::vector<std::string> args;
+    int code;
+    std::string out;  // what standard output starts with
+    std::string err;  // standard error, whole
+  };
+  for (const Row& row : std::vector<Row>{
+           {{}, 2, "", usage("missing command")},
+           {{"lsit", m_image}, 2, "", usage("unknown command 'lsit'; did you mean 'list'?")},
+           {{"frobnicate"}, 2, "", usage("unknown command 'frobnicate'")},
+           {{"--frob"}, 2, "", usage("unrecognized option '--frob'")},
+           {{"help", "fromat"}, 2, "", usage("unknown command 'fromat'; did you mean 'format'?")},
+           {{"help", "list", "format"}, 2, "", usage("help takes one command")},
+           {{"list"}, 2, "", usage("missing arguments", "list")},
+           {{"list", "a", "b"}, 2, "", usage("unexpected argument 'b'", "list")},
+           {{"list", "--jsn", "a"}, 2, "", usage("unrecognized option '--jsn'; did you mean '--json'?", "list")},
+           {{"list", "a", "--json=yes"}, 2, "", usage("option '--json' takes no value", "list")},
+           {{"create-image", m_image, "--size"}, 2, "", usage("option '--size' needs a value", "create-image")},
+           {{"create-image", m_image, "--size", "1000"}, 2, "",
+            usage("the size must be a whole number of 512-byte sectors", "create-image")},
+           {{"create-image", m_image, "--size", "17179869185G"}, 2, "",
+            usage("the size must be below 2 TiB (2^32 - 1 sectors)", "create-image")},
+           {{"create-image", m_image, "--size", "64X"}, 2, "",
+            usage("invalid size '64X' (bytes, or with K, M or G)", "create-image")},
+           {{"list", missing}, 1, "", "vorn3ctl: No such disk: " + missing + "\n"},
+           {{"--help"}, 0, "Usage: vorn3ctl COMMAND [ARGUMENTS]\n", ""},
+           {{"help"}, 0, "Usage: vorn3ctl COMMAND [ARGUMENTS]\n", ""},
+           {{"help", "list"}, 0, "Usage: vorn3ctl list DISK", ""},
+           {{"list", "x", "-h"}, 0, "Usage: vorn3ctl list DISK", ""},
+           {{"list", "--", "--help"}, 1, "", "vorn3ctl: No such disk: --help\n"},
+           {{"--version"}, 0, "vorn3ctl ", ""}}) {
+    const Result result = Run(row.args);
+    const std::string shown = row.args.empty() ? "(none)" : row.args[0] + (row.args.size() > 1 ? " " + row.args[1] : "");
+    EXPECT_EQ(result.code, row.code) << shown;
+    EXPECT_EQ(result.out.substr(0, row.out.size()), row.out) << shown;
+    if (row.out.empty()) {
+      EXPECT_EQ(result.out, "") << shown;
+    }
+    EXPECT_EQ(result.err, row.err) << shown;
   }
-  Result overview = Run({"--help"});
-  EXPECT_EQ(overview.code, 0);
-  EXPECT_NE(overview.out.find("remove-last"), std::string::npos);
-  Result version = Run({"--version"});
-  EXPECT_EQ(version.code, 0);
-  EXPECT_THAT(version.out, testing::MatchesRegex("vorn3ctl [0-9]+\\.[0-9]+\n"));
+  EXPECT_FALSE(fs::exists(m_image));
+}
 
-  EXPECT_EQ(Run({"frobnicate"}).code, 2);
-  EXPECT_EQ(Run({"list"}).code, 2);
-  EXPECT_EQ(Run({"list", "a", "b"}).code, 2);
-  EXPECT_EQ(Run({"create-image", m_image, "--size", "1000"}).code, 2);  // not whole sectors
-  Result missing = Run({"list", (m_dir / "nothing.img").string()});
-  EXPECT_EQ(missing.code, 1);
-  EXPECT_NE(missing.err.find("No such disk"), std::string::npos);
+TEST_F(Vorn3ctlTest, EveryCommandHasHelpWithAlignedColumns) {
+  // The help column starts at the same place in every row of a section.
+  const auto checkColumns = [](const std::string& text, const std::string& section) {
+    std::istringstream lines(text.substr(text.find(section + ":\n") + section.size() + 2));
+    std::string line;
+    std::set<std::size_t> columns;
+    while (std::getline(lines, line) && !line.empty()) {
+      const std::size_t gap = line.find("  ", 2);
+      ASSERT_NE(gap, std::string::npos) << line;
+      columns.insert(line.find_first_not_of(' ', gap));
+    }
+    EXPECT_EQ(columns.size(), 1u) << text;
+  };
+  const Result overview = Run({"help"});
+  checkColumns(overview.out, "Commands");
+  for (const Command& command : Commands()) {
+    const Result help = Run({"help", command.name});
+    EXPECT_EQ(help.code, 0) << command.name;
+    EXPECT_EQ(help.out.rfind(std::string("Usage: vorn3ctl ") + command.name + " ", 0), 0u) << help.out;
+    EXPECT_EQ(Run({command.name, "--help"}).out, help.out);
+    EXPECT_NE(overview.out.find(std::string("  ") + command.name + " "), std::string::npos) << command.name;
+    checkColumns(help.out, "Options");
+  }
+}
+
+TEST_F(Vorn3ctlTest, JsonIsValidUtf8ForEveryTitleByte) {
+  ASSERT_EQ(Run({"create-image", m_image, "--size", "1M"}).code, 0);
+  ASSERT_EQ(Run({"format", m_image, "--yes"}).code, 0);
+  // Bytes 1..255 spread over the titles, 16 to a title: every byte a title can hold.
+  std::vector<RoutineEntry> routines = MakeRoutines(16, {2});
+  std::vector<std::string> titles;
+  for (std::size_t k = 0; k < routines.size(); ++k) {
+    std::string title;
+    for (std::size_t i = 0; i < 16 && 1 + k * 16 + i < 256; ++i) title += static_cast<char>(1 + k * 16 + i);
+    routines[k].title.fill('\0');
+    std::copy(title.begin(), title.end(), routines[k].title.begin());
+    titles.push_back(title);
+  }
+  AddRoutines(routines);
+
+  const Result json = Run({"list", m_image, "--json"});
+  ASSERT_EQ(json.code, 0) << json.err;
+  nlohmann::json parsed;
+  ASSERT_NO_THROW(parsed = nlohmann::json::parse(json.out)) << json.out;  // rejects any invalid UTF-8
+  ASSERT_EQ(parsed["routines"].size(), titles.size());
+  for (std::size_t k = 0; k < titles.size(); ++k) {
+    EXPECT_EQ(parsed["routines"][k]["title"], DiskTextToUtf8(titles[k])) << k;
+    EXPECT_EQ(Utf8ToDiskText(parsed["routines"][k]["title"].get<std::string>()), titles[k]) << k;
+  }
+  EXPECT_EQ(parsed["routines"][8]["title"].get<std::string>().substr(0, 2), "\xC2\x81");  // undefined: C1
+  EXPECT_EQ(parsed["routines"][7]["title"].get<std::string>().substr(15), "\xE2\x82\xAC");  // the euro
+
+  // The table shows the same text, controls as '?', and stays in its columns.
+  const Result table = Run({"list", m_image});
+  ASSERT_EQ(table.code, 0);
+  EXPECT_NE(table.out.find("\n????????????????       0.00"), std::string::npos) << table.out;
+  EXPECT_NE(table.out.find("\n\xC3\xB1\xC3\xB2\xC3\xB3\xC3\xB4\xC3\xB5\xC3\xB6\xC3\xB7\xC3\xB8\xC3\xB9"
+                           "\xC3\xBA\xC3\xBB\xC3\xBC\xC3\xBD\xC3\xBE\xC3\xBF        0.00"),
+            std::string::npos)
+      << table.out;
 }
 
 TEST(WineSetupTest, WindowsPathsMapIntoThePrefixOrAreRefused) {

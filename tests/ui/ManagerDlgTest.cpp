@@ -389,6 +389,15 @@ TEST_F(ManagerDlgTest, RoutinesAreListedWithTheirCellTexts) {
   }
 }
 
+TEST_F(ManagerDlgTest, TitlesAreReadInTheDisksCodePage) {
+  const std::string image = Image("card.img");
+  FormatEmpty(image);
+  m_shared->drives = {image};
+  const std::string file = test::WriteRoutineFile(m_dir / "fete.vorn", "F\xEAte \x80\x93\xC0\x94", 10, 2, 25, 0, 1);
+  Import({QString::fromStdString(file)});  // the title in Windows-1252 bytes
+  EXPECT_EQ(Column(0), (QStringList{QString::fromUtf8("F\xC3\xAAte \xE2\x82\xAC\xE2\x80\x9C\xC3\x80\xE2\x80\x9D")}));
+}
+
 TEST_F(ManagerDlgTest, RemoveLastRoutineAsksFirstAndReportsTooFewTracks) {
   const std::string image = Image("card.img");
   FormatEmpty(image);
