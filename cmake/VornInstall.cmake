@@ -43,6 +43,15 @@ install(FILES ${PROJECT_SOURCE_DIR}/res/70-vorn3-unit.rules
 if(VORN_WINE_MODULE)
   install(PROGRAMS $<TARGET_FILE_DIR:vorn3manager_wine>/vorn3manager.exe.so
           DESTINATION lib/vorn3manager)
+  # Installed as a file, not a target, so a stripped install strips it here.
+  string(CONFIGURE [[
+    if(CMAKE_INSTALL_DO_STRIP)
+      execute_process(COMMAND "@CMAKE_STRIP@" --remove-section=.comment
+                              "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/lib/vorn3manager/vorn3manager.exe.so"
+                      COMMAND_ERROR_IS_FATAL ANY)
+    endif()
+  ]] vorn_strip_module @ONLY)
+  install(CODE "${vorn_strip_module}")
 endif()
 # The developer README speaks of the source tree; the installed one of the
 # installed commands.
@@ -74,4 +83,9 @@ set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
+# Our own scripts apply the udev rule to a unit already plugged in. They also keep
+# cpack from adding ldconfig calls for the Wine module, which is no library but
+# lies under /usr/lib.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/res/debian/postinst
+                                       ${PROJECT_SOURCE_DIR}/res/debian/postrm)
 include(CPack)

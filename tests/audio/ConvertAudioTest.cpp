@@ -223,15 +223,14 @@ TEST_F(ConvertAudioTest, CancelEndsTheConversionWithoutAFile) {
   cancel = &flag;
   flag.Cancel();
   EXPECT_THROW(Convert(header, wav), CCancelled);
-  // Cancelled while the workers run.
+  // Cancelled once decoding and encoding are under way.
   CCancelFlag later;
   cancel = &later;
-  std::thread canceller([&later] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    later.Cancel();
-  });
+  status.onText = [&later](const std::string& text) {
+    if (text == "Converting Audio") later.Cancel();
+  };
   EXPECT_THROW(Convert(header, wav), CCancelled);
-  canceller.join();
+  status.onText = nullptr;
 }
 
 TEST_F(ConvertAudioTest, AudioSectionCutShortIsAReadError) {

@@ -274,7 +274,9 @@ TEST_F(FfmpegAudioSourceTest, UndecodableInputsFailWithOneBox) {
     CFfmpegAudioSource source;
     EXPECT_FALSE(source.Open(c.path)) << c.path;
     ExpectOneDecoderBox(boxes, c.label);
-    if (!boxes.requests.empty()) EXPECT_NE(boxes.requests[0].text.find(c.says), std::string::npos) << boxes.requests[0].text;
+    if (!boxes.requests.empty()) {
+      EXPECT_NE(boxes.requests[0].text.find(c.says), std::string::npos) << boxes.requests[0].text;
+    }
     const std::string pcmPath = source.GetPcmPath();
     source.Close();
     EXPECT_FALSE(test::FileExists(pcmPath));
@@ -310,7 +312,9 @@ TEST_F(FfmpegAudioSourceTest, TheCancelFlagAndTheTimeLimitEndADecoding) {
     }
     canceller.join();
     // A fast machine may finish the 10 s first; then the flag came too late.
-    if (!cancelled) EXPECT_GE(source.GetLength(), kTenSeconds);
+    if (!cancelled) {
+      EXPECT_GE(source.GetLength(), kTenSeconds);
+    }
   }
   // A decoding that runs past its time limit fails like any other step.
   CRecordingPresenter boxes;

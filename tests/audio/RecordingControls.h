@@ -1,6 +1,7 @@
 #pragma once
 // Status field and progress bar that record what they are told.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,12 @@ namespace vorn::test {
 
 class CRecordingStatus final : public CStatusText {
  public:
-  void SetText(const std::string& text) override { texts.push_back(text); }
+  void SetText(const std::string& text) override {
+    texts.push_back(text);
+    if (onText) onText(text);
+  }
   std::vector<std::string> texts;
+  std::function<void(const std::string&)> onText;  // lets a test act at a given phase
 };
 
 // Calls as text: "range 0 2", "pos 0", "step 1", "stepit".

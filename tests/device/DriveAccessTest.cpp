@@ -419,7 +419,7 @@ TEST_F(DriveAccessTest, VerifySeesTheMediumBehindAWarmCache) {
     }
     result = MessageOf([&] { verifier.Verify(); });
   }
-  (void)std::system(("losetup -d " + loop).c_str());
+  if (std::system(("losetup -d " + loop).c_str()) != 0) ADD_FAILURE() << "losetup -d " << loop;
   EXPECT_EQ(result.rfind("Verify failed\nSector 140 of PhysicalDrive0 ", 0), 0u) << result;
 }
 
