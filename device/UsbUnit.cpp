@@ -2,7 +2,6 @@
 
 #include <usb.h>
 
-#include <cstdio>
 #include <memory>
 
 #include "device/DeviceExceptions.h"
@@ -40,13 +39,11 @@ namespace vorn {
 
 UnitInterface ClaimUnitInterface(usb_dev_handle* handle, const struct usb_device& record,
                                  int configIndex, int endpointCount) {
-  char text[200];
+  // A unit short of the configuration, interface or endpoints it needs fails
+  // with the message of that step rather than reading past libusb's records.
   const int configurations = record.descriptor.bNumConfigurations;
   if (record.config == nullptr || configIndex >= configurations) {
-    std::snprintf(text, sizeof text,
-                  "COULD NOT SELECT CONFIGURATION (the unit offers %i, configuration %i is needed)",
-                  configurations, configIndex + 1);
-    throw CUsbDeviceException(text);
+    throw CUsbDeviceException("COULD NOT SELECT CONFIGURATION");
   }
   UnitInterface claimed;
   claimed.config = &record.config[configIndex];
@@ -57,7 +54,7 @@ UnitInterface ClaimUnitInterface(usb_dev_handle* handle, const struct usb_device
   const usb_config_descriptor& config = *claimed.config;
   if (config.bNumInterfaces < 1 || config.interface == nullptr ||
       config.interface[0].num_altsetting < 1 || config.interface[0].altsetting == nullptr) {
-    throw CUsbDeviceException("COULD NOT CLAIM INTERFACE (the configuration has no interface)");
+    throw CUsbDeviceException("COULD NOT CLAIM INTERFACE");
   }
   claimed.interface = &config.interface[0].altsetting[0];
   if (usb_claim_interface(handle, claimed.interface->bInterfaceNumber) != 0) {
@@ -68,9 +65,7 @@ UnitInterface ClaimUnitInterface(usb_dev_handle* handle, const struct usb_device
   }
 
   if (claimed.interface->bNumEndpoints < endpointCount || claimed.interface->endpoint == nullptr) {
-    std::snprintf(text, sizeof text, "COULD NOT FIND ENDPOINTS (the interface has %i, %i are needed)",
-                  static_cast<int>(claimed.interface->bNumEndpoints), endpointCount);
-    throw CUsbDeviceException(text);
+    throw CUsbDeviceException("COULD NOT FIND ENDPOINTS");
   }
   claimed.endpoints = claimed.interface->endpoint;
   return claimed;

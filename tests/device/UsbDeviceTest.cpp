@@ -164,8 +164,7 @@ TEST_F(UsbDeviceTest, ClosedAndMisshapenDevicesRefuseWithoutTouchingTheBus) {
     device.Open(entry);
     FAIL() << "opened";
   } catch (const CUsbDeviceException& error) {
-    EXPECT_EQ(error.GetMessage().rfind("COULD NOT FIND ENDPOINTS (the interface has", 0), 0u)
-        << error.GetMessage();
+    EXPECT_EQ(error.GetMessage(), "COULD NOT FIND ENDPOINTS");
   }
   // The handle stays for Close; transfers are refused, not sent to no endpoint.
   EXPECT_THROW(device.ReadSectors(0, 1, buffer.data()), CUsbDeviceException);
