@@ -229,8 +229,9 @@ DriveScan CLinuxDriveSource::Scan() {
     for (const BlockDevice* member : members) {
       if (usage.busy.count(member->name) > 0 || blocks.HasHolders(*member)) drive.inUse = true;
       if (usage.system.count(member->name) > 0) drive.holdsSystem = true;
-      for (const auto& [name, mount] : usage.mounts) {
-        if (name != member->name) continue;
+      for (const auto& named : usage.mounts) {
+        if (named.first != member->name) continue;
+        const DriveMount& mount = named.second;
         const bool known = std::any_of(drive.mounts.begin(), drive.mounts.end(), [&](const DriveMount& m) {
           return m.devicePath == mount.devicePath && m.mountPoint == mount.mountPoint;
         });

@@ -36,7 +36,7 @@ class CBusError {
   sd_bus_error* Get() { return &m_error; }
 
  private:
-  sd_bus_error m_error = SD_BUS_ERROR_NULL;
+  sd_bus_error m_error{};  // SD_BUS_ERROR_NULL: all members empty
 };
 
 [[noreturn]] void ThrowFromError(const sd_bus_error& error, int result, const std::string& what) {
