@@ -219,30 +219,12 @@ TEST_F(DriveAccessTest, SystemRefusalsNameTheCauseAndTheRemedy) {
   // A user outside the "disk" group: the node is root's and mode 0600. As root,
   // the test drops to "nobody" in a child process to be that user.
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
-  std::filesystem::permissions(fixture.Dir(), std::filesystem::perms(0755));
-  ::chmod(fixture.Node("sda").c_str(), 0600);
-  int pipeFds[2];
-  ASSERT_EQ(::pipe(pipeFds), 0);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(pipeFds[0]);
-    std::string message = "could not drop privileges";
-    if (::setgid(65534) == 0 && ::setuid(65534) == 0) {
-      CDriveAccess drive(fixture.Roots());
-      message = MessageOf([&] { drive.Open(DriveEntry(0)); });
-    }
-    const ssize_t written = ::write(pipeFds[1], message.data(), message.size());
-    ::_exit(written == static_cast<ssize_t>(message.size()) ? 0 : 1);
-  }
-  ::close(pipeFds[1]);
-  std::string message;
-  char chunk[256];
-  for (ssize_t got; (got = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) message.append(chunk, got);
-  ::close(pipeFds[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  if (message == "could not drop privileges") GTEST_SKIP() << message;
-  EXPECT_EQ(message, "Could not open drive\n" + DriveOpenReason(EACCES, fixture.Node("sda")));
+  const std::optional<std::string> message = AsUnprivileged(fixture, fixture.Node("sda"), [&] {
+    CDriveAccess drive(fixture.Roots());
+    return MessageOf([&] { drive.Open(DriveEntry(0)); });
+  });
+  if (!message) GTEST_SKIP() << "could not drop privileges";
+  EXPECT_EQ(*message, "Could not open drive\n" + DriveOpenReason(EACCES, fixture.Node("sda")));
 }
 
 TEST_F(DriveAccessTest, WithoutRightsTheBrokersDescriptorIsCheckedAndUsed) {

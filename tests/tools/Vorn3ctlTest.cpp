@@ -46,9 +46,10 @@ class Vorn3ctlTest : public testing::Test {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) ::unsetenv(name);
   }
 
-  // Runs vorn3ctl with stdin from /dev/null (not a terminal).
-  Result Run(std::vector<std::string> args) {
-    fs::path out = m_dir / "stdout", err = m_dir / "stderr";
+  // Starts vorn3ctl with stdin from /dev/null (not a terminal) and its output
+  // in files stdoutSUFFIX and stderrSUFFIX.
+  pid_t Start(std::vector<std::string> args, const std::string& suffix) {
+    const fs::path out = m_dir / ("stdout" + suffix), err = m_dir / ("stderr" + suffix);
     pid_t pid = ::fork();
     if (pid == 0) {
       int in = ::open("/dev/null", O_RDONLY);
@@ -64,41 +65,24 @@ class Vorn3ctlTest : public testing::Test {
       ::execv(VORN3CTL_PATH, argv.data());
       ::_exit(127);
     }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileText(out), ReadFileText(err)};
+    return pid;
   }
 
-  // Starts every command at once and waits for all; stdin from /dev/null.
+  Result Finish(pid_t pid, const std::string& suffix) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileText(m_dir / ("stdout" + suffix)),
+            ReadFileText(m_dir / ("stderr" + suffix))};
+  }
+
+  Result Run(std::vector<std::string> args) { return Finish(Start(std::move(args), ""), ""); }
+
+  // Starts every command at once and waits for all.
   std::vector<Result> RunTogether(std::vector<std::vector<std::string>> commands) {
     std::vector<pid_t> pids;
-    for (std::size_t k = 0; k < commands.size(); ++k) {
-      const fs::path out = m_dir / ("stdout" + std::to_string(k)), err = m_dir / ("stderr" + std::to_string(k));
-      pid_t pid = ::fork();
-      if (pid == 0) {
-        int in = ::open("/dev/null", O_RDONLY);
-        int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(in, 0);
-        ::dup2(o, 1);
-        ::dup2(e, 2);
-        ClearDisplay();
-      std::vector<char*> argv{const_cast<char*>(VORN3CTL_PATH)};
-        for (std::string& arg : commands[k]) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        ::execv(VORN3CTL_PATH, argv.data());
-        ::_exit(127);
-      }
-      pids.push_back(pid);
-    }
+    for (std::size_t k = 0; k < commands.size(); ++k) pids.push_back(Start(commands[k], std::to_string(k)));
     std::vector<Result> results;
-    for (std::size_t k = 0; k < pids.size(); ++k) {
-      int status = 0;
-      ::waitpid(pids[k], &status, 0);
-      results.push_back({WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-                         ReadFileText(m_dir / ("stdout" + std::to_string(k))),
-                         ReadFileText(m_dir / ("stderr" + std::to_string(k)))});
-    }
+    for (std::size_t k = 0; k < pids.size(); ++k) results.push_back(Finish(pids[k], std::to_string(k)));
     return results;
   }
 
