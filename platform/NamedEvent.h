@@ -56,4 +56,11 @@ class CNamedEvent {
   std::unique_ptr<Impl> m_impl;
 };
 
+// Resets `toReset`, then sets `toSet`, with nothing of another process able to
+// come between: a signal given to `toReset` before this call is lost, one given
+// after it stands. One step of the system where the back end has one (under
+// Wine every event call is a round trip to wineserver, on a relay's critical
+// path). False when either event can no longer be reached.
+bool ResetThenSet(CNamedEvent& toReset, CNamedEvent& toSet);
+
 }  // namespace vorn

@@ -59,7 +59,7 @@ int CDeviceServer::Run() {
       if (which == kWaitObjectLost) throw CUsbDeviceException(kEventLostMessage);
       if (which != 1) break;  // quit, or a failed wait
       SendBlock();
-      if (!m_dataReadyEvent.Reset() || !m_dataDoneEvent.Set()) {
+      if (!ResetThenSet(m_dataReadyEvent, m_dataDoneEvent)) {
         throw CUsbDeviceException(kEventLostMessage);
       }
     }

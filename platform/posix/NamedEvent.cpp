@@ -97,6 +97,11 @@ bool CNamedEvent::Reset() {
   return true;
 }
 
+// Two stores to words in shared memory: nothing to gain by joining them.
+bool ResetThenSet(CNamedEvent& toReset, CNamedEvent& toSet) {
+  return toReset.Reset() && toSet.Set();
+}
+
 bool CNamedEvent::IsSet() const {
   if (!m_impl->IsIntact()) return false;
   return std::atomic_ref<std::uint32_t>(*m_impl->StateWord()).load(std::memory_order_acquire) != 0;

@@ -155,6 +155,8 @@ bool CSharedBlock::IsMissing() const { return m_impl->missing; }
 
 struct CNamedEvent::Impl {
   HANDLE event = nullptr;
+  // Asked once on opening: an auto-reset event can be reset by taking it.
+  bool manualReset = false;
   std::string failure;
 };
 
@@ -172,6 +174,7 @@ bool CNamedEvent::Open(const std::string& name) {
     m_impl->failure = Win32Failure(name, GetLastError());
     return false;
   }
+  m_impl->manualReset = QueryEvent(m_impl->event).EventType == NotificationEvent;
   return true;
 }
 
@@ -184,6 +187,7 @@ void CNamedEvent::Create(const std::string& name, EventReset reset, bool initial
     throw std::system_error(static_cast<int>(error), std::system_category(), "cannot create " + name);
   }
   m_impl->event = event;
+  m_impl->manualReset = reset == EventReset::kManual;
 }
 
 void CNamedEvent::Close() { CloseIfOpen(m_impl->event); }
@@ -191,12 +195,23 @@ bool CNamedEvent::Set() { return SetEvent(m_impl->event) != FALSE; }
 bool CNamedEvent::Reset() { return ResetEvent(m_impl->event) != FALSE; }
 // Asked without waiting, which would consume an auto-reset event.
 bool CNamedEvent::IsSet() const { return QueryEvent(m_impl->event).EventState != 0; }
-bool CNamedEvent::IsManualReset() const {
-  return QueryEvent(m_impl->event).EventType == NotificationEvent;
-}
+bool CNamedEvent::IsManualReset() const { return m_impl->manualReset; }
 bool CNamedEvent::IsIntact() const { return m_impl->event != nullptr; }
 bool CNamedEvent::IsOpen() const { return m_impl->event != nullptr; }
 const std::string& CNamedEvent::Failure() const { return m_impl->failure; }
+
+// wineserver handles one request at a time, so setting `toSet` and taking
+// `toReset` (time-out 0: taken if set, else nothing) in one request leaves no
+// moment between them, as reset-then-set in two requests would: one round trip
+// instead of two. Taking does not clear a manual-reset event; that one is reset
+// the plain way.
+bool ResetThenSet(CNamedEvent& toReset, CNamedEvent& toSet) {
+  HANDLE reset = toReset.Backend().event, set = toSet.Backend().event;
+  if (reset == nullptr || set == nullptr) return false;
+  if (toReset.Backend().manualReset) return ResetEvent(reset) != FALSE && SetEvent(set) != FALSE;
+  const DWORD result = SignalObjectAndWait(set, reset, 0, FALSE);
+  return result == WAIT_OBJECT_0 || result == WAIT_TIMEOUT;
+}
 
 bool CNamedEvent::Wait(std::optional<std::chrono::milliseconds> timeout) {
   CNamedEvent* self = this;

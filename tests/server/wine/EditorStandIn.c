@@ -5,6 +5,8 @@
  * tests/server/wine/wine-module-test.sh and bench/wine-relay.sh.
  *
  *   server EXE NAME BAUD BLOCKSIZE N...   one block per N, then quit
+ *   server-manual ...                     the same with a manual-reset data ready
+ *   early EXE NAME BAUD                   data ready given again during a send
  *   list EXE                              the unit list, in hex
  *   bench EXE NAME BAUD COUNT             COUNT blocks of 126 bytes, timed
  *
@@ -90,7 +92,7 @@ struct Server {
 };
 
 static int OpenServer(struct Server* s, const char* exe, const char* name, const char* baud,
-                      DWORD size) {
+                      DWORD size, BOOL manualDataReady) {
   char object[128], args[256];
   s->size = size;
   snprintf(object, sizeof object, "%s_SHAREDMEM", name);
@@ -100,7 +102,7 @@ static int OpenServer(struct Server* s, const char* exe, const char* name, const
   snprintf(object, sizeof object, "%s_QUITEVENT", name);
   s->quit = Create(object, TRUE);
   snprintf(object, sizeof object, "%s_DATAREADYEVENT", name);
-  s->dataReady = Create(object, FALSE);
+  s->dataReady = Create(object, manualDataReady);
   snprintf(object, sizeof object, "%s_DATADONEEVENT", name);
   s->dataDone = Create(object, FALSE);
   snprintf(args, sizeof args, "-server %s %s", name, baud);
@@ -117,7 +119,8 @@ static int RunServer(int argc, char** argv) {
   struct Server s;
   int i, ok;
   if (argc < 6) return 2;
-  ok = OpenServer(&s, argv[2], argv[3], argv[4], (DWORD)atoi(argv[5]));
+  ok = OpenServer(&s, argv[2], argv[3], argv[4], (DWORD)atoi(argv[5]),
+                  strcmp(argv[1], "server-manual") == 0);
   for (i = 6; ok && i < argc; ++i) {
     const int payload = atoi(argv[i]);
     PutBlock(s.block, s.size, payload);
@@ -130,6 +133,29 @@ static int RunServer(int argc, char** argv) {
       for (j = 0; j < length; ++j) printf("%02x", s.block[j]);
       printf("\n");
     }
+  }
+  SetEvent(s.quit);
+  return Finish(s.process) || !ok;
+}
+
+/* The unit's capture is a full pipe the caller drains once it reads "sent
+ * twice": the first block is still on its way when data ready is set again,
+ * and that second signal must be lost, with one data done for the one block. */
+static int RunEarly(int argc, char** argv) {
+  struct Server s;
+  int ok;
+  if (argc < 5) return 2;
+  ok = OpenServer(&s, argv[2], argv[3], argv[4], 128, FALSE);
+  if (ok) {
+    PutBlock(s.block, s.size, 5);
+    SetEvent(s.dataReady);
+    Sleep(300); /* the server has taken the event and waits on the pipe */
+    SetEvent(s.dataReady);
+    Sleep(100);
+    printf(WaitForSingleObject(s.dataDone, 0) == WAIT_OBJECT_0 ? "done too early\n" : "sent twice\n");
+    ok = WaitOrEnd(s.dataDone, s.process);
+    printf(ok ? "done\n" : "no done\n");
+    printf(WaitForSingleObject(s.dataDone, 300) == WAIT_TIMEOUT ? "one done\n" : "second done\n");
   }
   SetEvent(s.quit);
   return Finish(s.process) || !ok;
@@ -148,7 +174,7 @@ static int RunBench(int argc, char** argv) {
   if (argc < 6) return 2;
   count = atoi(argv[5]);
   micros = calloc((size_t)count, sizeof *micros);
-  ok = OpenServer(&s, argv[2], argv[3], argv[4], 128) && micros != NULL;
+  ok = OpenServer(&s, argv[2], argv[3], argv[4], 128, FALSE) && micros != NULL;
   QueryPerformanceFrequency(&frequency);
   for (i = 0; ok && i < warmUp + count; ++i) {
     PutBlock(s.block, s.size, 126);
@@ -198,7 +224,10 @@ static int RunList(int argc, char** argv) {
 int main(int argc, char** argv) {
   int result = 2;
   setvbuf(stdout, NULL, _IONBF, 0);
-  if (argc >= 2 && strcmp(argv[1], "server") == 0) result = RunServer(argc, argv);
+  if (argc >= 2 && (strcmp(argv[1], "server") == 0 || strcmp(argv[1], "server-manual") == 0)) {
+    result = RunServer(argc, argv);
+  }
+  if (argc >= 2 && strcmp(argv[1], "early") == 0) result = RunEarly(argc, argv);
   if (argc >= 2 && strcmp(argv[1], "list") == 0) result = RunList(argc, argv);
   if (argc >= 2 && strcmp(argv[1], "bench") == 0) result = RunBench(argc, argv);
   return result;

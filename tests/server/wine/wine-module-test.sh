@@ -44,7 +44,16 @@ baud-file $work/baud3.txt
 unit 5
 manufacturer Calverin
 product "VORN unit"
+unit 7
+manufacturer Calverin
+product "VORN unit"
+capture $work/capture7.bin
 CONF
+# Unit 7 writes into a pipe that is kept full until the test drains it, so a
+# block can be held on its way (opened read-write: no wait for a writer).
+mkfifo "$work/capture7.bin"
+exec 7<>"$work/capture7.bin"
+timeout 1 sh -c 'yes f | tr -d "\n"' >&7 || true
 run_editor() {
   XDG_RUNTIME_DIR=$work/run LD_PRELOAD=$simlib VORN_USB_SIM_CONFIG=$work/sim.conf \
     bounded 90 "$wine64" "$standin" "$@" 2>"$work/stderr.txt" | tr -d '\r'
@@ -57,8 +66,32 @@ check "server: ready, three blocks answered, orderly end" "ready|done N=0|done N
   "$(sed 's/^\(done N=[0-9]*\) .*/\1/' <<<"$out" | paste -sd'|')"
 check "server: the unit got each block's first T bytes" "$(sed -n 's/^done N=[0-9]* //p' <<<"$out" | tr -d '\n')" \
   "$(od -An -tx1 -v "$work/capture3.bin" 2>/dev/null | tr -d ' \n')"
+first=$(od -An -tx1 -v "$work/capture3.bin" 2>/dev/null | tr -d ' \n')
 check "server: baud-rate code 4 for 38400" "4" "$(head -c1 "$work/baud3.txt" 2>/dev/null)"
 check "server: nothing on stderr" "" "$(cat "$work/stderr.txt")"
+
+# A manual-reset data ready (the editor may create either kind) is reset by
+# the server: the same two blocks, each sent once.
+out=$(run_editor server-manual "$exe" VORN3 38400 256 0 130) || true
+check "server: manual-reset data ready, two blocks answered once each" "ready|done N=0|done N=130|exit 0" \
+  "$(sed 's/^\(done N=[0-9]*\) .*/\1/' <<<"$out" | paste -sd'|')"
+sent=$(sed -n 's/^done N=[0-9]* //p' <<<"$out" | tr -d '\n')
+check "server: the unit got the two blocks once, after the first run's" "$first$sent" \
+  "$(od -An -tx1 -v "$work/capture3.bin" 2>/dev/null | tr -d ' \n')"
+
+# Data ready given again while a block is on its way is lost: one block goes
+# out and one data done follows.
+XDG_RUNTIME_DIR=$work/run LD_PRELOAD=$simlib VORN_USB_SIM_CONFIG=$work/sim.conf \
+  bounded 90 "$wine64" "$standin" early "$exe" VORN7 9600 >"$work/early.txt" 2>"$work/stderr.txt" &
+early=$!
+for _ in $(seq 300); do grep -q 'sent twice\|too early\|no ready\|exit' "$work/early.txt" && break; sleep 0.1; done
+timeout 1 cat <&7 >"$work/drained7.bin" || true
+wait "$early" || true
+timeout 1 cat <&7 >>"$work/drained7.bin" || true
+check "server: a data ready given during a send is lost, one data done" "ready|sent twice|done|one done|exit 0" \
+  "$(tr -d '\r' <"$work/early.txt" | paste -sd'|')"
+check "server: that block went out once" "05004041424344$(printf 'a5%.0s' $(seq 121))" \
+  "$(tr -d f <"$work/drained7.bin" | od -An -tx1 -v | tr -d ' \n')"
 
 # A unit that is not there: no ready, the fatal message, status 1.
 out=$(run_editor server "$exe" VORN9 9600 128) || true
@@ -66,9 +99,9 @@ check "server: unknown unit ends with status 1 and no ready" "no ready|exit 1" "
 check "server: the fatal message names unit and step" "1" \
   "$(grep -c 'FATAL SERVER VORN9 ERROR: COULD NOT FIND DEVICE' "$work/stderr.txt" || true)"
 
-# List mode: VORN3, VORN5, and the closing zero byte, 13 bytes in all.
+# List mode: VORN3, VORN5, VORN7 and the closing zero byte, 19 bytes in all.
 out=$(run_editor list "$exe") || true
-check "list: the names of units 3 and 5, then status 0" "list 564F524E3300564F524E350000|exit 0" \
+check "list: the names of units 3, 5 and 7, then status 0" "list 564F524E3300564F524E3500564F524E370000|exit 0" \
   "$(paste -sd'|' <<<"$out")"
 
 # Without a mode switch the module says where the main window is, status 1.
