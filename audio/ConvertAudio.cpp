@@ -106,7 +106,7 @@ void DecodeAndEncode(const std::string& inputPath, std::FILE* output,
         [&source](std::uint64_t first, std::int16_t* samples, std::size_t count) {
           return source.ReadFramesAt(first, samples, count);
         },
-        threads, DefaultSegmentPlan(threads), context.cancel);
+        threads, DefaultSegmentPlan(threads), context.cancel, context.lastStretch);
     source.SetDecodeObserver([&encoder](std::uint64_t frames) { encoder.PcmAvailable(frames); });
     bool opened = false;
     try {

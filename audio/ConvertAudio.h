@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 
 #include "audio/RoutineFileHeader.h"
 #include "platform/Cancel.h"
@@ -20,6 +21,9 @@ struct ConversionContext {
   CProgressBar* progress = nullptr;
   const CCancelFlag* cancel = nullptr;  // checked between pieces and by blocking decoder calls
   unsigned threads = 0;  // encoder workers; 0: DefaultEncoderThreads()
+  // Called once, from an encoder worker, when the encoding nears its end and
+  // leaves a processor free (see CSegmentEncoder); never for audio passed through.
+  std::function<void()> lastStretch{};
 };
 
 // routineFile stands at the first audio byte. On return mp3Size bytes are to be

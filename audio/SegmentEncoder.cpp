@@ -130,11 +130,13 @@ unsigned DefaultEncoderThreads() {
 }
 
 CSegmentEncoder::CSegmentEncoder(std::FILE* output, PcmReader reader, unsigned threads,
-                                 SegmentPlan plan, const CCancelFlag* cancel)
+                                 SegmentPlan plan, const CCancelFlag* cancel,
+                                 LastStretchObserver lastStretch)
     : m_output(output),
       m_reader(std::move(reader)),
       m_plan(Normalised(plan)),
       m_cancel(cancel),
+      m_lastStretch(std::move(lastStretch)),
       // Enough claims in flight to keep every worker busy while the segment
       // being written finishes, few enough that the held output stays small.
       m_maxAhead(2 * std::uint64_t{std::clamp(threads, 1u, kMaxEncoderThreads)} + 2) {
@@ -215,8 +217,17 @@ bool CSegmentEncoder::Finish(const std::function<void(std::uint64_t)>& progress)
 void CSegmentEncoder::Work() {
   try {
     while (const std::optional<std::uint64_t> segment = Claim()) {
-      if (!EncodeSegment(*segment)) return;
+      if (!EncodeSegment(*segment)) break;
     }
+    bool tell = false;
+    {
+      std::lock_guard lock(m_mutex);
+      // Out of work, or the encoding is complete (Finish may have stopped
+      // the others already); never after a failure or a cancel.
+      tell = (!m_stop || Done()) && !m_lastStretchTold;
+      m_lastStretchTold = true;
+    }
+    if (tell && m_lastStretch) m_lastStretch();
   } catch (const CCancelled&) {
     {
       std::lock_guard lock(m_mutex);

@@ -68,10 +68,14 @@ class CSegmentEncoder {
   using PcmReader =
       std::function<std::size_t(std::uint64_t first, std::int16_t* samples, std::size_t count)>;
 
+  // Called once, from a worker, when the first worker finds no segment left
+  // to take: the conversion is in its last stretch and a processor is free.
+  using LastStretchObserver = std::function<void()>;
+
   // Starts the workers; they wait for PCM. The output stream receives the MP3
   // bytes in order and stays the caller's.
   CSegmentEncoder(std::FILE* output, PcmReader reader, unsigned threads, SegmentPlan plan,
-                  const CCancelFlag* cancel);
+                  const CCancelFlag* cancel, LastStretchObserver lastStretch = {});
   CSegmentEncoder(const CSegmentEncoder&) = delete;
   CSegmentEncoder& operator=(const CSegmentEncoder&) = delete;
   // Stops the workers and waits for them; the output may then be cut short.
@@ -112,6 +116,7 @@ class CSegmentEncoder {
   const PcmReader m_reader;
   const SegmentPlan m_plan;
   const CCancelFlag* const m_cancel;
+  const LastStretchObserver m_lastStretch;
   const std::uint64_t m_maxAhead;
 
   mutable std::mutex m_mutex;
@@ -127,6 +132,7 @@ class CSegmentEncoder {
   std::optional<std::uint64_t> m_lastSegment;
   std::map<std::uint64_t, Pending> m_pending;
   std::uint64_t m_encodedFrames = 0;
+  bool m_lastStretchTold = false;
 
   std::vector<std::thread> m_workers;
 };

@@ -1,10 +1,12 @@
-// Importing several routine files in one go: file k+1 is converted on a second
-// thread while file k is written, and the disk still receives the routines in
-// order, one crash-safe table update each.
+// Importing several routine files in one go: file k+1 is converted while file
+// k is written, starting as soon as file k's encoding leaves a processor free
+// (its last segments run on fewer workers than there are processors), and the
+// disk still receives the routines in order, one crash-safe table update each.
 
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -85,6 +87,13 @@ class CBackgroundPreparation {
           try {
             ConversionContext context{*m_tempFiles, &m_controls, &m_controls, &m_cancel};
             context.threads = threads;
+            context.lastStretch = [this] {
+              {
+                std::lock_guard lock(m_doneMutex);
+                m_lastStretch = true;
+              }
+              m_doneChanged.notify_all();
+            };
             m_routine = PrepareRoutine(path, context);
           } catch (...) {
             m_error = std::current_exception();
@@ -107,12 +116,24 @@ class CBackgroundPreparation {
 
   // Shows the conversion on these controls from now on, waits for it and
   // returns the routine, or throws what the conversion threw. A set `cancel`
-  // cancels the conversion.
-  PreparedRoutine Take(CStatusText* status, CProgressBar* progress, const CCancelFlag* cancel) {
+  // cancels the conversion. `lastStretch` is called on this thread once the
+  // encoding has a processor to spare, or else when the conversion ends.
+  PreparedRoutine Take(CStatusText* status, CProgressBar* progress, const CCancelFlag* cancel,
+                       const std::function<void()>& lastStretch) {
     m_controls.Release(status, progress);
+    bool told = false;
     {
       std::unique_lock lock(m_doneMutex);
-      while (!m_doneChanged.wait_for(lock, kPollInterval, [this] { return m_done; })) {
+      for (;;) {
+        m_doneChanged.wait_for(lock, kPollInterval,
+                               [this, &told] { return m_done || (m_lastStretch && !told); });
+        if (m_done) break;
+        if (m_lastStretch && !told) {
+          told = true;
+          lock.unlock();
+          lastStretch();
+          lock.lock();
+        }
         if (cancel && cancel->IsCancelled()) m_cancel.Cancel();
       }
     }
@@ -131,6 +152,7 @@ class CBackgroundPreparation {
   std::mutex m_doneMutex;
   std::condition_variable m_doneChanged;
   bool m_done = false;
+  bool m_lastStretch = false;
   std::thread m_thread;  // last: starts once everything it uses is there
 };
 
@@ -139,25 +161,24 @@ class CBackgroundPreparation {
 void CVornDisk::AddRoutines(const std::vector<std::string>& paths, CProgressBar* progress,
                             const ImportOptions& options) {
   if (paths.empty()) return;
-  std::optional<PreparedRoutine> routine;
-  {
-    auto tempFiles = std::make_unique<CTempFileList>();
-    ConversionContext context{*tempFiles, m_status, progress, options.cancel};
-    context.threads = options.threads;
-    routine = PrepareRoutine(paths[0], context);
-    routine->tempFiles = std::move(tempFiles);
-  }
+  auto current = std::make_unique<CBackgroundPreparation>(paths[0], options.threads);
   for (std::size_t k = 0; k < paths.size(); ++k) {
-    ThrowIfCancelled(options.cancel);
     std::unique_ptr<CBackgroundPreparation> next;
-    if (k + 1 < paths.size()) {
-      next = std::make_unique<CBackgroundPreparation>(paths[k + 1], options.threads);
-    }
-    // A failure here cancels the conversion behind it (its destructor).
+    const auto startNext = [&] {
+      if (!next && k + 1 < paths.size()) {
+        next = std::make_unique<CBackgroundPreparation>(paths[k + 1], options.threads);
+      }
+    };
+    // A failure from here on cancels the conversion behind it (its destructor).
+    std::optional<PreparedRoutine> routine =
+        current->Take(m_status, progress, options.cancel, startNext);
+    current.reset();
+    startNext();
+    ThrowIfCancelled(options.cancel);
     WritePreparedRoutine(*routine, progress, options.cancel);
     routine.reset();  // closes its files and deletes its temporary files
     if (options.added) options.added(k);
-    if (next) routine = next->Take(m_status, progress, options.cancel);
+    current = std::move(next);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -194,12 +195,14 @@ namespace vorn {
 namespace {
 
 // Encodes pcm with the segment encoder; the PCM is published in pieces of
-// `piece` frames, as a decoder would, after the workers have started.
+// `piece` frames, as a decoder would, after the workers have started. A
+// finished encoding must have told of its last stretch once, before it ended.
 std::vector<std::uint8_t> EncodeSegmented(const test::Pcm& pcm, unsigned threads, SegmentPlan plan,
                                           std::size_t piece = 20000, bool* ok = nullptr) {
   std::FILE* out = std::tmpfile();
   EXPECT_NE(out, nullptr);
   bool finished = false;
+  std::atomic<int> lastStretch{0};
   {
     CSegmentEncoder encoder(
         out,
@@ -208,13 +211,14 @@ std::vector<std::uint8_t> EncodeSegmented(const test::Pcm& pcm, unsigned threads
           std::copy_n(pcm.samples.begin() + static_cast<std::ptrdiff_t>(2 * first), 2 * frames, samples);
           return frames;
         },
-        threads, plan, nullptr);
+        threads, plan, nullptr, [&lastStretch] { ++lastStretch; });
     for (std::size_t published = 0; published < pcm.Frames();) {
       published = std::min(pcm.Frames(), published + piece);
       encoder.PcmAvailable(published);
     }
     encoder.PcmEnded(true);
     finished = encoder.Finish({});
+    EXPECT_EQ(lastStretch.load(), finished ? 1 : 0);
   }
   if (ok) *ok = finished;
   std::vector<std::uint8_t> mp3(static_cast<std::size_t>(std::ftell(out)));
@@ -336,15 +340,19 @@ TEST_F(SegmentEncoderTest, OutputThatCannotBeWrittenOrPcmThatEndsInFailureStopsT
 
   // A decoder that fails half-way: the workers end without a box of their own
   // (the decoder has shown its failure) and without waiting for more.
+  // Nor do they tell of a last stretch: there is nothing to make room for.
   std::FILE* out = std::tmpfile();
+  int lastStretch = 0;
   {
     CSegmentEncoder encoder(
-        out, [](std::uint64_t, std::int16_t*, std::size_t count) { return count; }, 2, {49, 8}, nullptr);
+        out, [](std::uint64_t, std::int16_t*, std::size_t count) { return count; }, 2, {49, 8}, nullptr,
+        [&lastStretch] { ++lastStretch; });
     encoder.PcmAvailable(100000);
     encoder.PcmEnded(false);
   }
   std::fclose(out);
   EXPECT_EQ(m_boxes.requests.size(), 1u);
+  EXPECT_EQ(lastStretch, 0);
 }
 
 TEST(EncoderThreadsTest, TheVariableSetsTheWorkersWhenItHoldsAUsableNumber) {
