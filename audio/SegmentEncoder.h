@@ -9,14 +9,18 @@
 // before it (the pre-roll) and drops the frames of the pre-roll: by the first
 // frame it keeps, it carries the state a single encoder would carry there.
 //
-// Segment s (s >= 1) starts encoding at frame s*S and keeps the frames
-// s*S+K .. (s+1)*S+K-1; segment 0 starts at frame 0 and keeps 0 .. S+K-1; the
-// last segment keeps everything to the end, flush included. Encoders start on
-// multiples of the 49-frame padding period (128 kbit/s at 44,100 Hz is 417.96
-// bytes a frame, so frames of 417 and 418 bytes take turns in a pattern that
-// repeats every 49 frames), so every kept frame has the size, and the file the
-// frame count, of a single encoder's. With S = 0 there is one segment: the
-// output is byte for byte that of one encoder.
+// A segment of length L that starts at frame B (B > 0) starts encoding at B
+// and keeps the frames B+K .. B+L+K-1; segment 0 starts at frame 0 and keeps
+// 0 .. L+K-1; the last segment keeps everything to the end, flush included.
+// Segments are S frames long until the length of the audio is known; from then
+// on each takes a share of what is left that shrinks towards the end (never
+// more than S, never less than one padding period), so the workers run out of
+// audio together rather than one finishing a whole segment alone. Encoders
+// start on multiples of the 49-frame padding period (128 kbit/s at 44,100 Hz
+// is 417.96 bytes a frame, so frames of 417 and 418 bytes take turns in a
+// pattern that repeats every 49 frames), so every kept frame has the size, and
+// the file the frame count, of a single encoder's. With S = 0 there is one
+// segment: the output is byte for byte that of one encoder.
 //
 // The PCM may still be growing while the workers run (the decoder publishes
 // how far it got), and the finished segments are joined in order into the
@@ -98,10 +102,16 @@ class CSegmentEncoder {
     std::vector<std::uint8_t> bytes;  // kept MP3 bytes not yet in the output
     bool complete = false;
   };
+  struct Segment {
+    std::uint64_t index = 0;
+    std::uint64_t startFrame = 0;  // a multiple of kPaddingPeriodFrames
+    std::uint64_t length = 0;      // frames; 0: the one segment of a single encoder
+  };
 
   void Work();
-  bool EncodeSegment(std::uint64_t segment);
-  std::optional<std::uint64_t> Claim();
+  bool EncodeSegment(const Segment& segment);
+  std::optional<Segment> Claim();
+  std::uint64_t NextLength() const;  // under m_mutex
   // Waits until more than `frames` PCM frames exist or the PCM has ended; the
   // PCM frames there are then, or nothing when the workers are to stop.
   std::optional<std::uint64_t> WaitForPcm(std::uint64_t frames);
@@ -127,6 +137,8 @@ class CSegmentEncoder {
   bool m_cancelled = false;
   std::string m_failure;
   std::uint64_t m_nextClaim = 0;
+  std::uint64_t m_nextStart = 0;  // the first frame of the segment claimed next
+  unsigned m_workerCount = 0;
   bool m_noMoreSegments = false;
   std::uint64_t m_head = 0;  // the segment whose bytes go to the output now
   std::optional<std::uint64_t> m_lastSegment;

@@ -4,7 +4,7 @@
 # 1. `vorn3ctl add` of one 5-minute WAV routine onto a disk image (copy,
 #    decode, segment-parallel encode, write) against `lame -h -b 128 --cbr
 #    --nores -t` on the same audio: alternated, median of RUNS (3), ratio
-#    ours/lame (goal <= 0.55 on a 2-core machine).
+#    ours/lame (goal <= 0.55 on a 2-core machine), the median of the per-pair ratios.
 # 2. A batch of 4 routines (about 2 minutes each, different audio) in one
 #    `vorn3ctl add` against 4 lame runs one after the other: alternated, median
 #    of RUNS, ratio (goal <= 0.55).
@@ -56,12 +56,28 @@ add() {  # IMAGE FILE... [options]
   "$ctl" add "$@" --quiet
 }
 
-report() {  # WHAT PEER "WALL CPU" "WALL CPU"
-  awk -v what="$1" -v peer="$2" -v o="$3" -v p="$4" -v n="$runs" 'BEGIN {
-    split(o, a, " "); split(p, b, " ")
+# The ratios are taken pair by pair (run i of ours against run i of the peer,
+# which ran right after it) and their median reported: this machine's speed
+# drifts by 10% and more over a minute, which a ratio of medians would keep.
+report() {  # WHAT PEER (ours "WALL CPU" pairs...) -- (peer "WALL CPU" pairs...)
+  local what=$1 peer=$2; shift 2
+  local -a o=() p=()
+  while [ "$1" != -- ]; do o+=("$1"); shift; done
+  shift
+  p=("$@")
+  local ratios=() i
+  for i in "${!o[@]}"; do
+    ratios+=("$(awk -v o="${o[$i]}" -v p="${p[$i]}" 'BEGIN {
+      split(o, a, " "); split(p, b, " "); printf "%.4f %.4f\n", a[1] / b[1], a[2] / b[2] }')")
+  done
+  awk -v what="$what" -v peer="$peer" -v o="$(median "${o[@]}")" -v p="$(median "${p[@]}")" \
+      -v r="$(median "${ratios[@]}")" -v all="$(printf '%s\n' "${ratios[@]}" | cut -d' ' -f1 | paste -sd' ')" \
+      -v n="$runs" 'BEGIN {
+    split(o, a, " "); split(p, b, " "); split(r, q, " ")
     printf "%s (median of %d): vorn3ctl add %.2f s wall / %.2f s cpu, %s %.2f s wall / %.2f s cpu\n",
       what, n, a[1], a[2], peer, b[1], b[2]
-    printf "  ours/peer: wall %.3f (goal <= 0.55), cpu %.3f\n", a[1] / b[1], a[2] / b[2] }'
+    printf "  ours/peer, median of the %d alternated pairs: wall %.3f (goal <= 0.55), cpu %.3f\n", n, q[1], q[2]
+    printf "  wall ratio of each pair: %s\n", all }'
 }
 
 lame_each() {  # WAV...
@@ -80,7 +96,7 @@ for ((run = 1; run <= runs; run++)); do
   ours+=("$(wall add "$work/disk.img" "$work/five.vorn")")
   peer+=("$(wall lame_each "$work/five.wav")")
 done
-report "add one 5-minute WAV routine" "lame" "$(median "${ours[@]}")" "$(median "${peer[@]}")"
+report "add one 5-minute WAV routine" "lame" "${ours[@]}" -- "${peer[@]}"
 rm -f "$work/five.wav" "$work/five.vorn"
 
 # 2. A batch of 4 routines.
@@ -99,7 +115,7 @@ for ((run = 1; run <= runs; run++)); do
   ours+=("$(wall add "$work/disk.img" "${batch[@]}")")
   peer+=("$(wall lame_each "${wavs[@]}")")
 done
-report "add a batch of 4 two-minute routines" "4 lame runs" "$(median "${ours[@]}")" "$(median "${peer[@]}")"
+report "add a batch of 4 two-minute routines" "4 lame runs" "${ours[@]}" -- "${peer[@]}"
 rm -f "$work"/b?.wav "$work"/b?.vorn
 
 [ "$scaling" = yes ] || exit 0

@@ -8,7 +8,7 @@
 # the decoded result against the source next to the peer's, over the whole and
 # in the worst 1-second window. Segments of 49 frames (one padding period, 1.3
 # s) put a seam in every window. Then the encoding time of segment lengths
-# 98/196/392/784 frames on 2 workers against one encoder (median of 3,
+# 98/196/392/784/1568 frames on 2 workers against one encoder (median of 3,
 # alternated).
 # Usage: bench/segment-plan.sh [BUILD_DIR]
 set -euo pipefail
@@ -33,6 +33,6 @@ for material in loud quiet faded gaps; do
 done
 
 make_music_wav 300 "$work/five.wav"
-for segment in 98 196 392 784; do
+for segment in 98 196 392 784 1568; do
   "$bench" time "$work/five.wav" 2 "$segment" 8 3
 done

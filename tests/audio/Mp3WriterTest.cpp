@@ -266,14 +266,25 @@ TEST_F(SegmentEncoderTest, OneSegmentIsTheSingleEncoderAndSegmentsJoinToTheSameF
     ASSERT_TRUE(writer.Write(Frames(part), static_cast<int>(frames)));
     ASSERT_TRUE(writer.Close());
     const auto reference = test::ReadBytes(m_dir / "part.mp3");
-    for (const unsigned threads : {2u, 3u}) {
+    // Segments of 3 padding periods shrink to one towards the end once the
+    // PCM has ended: lengths that differ from segment to segment join as well.
+    for (const auto& [threads, segmentFrames] : {std::pair{2u, 49u}, {3u, 49u}, {2u, 147u}}) {
       bool ok = false;
-      const auto split = EncodeSegmented(part, threads, {49, 8}, 7777, &ok);
+      const auto split = EncodeSegmented(part, threads, {segmentFrames, 8}, 7777, &ok);
       EXPECT_TRUE(ok);
-      EXPECT_EQ(FrameSizes(split), FrameSizes(reference)) << frames << " frames, " << threads << " threads";
-      EXPECT_TRUE(split == reference) << frames << " frames, " << threads << " threads";
+      EXPECT_EQ(FrameSizes(split), FrameSizes(reference))
+          << frames << " frames, " << threads << " threads, segments of " << segmentFrames;
+      EXPECT_TRUE(split == reference)
+          << frames << " frames, " << threads << " threads, segments of " << segmentFrames;
     }
   }
+  // Eight seconds in segments of 3 padding periods: whole ones first, shares
+  // of 2 and 1 periods at the end, joined as one encoder would have made them.
+  const test::Pcm longer = test::MakeMusic(8.0);
+  ASSERT_TRUE(writer.Open(m_dir / "longer.mp3"));
+  ASSERT_TRUE(writer.Write(Frames(longer), static_cast<int>(longer.Frames())));
+  ASSERT_TRUE(writer.Close());
+  EXPECT_TRUE(EncodeSegmented(longer, 2, {147, 8}, 30000) == test::ReadBytes(m_dir / "longer.mp3"));
   test::WriteBytes(m_dir / "split.mp3", EncodeSegmented(music, 4, {49, 8}, music.Frames()));
   ExpectOnlyDiskFrames(m_dir / "split.mp3");
   EXPECT_TRUE(m_boxes.requests.empty());
