@@ -661,14 +661,22 @@ void CManagerDlg::ImportWorker(DeviceChoice choice, std::string diskText,
           outcome.declined = true;
           return;
         }
-        for (std::size_t i = 0; i < paths.size(); ++i) {
-          ThrowIfCancelled(cancel);
+        // One import: the next file converts while one is written (and starts
+        // as soon as a processor is free); the status line and the error
+        // detail follow the file the disk is busy with.
+        const int files = static_cast<int>(paths.size());
+        const auto reach = [&](std::size_t i) {
           detail = "File: " + paths[i];
-          progress.StartFile(static_cast<int>(i + 1), static_cast<int>(paths.size()),
-                             RoutineTitleOf(paths[i]));
-          disk.AddRoutine(paths[i], &progress, cancel);
+          progress.StartFile(static_cast<int>(i + 1), files, RoutineTitleOf(paths[i]));
+        };
+        ImportOptions options;
+        options.cancel = cancel;
+        options.added = [&](std::size_t index) {
           ++outcome.added;
-        }
+          if (index + 1 < paths.size()) reach(index + 1);
+        };
+        reach(0);
+        disk.AddRoutines(paths, &progress, options);
         detail = diskDetail;
         VerifyWritten(verifier, choice.kind == DeviceKind::kImage, progress, progress);
       }, detail, &outcome.error);
