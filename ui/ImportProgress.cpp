@@ -62,13 +62,14 @@ void CImportProgress::SetRange(int lower, int upper) {
   m_lower = lower;
   m_upper = std::max(lower, upper);
   m_position = std::clamp(m_position, m_lower, m_upper);
-  m_phaseStart = m_clock();  // every phase sets its range first
+  m_baseSet = false;  // every phase sets its range first; its first position sets the base
   Publish();
 }
 
 void CImportProgress::SetPos(int position) {
   m_bar.SetPos(position);
   m_position = std::clamp(position, m_lower, m_upper);
+  SetBaseOnce();
   Publish();
 }
 
@@ -80,7 +81,20 @@ void CImportProgress::SetStep(int step) {
 void CImportProgress::StepIt() {
   m_bar.StepIt();
   m_position = std::clamp(m_position + m_step, m_lower, m_upper);
+  SetBaseOnce();
   Publish();
+}
+
+double CImportProgress::Fraction() const {
+  if (m_upper <= m_lower) return 0;
+  return static_cast<double>(m_position - m_lower) / static_cast<double>(m_upper - m_lower);
+}
+
+void CImportProgress::SetBaseOnce() {
+  if (m_baseSet) return;
+  m_baseSet = true;
+  m_baseFraction = Fraction();
+  m_phaseStart = m_clock();
 }
 
 void CImportProgress::Publish() {
@@ -88,12 +102,13 @@ void CImportProgress::Publish() {
   int percent = -1;
   double left = -1;
   if (!m_phase.empty() && m_upper > m_lower) {
-    const double fraction =
-        static_cast<double>(m_position - m_lower) / static_cast<double>(m_upper - m_lower);
+    const double fraction = Fraction();
     percent = static_cast<int>(fraction * 100.0);
     const double elapsed = m_clock() - m_phaseStart;
-    if (fraction >= kMinFractionForEstimate && elapsed >= kMinSecondsForEstimate && fraction < 1.0) {
-      left = elapsed * (1.0 - fraction) / fraction;
+    const double progressed = fraction - m_baseFraction;
+    if (m_baseSet && progressed >= kMinFractionForEstimate && elapsed >= kMinSecondsForEstimate &&
+        fraction < 1.0) {
+      left = elapsed * (1.0 - fraction) / progressed;
     }
   }
   m_text(ImportProgressText(m_file, m_files, m_title, m_phase, percent, left));

@@ -39,6 +39,8 @@ class CImportProgress final : public CStatusText, public CProgressBar {
 
  private:
   void Publish();
+  double Fraction() const;
+  void SetBaseOnce();
 
   CStatusText& m_status;
   CProgressBar& m_bar;
@@ -52,7 +54,12 @@ class CImportProgress final : public CStatusText, public CProgressBar {
   int m_upper = 0;
   int m_position = 0;
   int m_step = 10;
+  // Where the phase's estimate counts from: its first position and when it
+  // came. A conversion that ran ahead of the disk arrives already under way;
+  // what it did before it was shown must not count as done in no time.
   double m_phaseStart = 0;
+  double m_baseFraction = 0;
+  bool m_baseSet = false;
 };
 
 // The title of a ".vorn" file as its header states it, else the file's name

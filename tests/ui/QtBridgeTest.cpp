@@ -157,6 +157,14 @@ TEST(ImportProgressTest, TheLineNamesFilePhasePercentAndTimeLeft) {
   EXPECT_EQ(lines.back(), "1 of 2: Bat Swarm");
   progress.StartFile(2, 2, "Finale");
   EXPECT_EQ(lines.back(), "2 of 2: Finale");
+  // A conversion that ran ahead while file 1 was written arrives at 30%: the
+  // estimate counts from there (10% a second), not from nothing at 30%.
+  progress.SetText("Converting Audio");
+  progress.SetRange(0, 100);
+  progress.SetPos(30);
+  now += 1.0;
+  progress.SetPos(40);
+  EXPECT_EQ(lines.back(), "2 of 2: Finale - Converting Audio 40%, 0:06 left");
 
   EXPECT_EQ(RoutineTitleOf("/nowhere/Grand finale.vorn"), "Grand finale");
 }
