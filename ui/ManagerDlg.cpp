@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -78,15 +79,16 @@ void CloseQuietly(CSectorDevice* device) {
   }
 }
 
-// Opening a drive may wait minutes for udisks2 and its password dialog, and may
-// ask whether to unmount the card: the window keeps painting and serving boxes
-// meanwhile, but takes no input, so no second action starts under this one.
-void OpenOffUiThread(CSectorDevice& device, const DeviceEntry& entry) {
+// Runs `work` on a thread of its own while the window keeps painting and
+// serving boxes but takes no input, so no second action starts under this one.
+// What the thread posted to the window is shown before this returns; what
+// `work` threw is thrown here.
+void RunOffUiThread(const std::function<void()>& work) {
   std::atomic<bool> done{false};
   std::exception_ptr failure;
-  std::thread opener([&] {
+  std::thread runner([&] {
     try {
-      device.Open(entry);
+      work();
     } catch (...) {
       failure = std::current_exception();
     }
@@ -96,8 +98,15 @@ void OpenOffUiThread(CSectorDevice& device, const DeviceEntry& entry) {
   while (!done) {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
   }
-  opener.join();
+  runner.join();
+  QCoreApplication::sendPostedEvents();
   if (failure) std::rethrow_exception(failure);
+}
+
+// Opening a drive may wait minutes for udisks2 and its password dialog, and may
+// ask whether to unmount the card.
+void OpenOffUiThread(CSectorDevice& device, const DeviceEntry& entry) {
+  RunOffUiThread([&] { device.Open(entry); });
 }
 
 // Reads back what an action wrote to a drive or unit; a demo image is a file.
@@ -277,7 +286,7 @@ CManagerDlg::CManagerDlg(std::unique_ptr<CDeviceSource> source, QWidget* parent)
     QAction* exportAction =
         menu.addAction(QStringLiteral("&Export routine..."), this,
                        [this, row = index.row()] { ExportRoutine(row); });
-    exportAction->setEnabled(index.isValid() && !IsImporting());
+    exportAction->setEnabled(index.isValid() && !IsBusy());
     menu.addSeparator();
     menu.addAction(QStringLiteral("&Back up disk..."), this, &CManagerDlg::BackupDisk)
         ->setEnabled(m_ui->m_formatButton->isEnabled());
@@ -443,7 +452,7 @@ void CManagerDlg::FitColumns() {
 
 void CManagerDlg::RefreshRoutines() {
   // While an import runs, the worker owns the selected disk.
-  if (IsImporting()) return;
+  if (IsBusy()) return;
   const DeviceChoice choice = SelectedChoice();
   CControlList* list = m_ui->m_routineList;
   list->setUpdatesEnabled(false);
@@ -525,7 +534,7 @@ void CManagerDlg::ShowEndOfAction(const QString& text, bool succeeded) {
 }
 
 void CManagerDlg::OnFormatDisk() {
-  if (IsImporting()) return;
+  if (IsBusy()) return;
   const std::string diskText = SelectedText().toLocal8Bit().toStdString();
   std::unique_ptr<CSectorDevice> device;
   const bool isImage = SelectedChoice().kind == DeviceKind::kImage;
@@ -550,7 +559,7 @@ void CManagerDlg::OnFormatDisk() {
 }
 
 void CManagerDlg::OnRemoveLastRoutine() {
-  if (IsImporting()) return;
+  if (IsBusy()) return;
   const std::string diskText = SelectedText().toLocal8Bit().toStdString();
   std::unique_ptr<CSectorDevice> device;
   if (!ShowingErrors([&] { device = GetSelectedDevice(ImageAccess::kWrite); }, "Disk: " + diskText) || !device) return;
@@ -603,7 +612,7 @@ void CManagerDlg::RememberFolder(const QString& file) {
 }
 
 void CManagerDlg::OnAddRoutine() {
-  if (IsImporting() || SelectedChoice().kind == DeviceKind::kNone) return;
+  if (IsBusy() || SelectedChoice().kind == DeviceKind::kNone) return;
   const QStringList files = AskForRoutineFiles();
   if (files.isEmpty()) return;
   RememberFolder(files.front());
@@ -611,7 +620,7 @@ void CManagerDlg::OnAddRoutine() {
 }
 
 void CManagerDlg::ImportFiles(const QStringList& files) {
-  if (IsImporting() || files.isEmpty()) return;
+  if (IsBusy() || files.isEmpty()) return;
   const DeviceChoice choice = SelectedChoice();
   if (choice.kind == DeviceKind::kNone) return;
   std::vector<std::string> paths;
@@ -693,6 +702,7 @@ void CManagerDlg::ImportWorker(DeviceChoice choice, std::string diskText,
 
 void CManagerDlg::UpdateActions() {
   const bool importing = IsImporting();
+  const bool busy = IsBusy();
   const bool disk = SelectedChoice().kind != DeviceKind::kNone;
   // "Format disk" too: a format under a running import would cut the table from
   // under the routine being written.
@@ -700,12 +710,12 @@ void CManagerDlg::UpdateActions() {
        std::initializer_list<QWidget*>{m_ui->m_deviceCombo, m_ui->m_refreshButton,
                                        m_ui->m_openImageButton, m_ui->m_routineList,
                                        m_ui->m_exitButton}) {
-    control->setEnabled(!importing);
+    control->setEnabled(!busy);
   }
   // Actions on a disk need one: without, they would ask and then do nothing.
   for (QWidget* control : std::initializer_list<QWidget*>{
            m_ui->m_addButton, m_ui->m_removeButton, m_ui->m_formatButton}) {
-    control->setEnabled(!importing && disk);
+    control->setEnabled(!busy && disk);
   }
   // isHidden, not isVisible: the window itself may not be shown yet.
   if (m_ui->m_cancelButton->isHidden() == importing) {
@@ -768,7 +778,7 @@ void CManagerDlg::OnImportDone() {
 
 void CManagerDlg::OnDeviceChange() {
   // The worker holds the selected disk; rebuild the lists once it lets go.
-  if (IsImporting()) {
+  if (IsBusy()) {
     m_refreshWhenDone = true;
     return;
   }
@@ -776,7 +786,7 @@ void CManagerDlg::OnDeviceChange() {
 }
 
 void CManagerDlg::OnOpenImage() {
-  if (IsImporting()) return;
+  if (IsBusy()) return;
   const QString path = AskForPath(PathQuestion::kOpenImage, QString());
   if (path.isEmpty()) return;
   RememberFolder(path);
@@ -784,7 +794,7 @@ void CManagerDlg::OnOpenImage() {
 }
 
 void CManagerDlg::OpenDiskImage(const QString& path) {
-  if (IsImporting() || path.isEmpty()) return;
+  if (IsBusy() || path.isEmpty()) return;
   const std::string file = QFile::encodeName(QFileInfo(path).absoluteFilePath()).toStdString();
   bool known = false;
   for (const std::string& opened : m_openedImages) known = known || opened == file;
@@ -793,9 +803,48 @@ void CManagerDlg::OpenDiskImage(const QString& path) {
   RefreshDevices();
 }
 
+void CManagerDlg::RunFileAction(const std::string& status, const std::function<void()>& work) {
+  m_fileActionRunning = true;
+  setCursor(Qt::WaitCursor);
+  UpdateActions();
+  m_statusText.SetText(status);
+  struct Ending {
+    CManagerDlg* dialog;
+    ~Ending() {
+      dialog->m_fileActionRunning = false;
+      dialog->unsetCursor();
+      dialog->UpdateActions();
+      dialog->m_statusText.SetText("Ready");
+    }
+  } ending{this};
+  RunOffUiThread(work);
+}
+
+// Device changes and a close held during a file action, once the action has
+// let go of the disk: each action calls these itself, the refresh before it
+// says how it ended and the close last. Not queued: a queued call could run
+// inside the event loop of the next drive open and refresh under it.
+bool CManagerDlg::RefreshIfHeld() {
+  if (IsBusy() || !m_refreshWhenDone) return false;
+  m_refreshWhenDone = false;
+  RefreshDevices();
+  return true;
+}
+
+void CManagerDlg::CloseIfHeld() {
+  if (IsBusy() || !m_closeWhenDone) return;
+  m_closeWhenDone = false;
+  done(m_closeResult);
+}
+
+void CManagerDlg::CloseAfterFileAction(int result) {
+  m_closeWhenDone = true;
+  m_closeResult = result;
+}
+
 void CManagerDlg::BackupDisk() {
   const DeviceChoice choice = SelectedChoice();
-  if (IsImporting() || choice.kind == DeviceKind::kNone) return;
+  if (IsBusy() || choice.kind == DeviceKind::kNone) return;
   const QString suggestion = QFileInfo(QString::fromLocal8Bit(choice.entry.text)).completeBaseName();
   const QString target = AskForPath(PathQuestion::kBackupTarget,
                                     (suggestion.isEmpty() ? QStringLiteral("disk") : suggestion) +
@@ -806,12 +855,13 @@ void CManagerDlg::BackupDisk() {
   const std::string diskPath = choice.kind == DeviceKind::kImage ? choice.entry.text : std::string();
   std::unique_ptr<CSectorDevice> device;
   BackupSummary summary;
-  setCursor(Qt::WaitCursor);
-  const bool done = ShowingErrors([&] { device = OpenDevice(choice, ImageAccess::kRead); }, "Disk: " + choice.entry.text) &&
-                    ShowingErrors([&] { summary = vorn::BackupDisk(*device, diskPath, targetPath, &m_progressBar); },
-                                  "File: " + targetPath);
+  const bool done =
+      ShowingErrors([&] { device = OpenDevice(choice, ImageAccess::kRead); }, "Disk: " + choice.entry.text) &&
+      ShowingErrors([&] {
+        RunFileAction("Backing up", [&] { summary = vorn::BackupDisk(*device, diskPath, targetPath, &m_progressBar); });
+      }, "File: " + targetPath);
   CloseQuietly(device.get());
-  unsetCursor();
+  RefreshIfHeld();
   if (done) {
     ShowEndOfAction(QString::fromLocal8Bit("Backed up " + Plural(summary.routines, "routine") + " to " +
                                            targetPath),
@@ -819,11 +869,12 @@ void CManagerDlg::BackupDisk() {
   } else if (device) {
     ShowEndOfAction(QStringLiteral("Backup failed; nothing was written"), false);
   }
+  CloseIfHeld();
 }
 
 void CManagerDlg::RestoreDisk() {
   const DeviceChoice choice = SelectedChoice();
-  if (IsImporting() || choice.kind == DeviceKind::kNone) return;
+  if (IsBusy() || choice.kind == DeviceKind::kNone) return;
   const QString source = AskForPath(PathQuestion::kRestoreSource, QString());
   if (source.isEmpty()) return;
   RememberFolder(source);
@@ -842,23 +893,22 @@ void CManagerDlg::RestoreDisk() {
     const std::string question = "The disk will be overwritten with the " + Plural(routines, "routine") +
                                  " of " + sourcePath + ".\n\nDo you wish to continue?";
     if (!AskYesNo(question, LossDetail(diskText, disk, false))) return;
-    setCursor(Qt::WaitCursor);
-    vorn::RestoreDisk(sourcePath, *device, diskPath, &m_progressBar);
+    RunFileAction("Restoring", [&] { vorn::RestoreDisk(sourcePath, *device, diskPath, &m_progressBar); });
     restored = true;
   }, "File: " + sourcePath);
-  unsetCursor();
   CloseQuietly(device.get());
   device.reset();
-  RefreshRoutines();
+  if (!RefreshIfHeld()) RefreshRoutines();
   if (restored) {
     ShowEndOfAction(QString::fromLocal8Bit("Restored " + Plural(routines, "routine") + " onto " + diskText),
                     true);
   }
+  CloseIfHeld();
 }
 
 void CManagerDlg::ExportRoutine(int row) {
   const DeviceChoice choice = SelectedChoice();
-  if (IsImporting() || choice.kind == DeviceKind::kNone || row < 0) return;
+  if (IsBusy() || choice.kind == DeviceKind::kNone || row < 0) return;
   const QString title = m_ui->m_routineList->CellText(row, 0);
   const QString target = AskForPath(PathQuestion::kExportTarget,
                                     (title.isEmpty() ? QStringLiteral("routine") : title) + ".vorn");
@@ -877,15 +927,19 @@ void CManagerDlg::ExportRoutine(int row) {
         QString::fromLocal8Bit(table[static_cast<std::size_t>(row)].Title()) != title) {
       throw CFileAccessException("The disk has changed since it was listed; nothing was exported");
     }
-    ExportRoutineFile(*device, diskPath, table[static_cast<std::size_t>(row)], targetPath, &m_progressBar);
+    RunFileAction("Exporting", [&] {
+      ExportRoutineFile(*device, diskPath, table[static_cast<std::size_t>(row)], targetPath, &m_progressBar);
+    });
     exported = true;
   }, "File: " + targetPath);
   CloseQuietly(device.get());
+  const bool refreshed = RefreshIfHeld();
   if (exported) {
     ShowEndOfAction("Exported \"" + title + "\" to " + QString::fromLocal8Bit(targetPath), true);
-  } else {
+  } else if (!refreshed) {
     RefreshRoutines();
   }
+  CloseIfHeld();
 }
 
 bool CManagerDlg::AskToCloseDuringImport(int result) {
@@ -910,7 +964,11 @@ bool CManagerDlg::AskToCloseDuringImport(int result) {
 
 void CManagerDlg::reject() {
   // Closing asks whether to cancel a running import and then waits for it,
-  // rather than pulling the disk from under it.
+  // rather than pulling the disk from under it; a file action is waited for.
+  if (m_fileActionRunning) {
+    CloseAfterFileAction(QDialog::Rejected);
+    return;
+  }
   if (IsImporting()) {
     AskToCloseDuringImport(QDialog::Rejected);
     return;
@@ -919,6 +977,10 @@ void CManagerDlg::reject() {
 }
 
 void CManagerDlg::accept() {
+  if (m_fileActionRunning) {
+    CloseAfterFileAction(QDialog::Accepted);
+    return;
+  }
   if (IsImporting()) {
     AskToCloseDuringImport(QDialog::Accepted);
     return;
@@ -933,7 +995,7 @@ void CManagerDlg::ShowAbout() {
 
 void CManagerDlg::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
-  const bool idle = !IsImporting();
+  const bool idle = !IsBusy();
   const bool disk = idle && SelectedChoice().kind != DeviceKind::kNone;
   menu.addAction(QStringLiteral("&Open disk image..."), this, &CManagerDlg::OnOpenImage)->setEnabled(idle);
   menu.addAction(QStringLiteral("&Back up disk..."), this, &CManagerDlg::BackupDisk)->setEnabled(disk);
@@ -997,7 +1059,7 @@ bool CManagerDlg::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {
       auto* drag = static_cast<QDropEvent*>(event);
-      const bool takes = !IsImporting() && SelectedChoice().kind != DeviceKind::kNone &&
+      const bool takes = !IsBusy() && SelectedChoice().kind != DeviceKind::kNone &&
                          !DroppedRoutineFiles(drag->mimeData()).isEmpty();
       if (takes) {
         drag->setDropAction(Qt::CopyAction);
@@ -1010,7 +1072,7 @@ bool CManagerDlg::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Drop: {
       auto* drop = static_cast<QDropEvent*>(event);
       const QStringList files = DroppedRoutineFiles(drop->mimeData());
-      if (files.isEmpty() || IsImporting() || SelectedChoice().kind == DeviceKind::kNone) {
+      if (files.isEmpty() || IsBusy() || SelectedChoice().kind == DeviceKind::kNone) {
         drop->ignore();
         return true;
       }

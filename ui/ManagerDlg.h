@@ -10,6 +10,7 @@
 #include <QRect>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -71,6 +72,9 @@ class CManagerDlg : public QDialog {
   void RefreshRoutines();
 
   bool IsImporting() const { return m_worker.joinable(); }
+  // An import runs, or a file action (backup, restore, export) that the
+  // window waits for: no other action may start on the disk meanwhile.
+  bool IsBusy() const { return IsImporting() || m_fileActionRunning; }
 
   QComboBox* DeviceCombo() const;
   CControlList* RoutineList() const;
@@ -145,6 +149,14 @@ class CManagerDlg : public QDialog {
   void FitColumns();
   void LayOut();
   bool AskToCloseDuringImport(int result);
+  // Runs `work` off the UI thread with `status` on the status line and the
+  // progress on the bar: the window keeps painting, takes no input, and holds
+  // device changes and a close until the action has ended. Rethrows what
+  // `work` threw.
+  void RunFileAction(const std::string& status, const std::function<void()>& work);
+  bool RefreshIfHeld();
+  void CloseIfHeld();
+  void CloseAfterFileAction(int result);
   QString SelectedText() const;
   void RememberFolder(const QString& file);
   void ShowEndOfAction(const QString& text, bool succeeded);
@@ -170,6 +182,7 @@ class CManagerDlg : public QDialog {
   std::unique_ptr<CCancelFlag> m_cancel;
   ImportOutcome m_outcome;  // written by the worker, read after it has ended
   std::string m_importDisk;
+  bool m_fileActionRunning = false;
   bool m_refreshWhenDone = false;
   bool m_closeWhenDone = false;
   int m_closeResult = 0;

@@ -794,11 +794,39 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
   dialog.path = QString::fromStdString(backup);
   dialog.RestoreDisk();
   EXPECT_TRUE(TableOf(image).empty());
-  dialog.RestoreDisk();  // Yes
-  ASSERT_EQ(m_presenter.Requests().size(), 2u);
+  // Yes. The restore runs off the UI thread: while its writes are held the
+  // window says what it does, takes no action, and holds a device change and a
+  // close until the restore has ended.
+  dialog.show();
+  m_shared->CloseGate();
+  const int enumerations = m_shared->enumerations;
+  bool sawRestore = false;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (m_shared->writesWaiting.load() == 0) return;
+    watch.stop();
+    sawRestore = dialog.StatusField()->text() == "Restoring";
+    for (const char* name : {"m_refreshButton", "m_addButton", "m_removeButton", "m_formatButton", "m_exitButton"}) {
+      EXPECT_FALSE(dialog.Button(name)->isEnabled()) << name;
+    }
+    EXPECT_FALSE(dialog.Button("m_cancelButton")->isVisible());  // a restore is not cut short
+    dialog.OnDeviceChange();
+    dialog.reject();
+    EXPECT_EQ(m_shared->enumerations, enumerations);
+    EXPECT_TRUE(dialog.isVisible());
+    m_shared->OpenGate();
+  });
+  watch.start(5);
+  dialog.RestoreDisk();
+  EXPECT_TRUE(sawRestore);
+  ASSERT_EQ(m_presenter.Requests().size(), 2u) << ::testing::PrintToString(m_presenter.Texts());
   EXPECT_EQ(m_presenter.Requests()[0].caption, "Confirm");
   EXPECT_NE(m_presenter.Requests()[0].text.find(backup), std::string::npos);
   EXPECT_EQ(Column(0), (QStringList{"one", "two"}));
+  EXPECT_EQ(dialog.StatusField()->text().toStdString(), "Restored 2 routines onto " + image);
+  EXPECT_FALSE(dialog.isVisible());                     // the held close
+  EXPECT_EQ(m_shared->enumerations, enumerations + 1);  // the held refresh
+  EXPECT_EQ(dialog.result(), QDialog::Rejected);
 
   // The disk's own file as target: refused, the disk unchanged.
   m_presenter.Clear();
