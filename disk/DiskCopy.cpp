@@ -26,7 +26,8 @@ std::uint32_t UsedSectorCount(const CVornDisk& disk) {
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(end, UINT32_MAX));
 }
 
-void CopyDisk(CSectorDevice& from, CSectorDevice& to, std::uint32_t count, CProgressBar* progress) {
+void CopyDisk(CSectorDevice& from, CSectorDevice& to, std::uint32_t count, CProgressBar* progress,
+              const CCancelFlag* cancel) {
   if (count == 0) return;
   const std::uint32_t room = to.GetSectorCount();
   if (room != 0 && room < count) {
@@ -61,6 +62,7 @@ void CopyDisk(CSectorDevice& from, CSectorDevice& to, std::uint32_t count, CProg
     // The first piece starts behind the header, which goes last.
     const auto start = static_cast<std::uint32_t>(first == 0 ? 1 : first);
     const auto end = static_cast<std::uint32_t>(std::min<std::uint64_t>(first + kPieceSectors, count));
+    ThrowIfCancelled(cancel);
     if (end > start) {
       from.ReadSectors(start, end - start, buffer.data());
       to.WriteSectors(start, end - start, buffer.data());

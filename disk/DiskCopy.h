@@ -6,6 +6,7 @@
 
 #include "device/SectorDevice.h"
 #include "disk/VornDisk.h"
+#include "platform/Cancel.h"
 #include "platform/ProgressBar.h"
 
 namespace vorn {
@@ -26,7 +27,11 @@ std::uint32_t UsedSectorCount(const CVornDisk& disk);
 // half-copied table. Throws CUsbDeviceException when `to` knows its size and
 // `count` sectors do not fit, or when `from` knows its size and holds fewer
 // (nothing written either way), and whatever the devices throw.
-// The progress bar, if any, runs over the pieces.
-void CopyDisk(CSectorDevice& from, CSectorDevice& to, std::uint32_t count, CProgressBar* progress);
+// The progress bar, if any, runs over the pieces. A set cancel flag ends the
+// copy before the next piece with CCancelled (the target then reads as
+// unformatted, as after a failure): for copies into a new file, which the
+// caller throws away.
+void CopyDisk(CSectorDevice& from, CSectorDevice& to, std::uint32_t count, CProgressBar* progress,
+              const CCancelFlag* cancel = nullptr);
 
 }  // namespace vorn

@@ -27,9 +27,11 @@ void Write(std::FILE* out, const void* bytes, std::size_t size) {
 
 // Copies sectors [first, end) to `out`, showing each piece to `finder`.
 void CopySectors(CSectorDevice& device, std::uint32_t first, std::uint32_t end, std::FILE* out,
-                 CMp3EndFinder* finder, CProgressBar* progress, std::uint32_t& done) {
+                 CMp3EndFinder* finder, CProgressBar* progress, const CCancelFlag* cancel,
+                 std::uint32_t& done) {
   std::vector<std::uint8_t> buffer(kPieceSectors * kSectorSize);
   for (std::uint32_t sector = first; sector < end;) {
+    ThrowIfCancelled(cancel);
     const std::uint32_t count = std::min(kPieceSectors, end - sector);
     const std::size_t bytes = static_cast<std::size_t>(count) * kSectorSize;
     device.ReadSectors(sector, count, buffer.data());
@@ -43,7 +45,7 @@ void CopySectors(CSectorDevice& device, std::uint32_t first, std::uint32_t end, 
 }  // namespace
 
 ExportedSizes ExportRoutine(CSectorDevice& device, const RoutineEntry& entry, std::FILE* out,
-                            CProgressBar* progress) {
+                            CProgressBar* progress, const CCancelFlag* cancel) {
   // A routine file states its section sizes in 32 bits.
   if (std::uint64_t{entry.endSector - entry.dataSector} * kSectorSize > UINT32_MAX ||
       std::uint64_t{entry.dataSector - entry.startSector} * kSectorSize > UINT32_MAX) {
@@ -69,14 +71,14 @@ ExportedSizes ExportRoutine(CSectorDevice& device, const RoutineEntry& entry, st
 
   std::uint32_t done = 0;
   CMp3EndFinder finder;
-  CopySectors(device, entry.startSector, entry.dataSector, out, &finder, progress, done);
+  CopySectors(device, entry.startSector, entry.dataSector, out, &finder, progress, cancel, done);
   header.audioSize = static_cast<std::uint32_t>(finder.End());
   const long audioEnd = static_cast<long>(sizeof raw + header.audioSize);
   if (std::fflush(out) != 0 || ::ftruncate(::fileno(out), audioEnd) != 0 ||
       std::fseek(out, audioEnd, SEEK_SET) != 0) {
     Fail();
   }
-  CopySectors(device, entry.dataSector, entry.endSector, out, nullptr, progress, done);
+  CopySectors(device, entry.dataSector, entry.endSector, out, nullptr, progress, cancel, done);
   header.dataSize = (entry.endSector - entry.dataSector) * kSectorSize;
 
   header.Encode(raw);

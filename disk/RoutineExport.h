@@ -9,6 +9,7 @@
 
 #include "device/SectorDevice.h"
 #include "disk/RoutineEntry.h"
+#include "platform/Cancel.h"
 #include "platform/ProgressBar.h"
 
 namespace vorn {
@@ -20,8 +21,9 @@ struct ExportedSizes {
 
 // Writes the routine to `out`, an empty file open for reading and writing, from
 // its start. Throws CFileAccessException when the routine is too large for a
-// routine file or `out` cannot be written, and whatever the device throws.
+// routine file or `out` cannot be written, CCancelled before the next piece
+// once `cancel` is set (`out` is then unfinished), and whatever the device throws.
 ExportedSizes ExportRoutine(CSectorDevice& device, const RoutineEntry& entry, std::FILE* out,
-                            CProgressBar* progress = nullptr);
+                            CProgressBar* progress = nullptr, const CCancelFlag* cancel = nullptr);
 
 }  // namespace vorn

@@ -10,6 +10,7 @@
 #include "tools/Commands.h"
 #include "tools/DiskArgument.h"
 #include "tools/OutputFile.h"
+#include "tools/StopSignals.h"
 #include "tools/TerminalPresenter.h"
 
 namespace vorn {
@@ -27,8 +28,13 @@ unsigned EncoderThreads(const CCommandLine& commandLine) {
 
 int Run(const CCommandLine& commandLine) {
   const bool quiet = commandLine.Has("--quiet");
+  // Ctrl-C ends the import as the window's Cancel does: the routine being
+  // written is left out, the temporary files go.
+  CCancelFlag cancel;
+  CStopSignals stopSignals(&cancel);
   ImportOptions import;
   import.threads = EncoderThreads(commandLine);
+  import.cancel = &cancel;
   const auto& arguments = commandLine.Positional();
   // A routine file that is the disk itself would be read while it is written.
   RefuseSameFile(arguments[0], {arguments.begin() + 1, arguments.end()});

@@ -15,6 +15,7 @@
 #include "tools/Commands.h"
 #include "tools/DiskArgument.h"
 #include "tools/OutputFile.h"
+#include "tools/StopSignals.h"
 #include "tools/TerminalPresenter.h"
 
 namespace vorn {
@@ -41,7 +42,10 @@ int Run(const CCommandLine& commandLine) {
   // the end makes the whole backup durable.
   CImageDevice image(file.TempPath(), /*durable=*/false);
   image.Open(CImageDevice::EntryFor(file.TempPath()));
-  CopyDisk(*device, image, sectors, OptionalStatusLine(commandLine.Has("--quiet"), "Backing up").get());
+  // Ctrl-C stops the copy; the unfinished file is removed, the target untouched.
+  CCancelFlag cancel;
+  CStopSignals stopSignals(&cancel);
+  CopyDisk(*device, image, sectors, OptionalStatusLine(commandLine.Has("--quiet"), "Backing up").get(), &cancel);
   image.Close();
   device->Close();
   file.Commit();

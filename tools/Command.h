@@ -23,6 +23,8 @@ struct Command {
 // Exit codes of vorn3ctl.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;  // an error, or a question answered No
+// Stopped by Ctrl-C or a termination request, as a shell reports SIGINT.
+inline constexpr int kExitCancelled = 130;
 inline constexpr int kExitUsage = 2;
 
 // The registered commands, in the order the overview lists them.

@@ -10,6 +10,7 @@
 #include "tools/Commands.h"
 #include "tools/DiskArgument.h"
 #include "tools/OutputFile.h"
+#include "tools/StopSignals.h"
 #include "tools/TerminalPresenter.h"
 
 namespace vorn {
@@ -28,7 +29,10 @@ int Run(const CCommandLine& commandLine) {
     throw CUsageError("INDEX must be a routine number from 1 to " + std::to_string(table.size()));
   }
   const RoutineEntry& entry = table[index - 1];
-  const ExportedSizes sizes = ExportRoutine(*device, entry, file.Stream());
+  // Ctrl-C stops the copy; the unfinished file is removed, the target untouched.
+  CCancelFlag cancel;
+  CStopSignals stopSignals(&cancel);
+  const ExportedSizes sizes = ExportRoutine(*device, entry, file.Stream(), nullptr, &cancel);
   device->Close();
   file.Commit();
   std::printf("Exported routine %zu \"%s\" to %s: audio %u bytes, control data %u bytes\n", index,

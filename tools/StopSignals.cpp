@@ -16,14 +16,21 @@ constexpr std::array<int, 4> kStopSignals = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 constexpr auto kSleepSlice = std::chrono::milliseconds(50);
 
 std::atomic<bool> g_stopRequested{false};
+std::atomic<CCancelFlag*> g_cancel{nullptr};
 std::array<struct sigaction, kStopSignals.size()> g_previous{};
 
-void RequestStop(int) { g_stopRequested.store(true); }
+// Only lock-free atomic stores: safe in a signal handler.
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<CCancelFlag*>::is_always_lock_free);
+void RequestStop(int) {
+  g_stopRequested.store(true);
+  if (CCancelFlag* cancel = g_cancel.load()) cancel->Cancel();
+}
 
 }  // namespace
 
-CStopSignals::CStopSignals() {
+CStopSignals::CStopSignals(CCancelFlag* cancel) {
   g_stopRequested.store(false);
+  g_cancel.store(cancel);
   struct sigaction action {};
   action.sa_handler = RequestStop;
   sigemptyset(&action.sa_mask);
@@ -41,6 +48,7 @@ CStopSignals::~CStopSignals() {
   for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
     ::sigaction(kStopSignals[i], &g_previous[i], nullptr);
   }
+  g_cancel.store(nullptr);
 }
 
 bool StopRequested() { return g_stopRequested.load(); }

@@ -8,14 +8,18 @@
 
 #include <chrono>
 
+#include "platform/Cancel.h"
+
 namespace vorn {
 
 class CStopSignals {
  public:
   // Catches SIGINT, SIGTERM, SIGHUP and SIGPIPE until destroyed (then the
   // previous handlers return); one that was ignored stays ignored. Clears an
-  // earlier request.
-  CStopSignals();
+  // earlier request. A request also sets `cancel`, if given, so that a disk
+  // action in progress ends as a cancelled one: its temporary files go, and
+  // the disk stays as before the piece it was busy with.
+  explicit CStopSignals(CCancelFlag* cancel = nullptr);
   CStopSignals(const CStopSignals&) = delete;
   CStopSignals& operator=(const CStopSignals&) = delete;
   ~CStopSignals();

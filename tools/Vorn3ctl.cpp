@@ -108,19 +108,27 @@ int Help(const std::vector<std::string>& topics) {
 int RunOne(const Command& command, const std::vector<std::string>& args) {
   int code = kExitFailure;
   std::optional<std::string> usage;
-  const std::optional<std::string> failure = FailureOf([&] {
-    try {
-      CCommandLine commandLine(args, command.options);
-      std::size_t count = commandLine.Positional().size();
-      if (count < command.minPositional) throw CUsageError("missing arguments");
-      if (count > command.maxPositional) {
-        throw CUsageError("unexpected argument '" + PrintableText(commandLine.Positional()[command.maxPositional]) + "'");
+  std::optional<std::string> failure;
+  try {
+    failure = FailureOf([&] {
+      try {
+        CCommandLine commandLine(args, command.options);
+        std::size_t count = commandLine.Positional().size();
+        if (count < command.minPositional) throw CUsageError("missing arguments");
+        if (count > command.maxPositional) {
+          throw CUsageError("unexpected argument '" + PrintableText(commandLine.Positional()[command.maxPositional]) + "'");
+        }
+        code = command.run(commandLine);
+      } catch (const CUsageError& error) {
+        usage = error.what();
       }
-      code = command.run(commandLine);
-    } catch (const CUsageError& error) {
-      usage = error.what();
-    }
-  });
+    });
+  } catch (const CCancelled&) {
+    // Stopped on request: what the command was making has been taken back.
+    std::fflush(stdout);
+    std::fprintf(stderr, "vorn3ctl: %s: stopped; nothing of the unfinished step was kept\n", command.name);
+    return kExitCancelled;
+  }
   if (usage) return UsageError(*usage, &command);
   if (failure) {
     std::fflush(stdout);

@@ -127,6 +127,27 @@ TEST(DiskCopyTest, ACopyCutShortAtAnyWriteLeavesTheTargetUnformatted) {
       }
     }
   }
+  // A cancel before the second piece ends the copy the same way, with
+  // CCancelled: the target reads as unformatted, never as a mix.
+  {
+    CMemoryDevice target(600);
+    LayOutDisk(target, MakeRoutines(5, {30}));
+    CCancelFlag cancel;
+    struct CCancelAfterFirstPiece final : CProgressBar {
+      CCancelFlag* cancel;
+      void SetRange(int, int) override {}
+      void SetPos(int position) override {
+        if (position >= 1) cancel->Cancel();
+      }
+      void SetStep(int) override {}
+      void StepIt() override {}
+    } progress;
+    progress.cancel = &cancel;
+    EXPECT_THROW(CopyDisk(source, target, used, &progress, &cancel), CCancelled);
+    bool valid = true;
+    EXPECT_TRUE(ReadWith(target, &valid).empty());
+    EXPECT_FALSE(valid);
+  }
   CMemoryDevice target(600);
   LayOutDisk(target, MakeRoutines(5, {30}));
   CopyDisk(source, target, used, nullptr);

@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "audio/Mp3Frames.h"
 #include "audio/RoutineFileHeader.h"
@@ -180,6 +184,40 @@ TEST_F(ImportCommandsTest, AudioThatNamesOtherFilesAndFilesThatAreNotFilesAreRef
   ASSERT_EQ(Ctl({"make-routine", Path("b.vorn"), "--audio", Path("tone.wav"), "--title", "B"}), 0);
   EXPECT_EQ(Ctl({"add", image, Path("b.vorn"), "--quiet"}), 0);
   EXPECT_EQ(TableOf(image).size(), 2u);
+}
+
+// A stop request (Ctrl-C, a termination) ends an add as a cancel does: status
+// 130, the disk as before the routine being imported, no temporary file left.
+TEST_F(ImportCommandsTest, AStopRequestEndsAnAddWithNothingLeftBehind) {
+  const std::string image = NewImage("disk.img");
+  ASSERT_EQ(Ctl({"format", image, "--yes"}), 0);
+  // Three minutes on one thread: seconds of conversion to stop in.
+  test::WriteBytes(Path("long.wav"), test::WavBytes(test::Tone(180 * 44100, 440, 660)));
+  ASSERT_EQ(Ctl({"make-routine", Path("long.vorn"), "--audio", Path("long.wav"), "--title", "Long"}), 0);
+  const std::vector<std::uint8_t> before = test::ReadBytes(image);
+  const std::filesystem::path temp = Path("temp");
+  std::filesystem::create_directory(temp);
+  const char* oldTemp = std::getenv("TMPDIR");
+  const std::string savedTemp = oldTemp ? oldTemp : "";
+  ::setenv("TMPDIR", temp.c_str(), 1);
+
+  int code = -1;
+  std::thread add([&] { code = Ctl({"add", image, Path("long.vorn"), "--threads", "1", "--quiet"}); });
+  // The conversion has begun once its first temporary file is there; the
+  // stop handler was set before the disk was opened.
+  bool converting = false;
+  for (int i = 0; i < 2000 && !converting; ++i) {
+    converting = !std::filesystem::is_empty(temp);
+    if (!converting) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(converting);
+  if (converting) ::kill(::getpid(), SIGTERM);
+  add.join();
+  if (oldTemp) ::setenv("TMPDIR", savedTemp.c_str(), 1); else ::unsetenv("TMPDIR");
+
+  EXPECT_EQ(code, kExitCancelled);
+  EXPECT_TRUE(std::filesystem::is_empty(temp));
+  EXPECT_TRUE(test::ReadBytes(image) == before);
 }
 
 TEST_F(ImportCommandsTest, ExportGivesBackTheFileThatWasAdded) {
