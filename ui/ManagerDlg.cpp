@@ -370,6 +370,11 @@ std::unique_ptr<CSectorDevice> CManagerDlg::OpenDevice(const DeviceChoice& choic
     case DeviceKind::kImage: device = std::make_unique<CImageDevice>(std::string{}, true, access); break;
   }
   if (choice.kind == DeviceKind::kDrive && IsUiThread()) {
+    struct Opening {
+      int& count;
+      explicit Opening(int& c) : count(c) { ++count; }
+      ~Opening() { --count; }
+    } opening(m_opening);
     OpenOffUiThread(*device, choice.entry);
   } else {
     device->Open(choice.entry);
@@ -515,6 +520,8 @@ void CManagerDlg::RefreshRoutines() {
   FitColumns();
   list->setUpdatesEnabled(true);
   UpdateActions();
+  // Devices that changed while the disk was being opened, now that it is closed.
+  RefreshIfHeld();
 }
 
 void CManagerDlg::OnRefresh() {
@@ -538,7 +545,10 @@ void CManagerDlg::OnFormatDisk() {
   const std::string diskText = SelectedText().toLocal8Bit().toStdString();
   std::unique_ptr<CSectorDevice> device;
   const bool isImage = SelectedChoice().kind == DeviceKind::kImage;
-  if (!ShowingErrors([&] { device = GetSelectedDevice(ImageAccess::kWrite); }, "Disk: " + diskText) || !device) return;
+  if (!ShowingErrors([&] { device = GetSelectedDevice(ImageAccess::kWrite); }, "Disk: " + diskText) || !device) {
+    RefreshIfHeld();  // devices that changed while it was being opened
+    return;
+  }
   bool formatted = false;
   {
     CVerifyingDevice verifier(*device);
@@ -562,7 +572,10 @@ void CManagerDlg::OnRemoveLastRoutine() {
   if (IsBusy()) return;
   const std::string diskText = SelectedText().toLocal8Bit().toStdString();
   std::unique_ptr<CSectorDevice> device;
-  if (!ShowingErrors([&] { device = GetSelectedDevice(ImageAccess::kWrite); }, "Disk: " + diskText) || !device) return;
+  if (!ShowingErrors([&] { device = GetSelectedDevice(ImageAccess::kWrite); }, "Disk: " + diskText) || !device) {
+    RefreshIfHeld();  // devices that changed while it was being opened
+    return;
+  }
   std::string removed;
   {
     // The table is read first, so that the question can name the routine.
@@ -885,7 +898,10 @@ void CManagerDlg::RestoreDisk() {
   const std::string diskText = choice.entry.text;
   const std::string diskPath = choice.kind == DeviceKind::kImage ? diskText : std::string();
   std::unique_ptr<CSectorDevice> device;
-  if (!ShowingErrors([&] { device = OpenDevice(choice, ImageAccess::kWrite); }, "Disk: " + diskText)) return;
+  if (!ShowingErrors([&] { device = OpenDevice(choice, ImageAccess::kWrite); }, "Disk: " + diskText)) {
+    RefreshIfHeld();  // devices that changed while it was being opened
+    return;
+  }
   bool restored = false;
   ShowingErrors([&] {
     CVornDisk disk(*device, nullptr);
@@ -917,7 +933,10 @@ void CManagerDlg::ExportRoutine(int row) {
   const std::string targetPath = QFile::encodeName(target).toStdString();
   const std::string diskPath = choice.kind == DeviceKind::kImage ? choice.entry.text : std::string();
   std::unique_ptr<CSectorDevice> device;
-  if (!ShowingErrors([&] { device = OpenDevice(choice, ImageAccess::kRead); }, "Disk: " + choice.entry.text)) return;
+  if (!ShowingErrors([&] { device = OpenDevice(choice, ImageAccess::kRead); }, "Disk: " + choice.entry.text)) {
+    RefreshIfHeld();  // devices that changed while it was being opened
+    return;
+  }
   bool exported = false;
   ShowingErrors([&] {
     CVornDisk disk(*device, nullptr);

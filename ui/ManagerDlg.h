@@ -74,7 +74,9 @@ class CManagerDlg : public QDialog {
   bool IsImporting() const { return m_worker.joinable(); }
   // An import runs, or a file action (backup, restore, export) that the
   // window waits for: no other action may start on the disk meanwhile.
-  bool IsBusy() const { return IsImporting() || m_fileActionRunning; }
+  // Also while a drive opens off the UI thread (udisks2 may be waiting for a
+  // password): a device change then must not start a second open.
+  bool IsBusy() const { return IsImporting() || m_fileActionRunning || m_opening > 0; }
 
   QComboBox* DeviceCombo() const;
   CControlList* RoutineList() const;
@@ -183,6 +185,7 @@ class CManagerDlg : public QDialog {
   ImportOutcome m_outcome;  // written by the worker, read after it has ended
   std::string m_importDisk;
   bool m_fileActionRunning = false;
+  mutable int m_opening = 0;  // drive opens waited for off the UI thread
   bool m_refreshWhenDone = false;
   bool m_closeWhenDone = false;
   int m_closeResult = 0;

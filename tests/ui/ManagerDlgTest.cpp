@@ -763,6 +763,41 @@ TEST_F(ManagerDlgTest, AnOpenedImageJoinsTheComboAndIsSelected) {
             m_dir.string());
 }
 
+// A drive opens off the UI thread (udisks2 may be waiting for a password):
+// the device changes a card insertion brings meanwhile start no second open,
+// and the lists are caught up once the first has ended.
+TEST_F(ManagerDlgTest, DeviceChangesWhileADriveOpensWaitForTheOpen) {
+  const std::string image = Image("card.img");
+  FormatEmpty(image);
+  m_shared->drives = {image};
+  CTestManagerDlg& dialog = Dialog();
+  {
+    std::lock_guard lock(m_shared->gateMutex);
+    m_shared->holdOpens = true;
+  }
+  const int opens = m_shared->opens.load(), enumerations = m_shared->enumerations;
+  int changes = 0;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (m_shared->opensWaiting.load() == 0) return;
+    if (changes++ < 3) {
+      dialog.OnDeviceChange();
+      return;
+    }
+    watch.stop();
+    EXPECT_EQ(m_shared->opens.load(), opens + 1);
+    EXPECT_EQ(m_shared->enumerations, enumerations + 1);
+    m_shared->OpenGate();
+  });
+  watch.start(5);
+  Click("m_refreshButton");
+  EXPECT_EQ(changes, 4);
+  EXPECT_EQ(m_shared->opens.load(), opens + 2);  // the refresh's, and one for the held changes
+  EXPECT_EQ(m_shared->enumerations, enumerations + 2);
+  EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 0);
+  EXPECT_TRUE(m_presenter.Requests().empty());
+}
+
 // Backup, restore and export from the window: a new file appears only when
 // complete, a disk image is never its own backup, a restore asks first.
 TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {

@@ -35,7 +35,16 @@ class CGatedDevice final : public CSectorDevice {
     lock.unlock();
     m_image.WriteSectors(first, count, buffer);
   }
-  void Open(const DeviceEntry& entry) override { m_image.Open(entry); }
+  void Open(const DeviceEntry& entry) override {
+    ++m_shared->opens;
+    {
+      std::unique_lock lock(m_shared->gateMutex);
+      ++m_shared->opensWaiting;
+      m_shared->gateChanged.wait(lock, [this] { return !m_shared->holdOpens; });
+      --m_shared->opensWaiting;
+    }
+    m_image.Open(entry);
+  }
   void Close() override { m_image.Close(); }
   bool Identify() override { return true; }
 
@@ -56,6 +65,7 @@ void CImageSource::Shared::OpenGate() {
   {
     std::lock_guard lock(gateMutex);
     gateOpen = true;
+    holdOpens = false;
   }
   gateChanged.notify_all();
 }
