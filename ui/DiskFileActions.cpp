@@ -76,7 +76,7 @@ bool IsSameFile(const std::string& a, const std::string& b) {
 }
 
 BackupSummary BackupDisk(CSectorDevice& disk, const std::string& diskPath, const std::string& target,
-                         CProgressBar* progress) {
+                         CProgressBar* progress, const CCancelFlag* cancel) {
   RefuseSameFile(diskPath, target, "backed up onto");
   CVornDisk vornDisk(disk, nullptr);
   BackupSummary summary;
@@ -92,7 +92,7 @@ BackupSummary BackupDisk(CSectorDevice& disk, const std::string& diskPath, const
   }
   CImageDevice image(file.Path(), /*durable=*/false);
   image.Open(CImageDevice::EntryFor(file.Path()));
-  CopyDisk(disk, image, summary.sectors, progress);
+  CopyDisk(disk, image, summary.sectors, progress, cancel);
   image.Close();
   file.Commit();
   return summary;
@@ -128,12 +128,12 @@ BackupSummary RestoreDisk(const std::string& source, CSectorDevice& disk, const 
 }
 
 void ExportRoutineFile(CSectorDevice& disk, const std::string& diskPath, const RoutineEntry& entry,
-                       const std::string& target, CProgressBar* progress) {
+                       const std::string& target, CProgressBar* progress, const CCancelFlag* cancel) {
   RefuseSameFile(diskPath, target, "exported onto");
   CPendingFile file(target);
   CUniqueFile out(::fdopen(::dup(file.Fd()), "w+b"));
   if (!out) Fail("Could not create ", target, errno);
-  ExportRoutine(disk, entry, out.get(), progress);
+  ExportRoutine(disk, entry, out.get(), progress, cancel);
   if (std::fclose(out.release()) != 0) Fail("Error writing ", target, errno);
   file.Commit();
 }

@@ -11,6 +11,7 @@
 
 #include "device/SectorDevice.h"
 #include "disk/RoutineEntry.h"
+#include "platform/Cancel.h"
 #include "platform/ProgressBar.h"
 
 namespace vorn {
@@ -25,8 +26,9 @@ struct BackupSummary {
 
 // Copies the used sectors of `disk` (every sector when it is not a formatted
 // VORN disk) to `target`. `diskPath` is the disk's image file, if it is one.
+// A set cancel flag stops the copy with CCancelled; `target` is left as it was.
 BackupSummary BackupDisk(CSectorDevice& disk, const std::string& diskPath, const std::string& target,
-                         CProgressBar* progress);
+                         CProgressBar* progress, const CCancelFlag* cancel = nullptr);
 
 // The routines of the backup image at `path`; throws when it is not a VORN disk image.
 std::size_t BackupRoutineCount(const std::string& path);
@@ -35,8 +37,9 @@ std::size_t BackupRoutineCount(const std::string& path);
 BackupSummary RestoreDisk(const std::string& source, CSectorDevice& disk, const std::string& diskPath,
                           CProgressBar* progress);
 
-// Writes `entry` of `disk` to the routine file `target`.
+// Writes `entry` of `disk` to the routine file `target`; cancelled as a backup is.
 void ExportRoutineFile(CSectorDevice& disk, const std::string& diskPath, const RoutineEntry& entry,
-                       const std::string& target, CProgressBar* progress);
+                       const std::string& target, CProgressBar* progress,
+                       const CCancelFlag* cancel = nullptr);
 
 }  // namespace vorn

@@ -80,10 +80,11 @@ void CloseQuietly(CSectorDevice* device) {
 }
 
 // Runs `work` on a thread of its own while the window keeps painting and
-// serving boxes but takes no input, so no second action starts under this one.
+// serving boxes but takes no input, so no second action starts under this one;
+// with `takeInput` it does take input (the window has disabled all but Cancel).
 // What the thread posted to the window is shown before this returns; what
 // `work` threw is thrown here.
-void RunOffUiThread(const std::function<void()>& work) {
+void RunOffUiThread(const std::function<void()>& work, bool takeInput = false) {
   std::atomic<bool> done{false};
   std::exception_ptr failure;
   std::thread runner([&] {
@@ -95,9 +96,9 @@ void RunOffUiThread(const std::function<void()>& work) {
     done = true;
     QMetaObject::invokeMethod(QCoreApplication::instance(), [] {}, Qt::QueuedConnection);  // wake the loop
   });
-  while (!done) {
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
-  }
+  const QEventLoop::ProcessEventsFlags flags =
+      takeInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents;
+  while (!done) QCoreApplication::processEvents(flags | QEventLoop::WaitForMoreEvents);
   runner.join();
   QCoreApplication::sendPostedEvents();
   if (failure) std::rethrow_exception(failure);
@@ -731,11 +732,13 @@ void CManagerDlg::UpdateActions() {
     control->setEnabled(!busy && disk);
   }
   // isHidden, not isVisible: the window itself may not be shown yet.
-  if (m_ui->m_cancelButton->isHidden() == importing) {
-    m_ui->m_cancelButton->setVisible(importing);
+  const CCancelFlag* cancel = m_fileActionRunning ? m_fileCancel : importing ? m_cancel.get() : nullptr;
+  const bool cancellable = importing || cancel != nullptr;
+  if (m_ui->m_cancelButton->isHidden() == cancellable) {
+    m_ui->m_cancelButton->setVisible(cancellable);
     LayOut();
   }
-  if (importing) m_ui->m_cancelButton->setEnabled(!m_cancel || !m_cancel->IsCancelled());
+  if (cancellable) m_ui->m_cancelButton->setEnabled(!cancel || !cancel->IsCancelled());
 }
 
 void CManagerDlg::SetImporting(bool importing) {
@@ -750,8 +753,9 @@ void CManagerDlg::SetImporting(bool importing) {
 }
 
 void CManagerDlg::OnCancel() {
-  if (!m_cancel || !IsImporting()) return;
-  m_cancel->Cancel();
+  CCancelFlag* cancel = m_fileActionRunning ? m_fileCancel : IsImporting() ? m_cancel.get() : nullptr;
+  if (!cancel) return;
+  cancel->Cancel();
   m_ui->m_cancelButton->setEnabled(false);
   m_ui->m_progressBar->setFormat(QStringLiteral("Cancelling..."));
   m_ui->m_progressBar->setTextVisible(true);
@@ -816,21 +820,25 @@ void CManagerDlg::OpenDiskImage(const QString& path) {
   RefreshDevices();
 }
 
-void CManagerDlg::RunFileAction(const std::string& status, const std::function<void()>& work) {
+void CManagerDlg::RunFileAction(const std::string& status, const std::function<void()>& work,
+                                CCancelFlag* cancel) {
   m_fileActionRunning = true;
+  m_fileCancel = cancel;
   setCursor(Qt::WaitCursor);
+  if (cancel) m_ui->m_cancelButton->setCursor(Qt::ArrowCursor);
   UpdateActions();
   m_statusText.SetText(status);
   struct Ending {
     CManagerDlg* dialog;
     ~Ending() {
       dialog->m_fileActionRunning = false;
+      dialog->m_fileCancel = nullptr;
       dialog->unsetCursor();
       dialog->UpdateActions();
       dialog->m_statusText.SetText("Ready");
     }
   } ending{this};
-  RunOffUiThread(work);
+  RunOffUiThread(work, cancel != nullptr);
 }
 
 // Device changes and a close held during a file action, once the action has
@@ -851,6 +859,14 @@ void CManagerDlg::CloseIfHeld() {
 }
 
 void CManagerDlg::CloseAfterFileAction(int result) {
+  // A copy that can stop is asked about: Escape must not throw a long backup away.
+  if (m_fileCancel && !m_fileCancel->IsCancelled()) {
+    if (!AskYesNo(m_ui->m_statusEdit->text().toLocal8Bit().toStdString() +
+                  " is still running.\n\nCancel it and close the window?")) {
+      return;
+    }
+    OnCancel();
+  }
   m_closeWhenDone = true;
   m_closeResult = result;
 }
@@ -868,17 +884,27 @@ void CManagerDlg::BackupDisk() {
   const std::string diskPath = choice.kind == DeviceKind::kImage ? choice.entry.text : std::string();
   std::unique_ptr<CSectorDevice> device;
   BackupSummary summary;
-  const bool done =
-      ShowingErrors([&] { device = OpenDevice(choice, ImageAccess::kRead); }, "Disk: " + choice.entry.text) &&
-      ShowingErrors([&] {
-        RunFileAction("Backing up", [&] { summary = vorn::BackupDisk(*device, diskPath, targetPath, &m_progressBar); });
-      }, "File: " + targetPath);
+  CCancelFlag cancel;
+  bool cancelled = false;
+  bool done = false;
+  try {
+    done = ShowingErrors([&] { device = OpenDevice(choice, ImageAccess::kRead); }, "Disk: " + choice.entry.text) &&
+           ShowingErrors([&] {
+             RunFileAction("Backing up", [&] {
+               summary = vorn::BackupDisk(*device, diskPath, targetPath, &m_progressBar, &cancel);
+             }, &cancel);
+           }, "File: " + targetPath);
+  } catch (const CCancelled&) {
+    cancelled = true;
+  }
   CloseQuietly(device.get());
   RefreshIfHeld();
   if (done) {
     ShowEndOfAction(QString::fromLocal8Bit("Backed up " + Plural(summary.routines, "routine") + " to " +
                                            targetPath),
                     true);
+  } else if (cancelled) {
+    ShowEndOfAction(QStringLiteral("Backup cancelled; nothing was written"), false);
   } else if (device) {
     ShowEndOfAction(QStringLiteral("Backup failed; nothing was written"), false);
   }
@@ -938,23 +964,32 @@ void CManagerDlg::ExportRoutine(int row) {
     return;
   }
   bool exported = false;
-  ShowingErrors([&] {
-    CVornDisk disk(*device, nullptr);
-    const std::vector<RoutineEntry>& table = disk.ReadTable();
-    // The grid shows the table of the last refresh; the disk may have changed since.
-    if (static_cast<std::size_t>(row) >= table.size() ||
-        QString::fromLocal8Bit(table[static_cast<std::size_t>(row)].Title()) != title) {
-      throw CFileAccessException("The disk has changed since it was listed; nothing was exported");
-    }
-    RunFileAction("Exporting", [&] {
-      ExportRoutineFile(*device, diskPath, table[static_cast<std::size_t>(row)], targetPath, &m_progressBar);
-    });
-    exported = true;
-  }, "File: " + targetPath);
+  CCancelFlag cancel;
+  bool cancelled = false;
+  try {
+    ShowingErrors([&] {
+      CVornDisk disk(*device, nullptr);
+      const std::vector<RoutineEntry>& table = disk.ReadTable();
+      // The grid shows the table of the last refresh; the disk may have changed since.
+      if (static_cast<std::size_t>(row) >= table.size() ||
+          QString::fromLocal8Bit(table[static_cast<std::size_t>(row)].Title()) != title) {
+        throw CFileAccessException("The disk has changed since it was listed; nothing was exported");
+      }
+      RunFileAction("Exporting", [&] {
+        ExportRoutineFile(*device, diskPath, table[static_cast<std::size_t>(row)], targetPath, &m_progressBar,
+                          &cancel);
+      }, &cancel);
+      exported = true;
+    }, "File: " + targetPath);
+  } catch (const CCancelled&) {
+    cancelled = true;
+  }
   CloseQuietly(device.get());
   const bool refreshed = RefreshIfHeld();
   if (exported) {
     ShowEndOfAction("Exported \"" + title + "\" to " + QString::fromLocal8Bit(targetPath), true);
+  } else if (cancelled) {
+    ShowEndOfAction(QStringLiteral("Export cancelled; nothing was written"), false);
   } else if (!refreshed) {
     RefreshRoutines();
   }

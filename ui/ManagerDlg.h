@@ -155,7 +155,9 @@ class CManagerDlg : public QDialog {
   // progress on the bar: the window keeps painting, takes no input, and holds
   // device changes and a close until the action has ended. Rethrows what
   // `work` threw.
-  void RunFileAction(const std::string& status, const std::function<void()>& work);
+  // With `cancel`, the Cancel button shows and sets it, and a close asks first.
+  void RunFileAction(const std::string& status, const std::function<void()>& work,
+                     CCancelFlag* cancel = nullptr);
   bool RefreshIfHeld();
   void CloseIfHeld();
   void CloseAfterFileAction(int result);
@@ -186,6 +188,7 @@ class CManagerDlg : public QDialog {
   std::string m_importDisk;
   bool m_fileActionRunning = false;
   mutable int m_opening = 0;  // drive opens waited for off the UI thread
+  CCancelFlag* m_fileCancel = nullptr;  // of the file action running, if it can stop
   bool m_refreshWhenDone = false;
   bool m_closeWhenDone = false;
   int m_closeResult = 0;

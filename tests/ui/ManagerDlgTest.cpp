@@ -805,11 +805,34 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
   FormatEmpty(image);
   m_shared->drives = {image};
   CTestManagerDlg& dialog = Dialog();
-  Import({QString::fromStdString(Routine("one", 2000)), QString::fromStdString(Routine("two", 3000))});
+  Import({QString::fromStdString(Routine("one", 2000)), QString::fromStdString(Routine("two", 300000))});
   m_presenter.Clear();
 
   const std::string backup = (m_dir / "card-backup.img").string();
   dialog.path = QString::fromStdString(backup);
+  // A slow card: the backup shows Cancel; Escape asks first (No goes on), and
+  // Cancel stops it with nothing written.
+  m_shared->readDelayMs = 30;
+  QTimer slowCard;
+  QObject::connect(&slowCard, &QTimer::timeout, [&] {
+    if (dialog.Button("m_cancelButton")->isHidden() || dialog.ProgressBar()->value() < 1) return;
+    slowCard.stop();
+    EXPECT_EQ(dialog.StatusField()->text(), "Backing up");
+    m_presenter.Answer(MessageAnswer::kNo);
+    dialog.reject();
+    EXPECT_TRUE(dialog.Button("m_cancelButton")->isEnabled());
+    Click("m_cancelButton");
+  });
+  slowCard.start(5);
+  dialog.BackupDisk();
+  m_shared->readDelayMs = 0;
+  EXPECT_EQ(dialog.StatusField()->text(), "Backup cancelled; nothing was written");
+  EXPECT_FALSE(fs::exists(backup));
+  EXPECT_TRUE(dialog.Button("m_cancelButton")->isHidden());
+  ASSERT_EQ(m_presenter.Requests().size(), 1u);
+  EXPECT_NE(m_presenter.Texts()[0].find("Backing up is still running"), std::string::npos);
+  m_presenter.Clear();
+
   dialog.BackupDisk();
   EXPECT_EQ(TableOf(backup).size(), 2u);
   EXPECT_EQ(dialog.StatusField()->text().toStdString(), "Backed up 2 routines to " + backup);

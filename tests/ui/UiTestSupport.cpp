@@ -17,6 +17,9 @@ class CGatedDevice final : public CSectorDevice {
   std::uint32_t GetSectorCount() override { return m_image.GetSectorCount(); }
   std::string GetName() override { return m_image.GetName(); }
   void ReadSectors(std::uint32_t first, std::uint32_t count, void* buffer) override {
+    if (const int delay = m_shared->readDelayMs.load(); delay > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    }
     m_image.ReadSectors(first, count, buffer);
   }
   void WriteSectors(std::uint32_t first, std::uint32_t count, const void* buffer) override {
