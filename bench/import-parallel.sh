@@ -3,7 +3,7 @@
 #
 # 1. `vorn3ctl add` of one 5-minute WAV routine onto a disk image (copy,
 #    decode, segment-parallel encode, write) against `lame -h -b 128 --cbr
-#    --nores -t` on the same audio: alternated, median of RUNS (3), ratio
+#    --nores -t` on the same audio: alternated, median of RUNS (5), ratio
 #    ours/lame (goal <= 0.55 on a 2-core machine), the median of the per-pair ratios.
 # 2. A batch of 4 routines (about 2 minutes each, different audio) in one
 #    `vorn3ctl add` against 4 lame runs one after the other: alternated, median
@@ -13,7 +13,7 @@
 #    SCALING_RUNS (1). Skipped with --no-scaling.
 #
 # Usage: bench/import-parallel.sh [BUILD_DIR] [--no-scaling]
-#        RUNS=3 SCALING_RUNS=1 (environment)
+#        RUNS=5 SCALING_RUNS=1 (environment)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,7 +29,7 @@ for arg in "$@"; do
 done
 ctl=$build/tools/vorn3ctl
 [ -x "$ctl" ] || { echo "build $ctl first (cmake --build --preset default --target vorn3ctl)" >&2; exit 1; }
-runs=${RUNS:-3}
+runs=${RUNS:-5}
 scaling_runs=${SCALING_RUNS:-1}
 
 work=$(mktemp -d)
