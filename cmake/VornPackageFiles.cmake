@@ -21,22 +21,19 @@ endif()
 
 set(VORN_GENERATED_DIR ${PROJECT_BINARY_DIR}/generated)
 set(VORN_MAN_PAGES ${VORN_GENERATED_DIR}/man/vorn3manager.1.gz ${VORN_GENERATED_DIR}/man/vorn3ctl.1.gz)
-add_custom_command(
-  OUTPUT ${VORN_GENERATED_DIR}/man/vorn3manager.1.gz
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${VORN_GENERATED_DIR}/man
-  COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${VORN_SOURCE_DATE_EPOCH}
-          ${PROJECT_SOURCE_DIR}/res/make-man-page.sh $<TARGET_FILE:vorn3manager>
-          "manage the routine disks of VORN show units" vorn3ctl ${VORN_GENERATED_DIR}/man/vorn3manager.1.gz
-  DEPENDS vorn3manager ${PROJECT_SOURCE_DIR}/res/make-man-page.sh ${VORN_CHANGELOG}
-  COMMENT "Manual page vorn3manager(1)" VERBATIM)
-add_custom_command(
-  OUTPUT ${VORN_GENERATED_DIR}/man/vorn3ctl.1.gz
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${VORN_GENERATED_DIR}/man
-  COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${VORN_SOURCE_DATE_EPOCH}
-          ${PROJECT_SOURCE_DIR}/res/make-man-page.sh $<TARGET_FILE:vorn3ctl>
-          "manage VORN disks from the command line" vorn3manager ${VORN_GENERATED_DIR}/man/vorn3ctl.1.gz
-  DEPENDS vorn3ctl ${PROJECT_SOURCE_DIR}/res/make-man-page.sh ${VORN_CHANGELOG}
-  COMMENT "Manual page vorn3ctl(1)" VERBATIM)
+# A manual page made from PROGRAM's own --help, naming SEE_ALSO.
+function(vorn_man_page program description see_also)
+  set(page ${VORN_GENERATED_DIR}/man/${program}.1.gz)
+  add_custom_command(
+    OUTPUT ${page}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${VORN_GENERATED_DIR}/man
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${VORN_SOURCE_DATE_EPOCH}
+            ${PROJECT_SOURCE_DIR}/res/make-man-page.sh $<TARGET_FILE:${program}> "${description}" ${see_also} ${page}
+    DEPENDS ${program} ${PROJECT_SOURCE_DIR}/res/make-man-page.sh ${VORN_CHANGELOG}
+    COMMENT "Manual page ${program}(1)" VERBATIM)
+endfunction()
+vorn_man_page(vorn3manager "manage the routine disks of VORN show units" vorn3ctl)
+vorn_man_page(vorn3ctl "manage VORN disks from the command line" vorn3manager)
 
 set(VORN_ICON_SIZES 16 22 24 32 48 64 128 256)
 set(VORN_ICONS)

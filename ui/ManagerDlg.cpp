@@ -732,7 +732,7 @@ void CManagerDlg::UpdateActions() {
     control->setEnabled(!busy && disk);
   }
   // isHidden, not isVisible: the window itself may not be shown yet.
-  const CCancelFlag* cancel = m_fileActionRunning ? m_fileCancel : importing ? m_cancel.get() : nullptr;
+  const CCancelFlag* cancel = RunningCancel();
   const bool cancellable = importing || cancel != nullptr;
   if (m_ui->m_cancelButton->isHidden() == cancellable) {
     m_ui->m_cancelButton->setVisible(cancellable);
@@ -753,7 +753,7 @@ void CManagerDlg::SetImporting(bool importing) {
 }
 
 void CManagerDlg::OnCancel() {
-  CCancelFlag* cancel = m_fileActionRunning ? m_fileCancel : IsImporting() ? m_cancel.get() : nullptr;
+  CCancelFlag* cancel = RunningCancel();
   if (!cancel) return;
   cancel->Cancel();
   m_ui->m_cancelButton->setEnabled(false);
@@ -820,7 +820,7 @@ void CManagerDlg::OpenDiskImage(const QString& path) {
   RefreshDevices();
 }
 
-void CManagerDlg::RunFileAction(const std::string& status, const std::function<void()>& work,
+bool CManagerDlg::RunFileAction(const std::string& status, const std::function<void()>& work,
                                 CCancelFlag* cancel) {
   m_fileActionRunning = true;
   m_fileCancel = cancel;
@@ -838,7 +838,12 @@ void CManagerDlg::RunFileAction(const std::string& status, const std::function<v
       dialog->m_statusText.SetText("Ready");
     }
   } ending{this};
-  RunOffUiThread(work, cancel != nullptr);
+  try {
+    RunOffUiThread(work, cancel != nullptr);
+  } catch (const CCancelled&) {
+    return false;
+  }
+  return true;
 }
 
 // Device changes and a close held during a file action, once the action has
@@ -886,17 +891,14 @@ void CManagerDlg::BackupDisk() {
   BackupSummary summary;
   CCancelFlag cancel;
   bool cancelled = false;
-  bool done = false;
-  try {
-    done = ShowingErrors([&] { device = OpenDevice(choice, ImageAccess::kRead); }, "Disk: " + choice.entry.text) &&
-           ShowingErrors([&] {
-             RunFileAction("Backing up", [&] {
-               summary = vorn::BackupDisk(*device, diskPath, targetPath, &m_progressBar, &cancel);
-             }, &cancel);
-           }, "File: " + targetPath);
-  } catch (const CCancelled&) {
-    cancelled = true;
-  }
+  const bool done =
+      ShowingErrors([&] { device = OpenDevice(choice, ImageAccess::kRead); }, "Disk: " + choice.entry.text) &&
+      ShowingErrors([&] {
+        cancelled = !RunFileAction("Backing up", [&] {
+          summary = vorn::BackupDisk(*device, diskPath, targetPath, &m_progressBar, &cancel);
+        }, &cancel);
+      }, "File: " + targetPath) &&
+      !cancelled;
   CloseQuietly(device.get());
   RefreshIfHeld();
   if (done) {
@@ -966,24 +968,20 @@ void CManagerDlg::ExportRoutine(int row) {
   bool exported = false;
   CCancelFlag cancel;
   bool cancelled = false;
-  try {
-    ShowingErrors([&] {
-      CVornDisk disk(*device, nullptr);
-      const std::vector<RoutineEntry>& table = disk.ReadTable();
-      // The grid shows the table of the last refresh; the disk may have changed since.
-      if (static_cast<std::size_t>(row) >= table.size() ||
-          QString::fromLocal8Bit(table[static_cast<std::size_t>(row)].Title()) != title) {
-        throw CFileAccessException("The disk has changed since it was listed; nothing was exported");
-      }
-      RunFileAction("Exporting", [&] {
-        ExportRoutineFile(*device, diskPath, table[static_cast<std::size_t>(row)], targetPath, &m_progressBar,
-                          &cancel);
-      }, &cancel);
-      exported = true;
-    }, "File: " + targetPath);
-  } catch (const CCancelled&) {
-    cancelled = true;
-  }
+  ShowingErrors([&] {
+    CVornDisk disk(*device, nullptr);
+    const std::vector<RoutineEntry>& table = disk.ReadTable();
+    // The grid shows the table of the last refresh; the disk may have changed since.
+    if (static_cast<std::size_t>(row) >= table.size() ||
+        QString::fromLocal8Bit(table[static_cast<std::size_t>(row)].Title()) != title) {
+      throw CFileAccessException("The disk has changed since it was listed; nothing was exported");
+    }
+    cancelled = !RunFileAction("Exporting", [&] {
+      ExportRoutineFile(*device, diskPath, table[static_cast<std::size_t>(row)], targetPath, &m_progressBar,
+                        &cancel);
+    }, &cancel);
+    exported = !cancelled;
+  }, "File: " + targetPath);
   CloseQuietly(device.get());
   const bool refreshed = RefreshIfHeld();
   if (exported) {

@@ -77,6 +77,11 @@ class CManagerDlg : public QDialog {
   // Also while a drive opens off the UI thread (udisks2 may be waiting for a
   // password): a device change then must not start a second open.
   bool IsBusy() const { return IsImporting() || m_fileActionRunning || m_opening > 0; }
+  // The cancel flag of what runs now and can stop (an import, a backup or an
+  // export); none otherwise.
+  CCancelFlag* RunningCancel() const {
+    return m_fileActionRunning ? m_fileCancel : IsImporting() ? m_cancel.get() : nullptr;
+  }
 
   QComboBox* DeviceCombo() const;
   CControlList* RoutineList() const;
@@ -156,7 +161,8 @@ class CManagerDlg : public QDialog {
   // device changes and a close until the action has ended. Rethrows what
   // `work` threw.
   // With `cancel`, the Cancel button shows and sets it, and a close asks first.
-  void RunFileAction(const std::string& status, const std::function<void()>& work,
+  // False when the action was cancelled.
+  bool RunFileAction(const std::string& status, const std::function<void()>& work,
                      CCancelFlag* cancel = nullptr);
   bool RefreshIfHeld();
   void CloseIfHeld();
