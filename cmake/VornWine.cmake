@@ -22,6 +22,11 @@ function(vorn_wine_object out source)
   set(object ${CMAKE_CURRENT_BINARY_DIR}/${name}.wine.o)
   string(TOUPPER "${CMAKE_BUILD_TYPE}" type)
   separate_arguments(flags UNIX_COMMAND "${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${type}}")
+  # The same hardening as every other object (VornDefaults.cmake).
+  list(APPEND flags -fstack-protector-strong)
+  if(NOT type STREQUAL "DEBUG")
+    list(APPEND flags -D_FORTIFY_SOURCE=2)
+  endif()
   add_custom_command(
     OUTPUT ${object}
     COMMAND ${VORN_WINEGXX} -std=c++20 -fPIC ${flags} ${VORN_WARNINGS}

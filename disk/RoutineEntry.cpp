@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "device/SectorDevice.h"
+#include "disk/DiskText.h"
 #include "platform/LittleEndian.h"
 
 namespace vorn {
@@ -35,6 +36,8 @@ std::string RoutineEntry::Title() const {
   auto end = std::find(title.begin(), title.end(), '\0');
   return std::string(title.begin(), end);
 }
+
+std::string RoutineEntry::DisplayTitle() const { return DiskTextToUtf8(Title()); }
 
 std::uint64_t RoutineEntry::SizeBytes() const {
   return static_cast<std::uint64_t>(endSector - startSector) * kSectorSize;

@@ -25,6 +25,7 @@ struct RoutineEntry {
   static RoutineEntry Decode(const std::uint8_t* in);
 
   std::string Title() const;  // up to 16 characters, ends at the first NUL
+  std::string DisplayTitle() const;  // the same in UTF-8, for people to read
   ProtocolCode Protocol() const { return ProtocolCode(controllerSettings[0]); }
   std::uint64_t SizeBytes() const;  // (end - start) * 512
 

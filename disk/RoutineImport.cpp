@@ -98,11 +98,9 @@ PreparedRoutine PrepareRoutine(const std::string& path, const ConversionContext&
   routine.path = path;
   // Only a regular file: a FIFO or a device node named by mistake (or on
   // purpose) must neither block the import nor feed it endless bytes.
-  RegularFile opened = OpenRegularFile(path);
-  if (opened.notRegular) throw CDriveAccessException("Could not open file " + path + ": not a regular file");
-  routine.routineFile.reset(opened.fd.IsValid() ? ::fdopen(opened.fd.Get(), "rb") : nullptr);
-  if (!routine.routineFile) throw CDriveAccessException("Could not open file " + path);
-  opened.fd.Release();  // the stream owns it now
+  std::string reason;
+  routine.routineFile = OpenRegularFileStream(path, reason);
+  if (!routine.routineFile) throw CDriveAccessException("Could not open file " + path + ": " + reason);
 
   std::uint8_t raw[RoutineFileHeader::kEncodedSize];
   if (std::fread(raw, 1, sizeof raw, routine.routineFile.get()) != sizeof raw) {

@@ -162,6 +162,11 @@ void CVornDisk::CommitHeader(const std::vector<RoutineEntry>& table, std::uint32
   m_liveTableSector = tableSector;
 }
 
+void CVornDisk::WriteAndCommit(const std::vector<RoutineEntry>& table, std::uint32_t sector) {
+  WriteTableAt(table, sector);
+  CommitHeader(table, sector);
+}
+
 void CVornDisk::WriteTable() {
   if (m_table.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
     throw CUsbDeviceException("Too many routines");
@@ -199,11 +204,9 @@ bool CVornDisk::PlaceTable(std::uint32_t target) {
   if (Overlaps(target, targetEnd, m_liveTableSector, LiveTableEnd())) {
     const std::uint64_t scratch = std::max<std::uint64_t>(targetEnd, LiveTableEnd());
     if (!FitsOnDevice(scratch, m_table.size())) return false;
-    WriteTableAt(m_table, static_cast<std::uint32_t>(scratch));
-    CommitHeader(m_table, static_cast<std::uint32_t>(scratch));
+    WriteAndCommit(m_table, static_cast<std::uint32_t>(scratch));
   }
-  WriteTableAt(m_table, target);
-  CommitHeader(m_table, target);
+  WriteAndCommit(m_table, target);
   return true;
 }
 
@@ -237,16 +240,13 @@ void CVornDisk::AppendRoutine(const RoutineEntry& entry, const std::function<voi
   }
 
   if (moveLiveTable) {
-    std::vector<RoutineEntry> live = m_liveTable;
-    WriteTableAt(live, static_cast<std::uint32_t>(scratch));
-    CommitHeader(live, static_cast<std::uint32_t>(scratch));
+    WriteAndCommit(m_liveTable, static_cast<std::uint32_t>(scratch));
   }
   writeRoutine();
 
   std::vector<RoutineEntry> table = m_table;
   table.push_back(entry);
-  WriteTableAt(table, entry.endSector);
-  CommitHeader(table, entry.endSector);
+  WriteAndCommit(table, entry.endSector);
   m_table = std::move(table);
   SetStatusText("Ready");
 }

@@ -90,6 +90,9 @@ class CVornDisk {
  private:
   void WriteTableAt(const std::vector<RoutineEntry>& table, std::uint32_t sector);
   void CommitHeader(const std::vector<RoutineEntry>& table, std::uint32_t tableSector);
+  // Writes `table` at `sector`, then commits the header to it: the one order
+  // in which a cut at any point leaves the old table or the new one.
+  void WriteAndCommit(const std::vector<RoutineEntry>& table, std::uint32_t sector);
   bool FitsOnDevice(std::uint64_t tableSector, std::uint64_t records);
   std::uint64_t LiveTableEnd() const;
   bool PlaceTable(std::uint32_t target);

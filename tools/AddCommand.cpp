@@ -66,7 +66,7 @@ int Run(const CCommandLine& commandLine) {
       statusLine->SetText({});
     }
     std::printf("Added \"%s\" as routine %zu (%u sectors) from %s\n",
-                PrintableText(added.Title()).c_str(), disk.Table().size(),
+                PrintableText(added.DisplayTitle()).c_str(), disk.Table().size(),
                 added.endSector - added.startSector, PrintableText(files[index]).c_str());
     std::fflush(stdout);
   };

@@ -23,7 +23,7 @@ namespace {
 
 int Run(const CCommandLine& commandLine) {
   const std::string& out = commandLine.Positional()[1];
-  COutputFile file(out, {commandLine.Positional()[0]}, commandLine.Has(kForceOption));
+  COutputFile file = OpenOutputFile(out, {commandLine.Positional()[0]}, commandLine.Has(kForceOption));
   auto device = OpenDiskArgument(commandLine.Positional()[0], ImageAccess::kRead, DiskOptionsOf(commandLine));
 
   CVornDisk disk(*device, nullptr);

@@ -41,7 +41,7 @@ int Run(const CCommandLine& commandLine) {
   // Header plus the first table sector are the least a VORN disk needs.
   if (sectors < 2) throw CUsageError("the size must be at least 1024 bytes");
 
-  COutputFile file(path, {}, commandLine.Has(kForceOption));
+  COutputFile file = OpenOutputFile(path, {}, commandLine.Has(kForceOption));
   if (::ftruncate(file.Fd(), static_cast<off_t>(bytes)) != 0) {
     throw CUsbDeviceException("Could not create " + path + ": " + std::strerror(errno));
   }

@@ -2,15 +2,13 @@
 
 #include <sys/stat.h>
 
-#include <array>
 #include <cctype>
-#include <cstring>
 
 #include "device/DeviceExceptions.h"
 #include "device/ImageDevice.h"
 #include "device/UsbDevice.h"
 #include "device/UsbUnit.h"
-#include "audio/RoutineFileHeader.h"
+#include "disk/ImageCheck.h"
 #include "tools/DriveArgument.h"
 
 namespace vorn {
@@ -38,27 +36,6 @@ std::unique_ptr<CSectorDevice> OpenUnit(const struct usb_device& record, const s
   return device;
 }
 
-// What the first bytes of a file say it is, when it is plainly not a disk
-// image; nullptr otherwise. A VORN disk starts with its header magic or, blank,
-// with zeros, so none of these can be one.
-const char* ForeignKind(const std::uint8_t* start, std::uint64_t fileBytes) {
-  static constexpr struct {
-    const char* magic;
-    const char* kind;
-  } kSignatures[] = {{"RIFF", "a WAV (RIFF) file"}, {"ID3", "an MP3 file"}, {"fLaC", "a FLAC file"},
-                     {"OggS", "an Ogg file"}, {"FORM", "an AIFF file"}};
-  for (const auto& signature : kSignatures) {
-    if (std::memcmp(start, signature.magic, std::strlen(signature.magic)) == 0) return signature.kind;
-  }
-  // A routine file: version 1, an audio kind, and section sizes that add up to the file.
-  const RoutineFileHeader header = RoutineFileHeader::Decode(start);
-  if (header.version == 1 && header.audioFormat <= RoutineFileHeader::kAudioFormatMp3 &&
-      RoutineFileHeader::kEncodedSize + std::uint64_t{header.audioSize} + header.dataSize == fileBytes) {
-    return "a routine file";
-  }
-  return nullptr;
-}
-
 }  // namespace
 
 DiskOptions DiskOptionsOf(const CCommandLine& commandLine) {
@@ -80,16 +57,9 @@ void VerifyWritten(CVerifyingDevice& verifier, const CSectorDevice& device, cons
 void RefuseForeignImage(CSectorDevice& device, bool force) {
   auto* image = dynamic_cast<CImageDevice*>(&device);
   if (force || image == nullptr) return;
-  const std::string advice = "; nothing was changed (--force uses it anyway).";
-  if (image->FileBytes() % kSectorSize != 0) {
-    throw CUsbDeviceException(image->GetName() + " is not a disk image: its size is not a whole number of " +
-                              std::to_string(kSectorSize) + "-byte sectors" + advice);
-  }
-  if (image->FileBytes() == 0) return;  // nothing to lose; the first write fails anyway
-  std::array<std::uint8_t, kSectorSize> first{};
-  image->ReadSectors(0, 1, first.data());
-  if (const char* kind = ForeignKind(first.data(), image->FileBytes())) {
-    throw CUsbDeviceException(image->GetName() + " is not a disk image: it starts like " + kind + advice);
+  if (const std::optional<std::string> why = WhyNotADiskImage(*image)) {
+    throw CUsbDeviceException(image->GetName() + " is not a disk image: " + *why +
+                              "; nothing was changed (--force uses it anyway).");
   }
 }
 

@@ -19,8 +19,8 @@ namespace {
 int Run(const CCommandLine& commandLine) {
   const auto& arguments = commandLine.Positional();
   // Checked before the disk is read: the output must not be the disk.
-  COutputFile file(arguments[2], {arguments[0]}, commandLine.Has(kForceOption));
-  auto device = OpenDiskArgument(arguments[0], ImageAccess::kRead);
+  COutputFile file = OpenOutputFile(arguments[2], {arguments[0]}, commandLine.Has(kForceOption));
+  auto device = OpenDiskArgument(arguments[0], ImageAccess::kRead, DiskOptionsOf(commandLine));
   CVornDisk disk(*device, nullptr);
   const auto& table = disk.ReadTable();
   if (!disk.IsValid()) throw CUsbDeviceException("The disk is not formatted as a VORN disk");
@@ -36,7 +36,7 @@ int Run(const CCommandLine& commandLine) {
   device->Close();
   file.Commit();
   std::printf("Exported routine %zu \"%s\" to %s: audio %u bytes, control data %u bytes\n", index,
-              PrintableText(entry.Title()).c_str(), PrintableText(arguments[2]).c_str(), sizes.audio,
+              PrintableText(entry.DisplayTitle()).c_str(), PrintableText(arguments[2]).c_str(), sizes.audio,
               sizes.data);
   return kExitOk;
 }
@@ -44,10 +44,10 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command ExportCommand() {
-  return {"export", "DISK INDEX OUT.vorn [--force]", "write one routine of a disk to a .vorn file",
+  return {"export", "DISK INDEX OUT.vorn [--force] [--unmount]", "write one routine of a disk to a .vorn file",
           "INDEX counts from 1 in the order 'list' shows. The MP3 is cut where the\n"
           "sector filler begins; the control data keeps its whole last sector.",
-          {{kForceOption, nullptr, "replace OUT.vorn if it exists"}}, 3, 3, Run};
+          {{kForceOption, nullptr, "replace OUT.vorn if it exists"}, kUnmountOption}, 3, 3, Run};
 }
 
 }  // namespace vorn

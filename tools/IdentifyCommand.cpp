@@ -11,7 +11,7 @@ namespace vorn {
 namespace {
 
 int Run(const CCommandLine& commandLine) {
-  auto device = OpenDiskArgument(commandLine.Positional()[0], ImageAccess::kRead);
+  auto device = OpenDiskArgument(commandLine.Positional()[0], ImageAccess::kRead, DiskOptionsOf(commandLine));
   if (!device->Identify()) {
     std::fprintf(stderr, "vorn3ctl: The disk did not confirm its identity.\n");
     device->Close();
@@ -32,9 +32,9 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command IdentifyCommand() {
-  return {"identify", "DISK", "show the model, serial number and size of a disk",
+  return {"identify", "DISK [--unmount]", "show the model, serial number and size of a disk",
           "For a VORN unit (DISK = VORN3) the unit's identify block is read.",
-          {},
+          {kUnmountOption},
           1, 1, Run};
 }
 

@@ -131,7 +131,7 @@ int Run(const CCommandLine& commandLine) {
   for (const char* option : {"--audio", "--data", "--settings"}) {
     if (commandLine.Has(option)) inputs.push_back(commandLine.Value(option));
   }
-  COutputFile file(out, inputs, commandLine.Has(kForceOption));
+  COutputFile file = OpenOutputFile(out, inputs, commandLine.Has(kForceOption));
 
   CUniqueFile audio;
   if (commandLine.Has("--audio")) {

@@ -1,63 +1,23 @@
 #pragma once
-// A file a vorn3ctl command makes (export, make-routine, backup, create-image),
-// written the one safe way: into a new temporary file beside it, put in place
-// by a rename only when everything went through. A command that fails or is
-// cut short leaves the old file, if any, as it was; a file the command did not
-// create is never truncated or removed.
-//
-// Refused before anything is written: an output that is the same file as one
-// the command reads (the disk among them), an output that is not a regular
-// file, one another program holds locked (a disk image in use), and an
-// existing file without --force (on a terminal the user is asked instead).
+// How vorn3ctl's commands name the file they write: the output may not be one
+// of the files the command reads, and an existing file is replaced only with
+// --force (on a terminal the user is asked instead).
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
-#include "platform/UniqueFd.h"
-#include "platform/UniqueFile.h"
+#include "disk/OutputFile.h"
 
 namespace vorn {
 
-class COutputFile {
- public:
-  // `inputs`: every file the command reads, as named on the command line; names
-  // that are no file (a unit, a drive) are skipped.
-  COutputFile(const std::string& path, const std::vector<std::string>& inputs, bool force);
-  ~COutputFile();  // removes the temporary file unless committed
-  COutputFile(const COutputFile&) = delete;
-  COutputFile& operator=(const COutputFile&) = delete;
-
-  const std::string& Path() const { return m_path; }
-  // The temporary file being written.
-  const std::string& TempPath() const { return m_tempPath; }
-  int Fd() const;
-  // A stream on the temporary file ("wb+"), made on first use; Fd() then
-  // belongs to it.
-  std::FILE* Stream();
-
-  // Flushes to the medium and renames over the output. An output that did not
-  // exist when the command began and exists now was made by someone else: it
-  // is kept and the command fails. Throws CFileAccessException.
-  void Commit();
-
- private:
-  [[noreturn]] void Fail(const std::string& what, int error) const;
-
-  std::string m_path;    // as the user named it
-  std::string m_target;  // the file renamed over (a symbolic link's target)
-  std::string m_tempPath;
-  bool m_replaces = false;
-  bool m_committed = false;
-  CUniqueFd m_fd;
-  CUniqueFile m_stream;
-};
-
-// Refuses (CUsageError) when `output` and one of `inputs` are the same file
-// (same device and inode, whatever the names); names that are no file pass.
-void RefuseSameFile(const std::string& output, const std::vector<std::string>& inputs);
-
 // The --force option of every command that writes a file.
 inline constexpr const char* kForceOption = "--force";
+
+// Refuses (CUsageError) when `output` and one of `inputs` are the same file.
+void RefuseSameFile(const std::string& output, const std::vector<std::string>& inputs);
+
+// The output file of a command; usage errors are CUsageError, the rest as
+// COutputFile throws them.
+COutputFile OpenOutputFile(const std::string& path, const std::vector<std::string>& inputs, bool force);
 
 }  // namespace vorn

@@ -18,7 +18,7 @@ int Run(const CCommandLine& commandLine) {
   CTerminalStatusLine status(stderr);
   CVornDisk disk(*device, &status);
   disk.ReadTable();
-  std::string title = disk.Table().empty() ? std::string() : disk.Table().back().Title();
+  std::string title = disk.Table().empty() ? std::string() : disk.Table().back().DisplayTitle();
   disk.RemoveLastRoutine();
   device->Close();
   std::printf("Removed \"%s\"; %zu routine%s left\n", PrintableText(title).c_str(), disk.Table().size(),

@@ -6,6 +6,8 @@
 #include <cstdio>
 
 #include "audio/RoutineFileHeader.h"
+#include "disk/DiskText.h"
+#include "platform/RegularFile.h"
 #include "platform/UniqueFile.h"
 
 namespace vorn {
@@ -116,7 +118,10 @@ void CImportProgress::Publish() {
 
 std::string RoutineTitleOf(const std::string& path) {
   std::string title;
-  if (CUniqueFile file{std::fopen(path.c_str(), "rb")}) {
+  // Opened as the import opens it: a FIFO named like a routine file must not
+  // block before the import gets to refuse it.
+  std::string reason;
+  if (CUniqueFile file = OpenRegularFileStream(path, reason)) {
     std::uint8_t raw[RoutineFileHeader::kEncodedSize];
     if (std::fread(raw, 1, sizeof raw, file.get()) == sizeof raw) {
       const RoutineFileHeader header = RoutineFileHeader::Decode(raw);
@@ -126,7 +131,7 @@ std::string RoutineTitleOf(const std::string& path) {
       }
     }
   }
-  if (!title.empty()) return title;
+  if (!title.empty()) return DiskTextToUtf8(title);
   std::string name = path.substr(path.find_last_of('/') + 1);
   const std::string ending = ".vorn";
   if (name.size() > ending.size() && name.compare(name.size() - ending.size(), ending.size(), ending) == 0) {

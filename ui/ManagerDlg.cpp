@@ -27,6 +27,7 @@
 #include "device/UsbDevice.h"
 #include "device/VerifyingDevice.h"
 #include "disk/DiskText.h"
+#include "disk/ImageCheck.h"
 #include "disk/RoutineCells.h"
 #include "disk/VornDisk.h"
 #include "platform/MessageBox.h"
@@ -146,7 +147,7 @@ std::string Megabytes(std::uint64_t sectors) {
 std::string TitleList(const std::vector<RoutineEntry>& table) {
   std::string titles;
   for (std::size_t k = 0; k < table.size() && k < kTitlesNamed; ++k) {
-    titles += (k == 0 ? "" : ", ") + table[k].Title();
+    titles += (k == 0 ? "" : ", ") + table[k].DisplayTitle();
   }
   if (table.size() > kTitlesNamed) titles += " and " + Plural(table.size() - kTitlesNamed, "more");
   return titles;
@@ -160,7 +161,7 @@ std::string LossDetail(const std::string& disk, const CVornDisk& vornDisk, bool 
   if (table.empty()) return detail + "It holds no routines.";
   if (lastOnly) {
     return detail + "Routine " + std::to_string(table.size()) + " of " + std::to_string(table.size()) +
-           " will be lost: " + table.back().Title() + ".";
+           " will be lost: " + table.back().DisplayTitle() + ".";
   }
   return detail + "All routines on it will be lost (" + Plural(table.size(), "routine") + "): " +
          TitleList(table) + ".";
@@ -584,7 +585,7 @@ void CManagerDlg::OnRemoveLastRoutine() {
     ShowingErrors([&] {
       disk.ReadTable();
       if (!AskYesNo(kAskRemoveLast, LossDetail(diskText, disk, true))) return;
-      const std::string title = disk.Table().empty() ? std::string() : disk.Table().back().Title();
+      const std::string title = disk.Table().empty() ? std::string() : disk.Table().back().DisplayTitle();
       disk.RemoveLastRoutine();
       removed = title.empty() ? "the last routine" : "\"" + title + "\"";
     }, "Disk: " + diskText);
@@ -815,6 +816,17 @@ void CManagerDlg::OpenDiskImage(const QString& path) {
   const std::string file = QFile::encodeName(QFileInfo(path).absoluteFilePath()).toStdString();
   bool known = false;
   for (const std::string& opened : m_openedImages) known = known || opened == file;
+  // A sound or routine file picked by mistake would be formatted over at the
+  // next click: it is not offered as a disk.
+  if (!known && !ShowingErrors([&] {
+        CImageDevice image(file, /*durable=*/false, ImageAccess::kRead);
+        image.Open(CImageDevice::EntryFor(file));
+        const std::optional<std::string> why = WhyNotADiskImage(image);
+        image.Close();
+        if (why) throw CFileAccessException(file + " is not a disk image: " + *why + "; it was not opened");
+      }, "File: " + file)) {
+    return;
+  }
   if (!known) m_openedImages.push_back(file);
   m_preferredText = QString::fromLocal8Bit(file);
   RefreshDevices();
@@ -937,7 +949,11 @@ void CManagerDlg::RestoreDisk() {
     const std::string question = "The disk will be overwritten with the " + Plural(routines, "routine") +
                                  " of " + sourcePath + ".\n\nDo you wish to continue?";
     if (!AskYesNo(question, LossDetail(diskText, disk, false))) return;
-    RunFileAction("Restoring", [&] { vorn::RestoreDisk(sourcePath, *device, diskPath, &m_progressBar); });
+    RunFileAction("Restoring", [&] {
+      CVerifyingDevice verifier(*device);
+      vorn::RestoreDisk(sourcePath, verifier, diskPath, &m_progressBar);
+      VerifyWritten(verifier, choice.kind == DeviceKind::kImage, m_statusText, m_progressBar);
+    });
     restored = true;
   }, "File: " + sourcePath);
   CloseQuietly(device.get());
@@ -973,7 +989,7 @@ void CManagerDlg::ExportRoutine(int row) {
     const std::vector<RoutineEntry>& table = disk.ReadTable();
     // The grid shows the table of the last refresh; the disk may have changed since.
     if (static_cast<std::size_t>(row) >= table.size() ||
-        QString::fromLocal8Bit(table[static_cast<std::size_t>(row)].Title()) != title) {
+        QString::fromStdString(table[static_cast<std::size_t>(row)].DisplayTitle()) != title) {
       throw CFileAccessException("The disk has changed since it was listed; nothing was exported");
     }
     cancelled = !RunFileAction("Exporting", [&] {

@@ -233,7 +233,7 @@ TEST_F(RoutineImportTest, BrokenFilesFailBeforeTheDiskIsTouched) {
     disk.AddRoutine(missing, &progress);
     FAIL();
   } catch (const CDriveAccessException& e) {
-    EXPECT_EQ(e.GetMessage(), "Could not open file " + missing);
+    EXPECT_EQ(e.GetMessage(), "Could not open file " + missing + ": No such file or directory");
   }
   // Not files at all: a FIFO without a writer would block the open for ever.
   const std::string fifo = dir / "fifo.vorn";

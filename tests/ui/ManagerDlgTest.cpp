@@ -761,6 +761,19 @@ TEST_F(ManagerDlgTest, AnOpenedImageJoinsTheComboAndIsSelected) {
   EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 1);
   EXPECT_EQ(NewRoutineFileDialog(nullptr, dialog.LastFolder())->directory().absolutePath().toStdString(),
             m_dir.string());
+  // A sound file or a routine file picked by mistake is not offered as a disk.
+  const std::string wav = (m_dir / "song.wav").string();
+  std::ofstream(wav, std::ios::binary) << "RIFF" << std::string(1020, '\0');
+  for (const std::string& path : {wav, Routine("one", 2000)}) {
+    m_presenter.Clear();
+    dialog.path = QString::fromStdString(path);
+    Click("m_openImageButton");
+    EXPECT_EQ(dialog.DeviceCombo()->count(), 2) << path;
+    EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 1);
+    ASSERT_EQ(m_presenter.Requests().size(), 1u);
+    EXPECT_EQ(m_presenter.Texts()[0].rfind(path + " is not a disk image: ", 0), 0u)
+        << m_presenter.Texts()[0];
+  }
 }
 
 // A drive opens off the UI thread (udisks2 may be waiting for a password):
@@ -808,6 +821,19 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
   Import({QString::fromStdString(Routine("one", 2000)), QString::fromStdString(Routine("two", 300000))});
   m_presenter.Clear();
 
+  // A title outside ASCII is exported as the grid shows it.
+  Import({QString::fromStdString(test::WriteRoutineFile(m_dir / "caf.vorn", "Caf\xE9", 100))});
+  const std::string accented = (m_dir / "accented.vorn").string();
+  dialog.path = QString::fromStdString(accented);
+  dialog.ExportRoutine(2);
+  EXPECT_EQ(std::string(&test::ReadWholeFile(accented)[1]), "Caf\xE9");
+  EXPECT_EQ(dialog.StatusField()->text(), QString::fromUtf8("Exported \"Caf\xC3\xA9\" to ") + dialog.path);
+  Click("m_removeButton");
+  EXPECT_NE(m_presenter.Requests().back().detail.find("will be lost: Caf\xC3\xA9."), std::string::npos);
+  fs::remove(accented);
+  fs::remove(m_dir / "caf.vorn");
+  m_presenter.Clear();
+
   const std::string backup = (m_dir / "card-backup.img").string();
   dialog.path = QString::fromStdString(backup);
   // A slow card: the backup shows Cancel; Escape asks first (No goes on), and
@@ -852,6 +878,14 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
   dialog.path = QString::fromStdString(backup);
   dialog.RestoreDisk();
   EXPECT_TRUE(TableOf(image).empty());
+  // Writes that land wrong on the card are caught by the read-back.
+  m_shared->garbleWrites = true;
+  dialog.RestoreDisk();
+  m_shared->garbleWrites = false;
+  ASSERT_EQ(m_presenter.Requests().size(), 3u);
+  EXPECT_EQ(m_presenter.Texts()[2].rfind("Verify failed\nSector ", 0), 0u) << m_presenter.Texts()[2];
+  EXPECT_NE(dialog.StatusField()->text().left(8), "Restored");
+  m_presenter.Clear();
   // Yes. The restore runs off the UI thread: while its writes are held the
   // window says what it does, takes no action, and holds a device change and a
   // close until the restore has ended.
@@ -877,7 +911,7 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
   watch.start(5);
   dialog.RestoreDisk();
   EXPECT_TRUE(sawRestore);
-  ASSERT_EQ(m_presenter.Requests().size(), 2u) << ::testing::PrintToString(m_presenter.Texts());
+  ASSERT_EQ(m_presenter.Requests().size(), 1u) << ::testing::PrintToString(m_presenter.Texts());
   EXPECT_EQ(m_presenter.Requests()[0].caption, "Confirm");
   EXPECT_NE(m_presenter.Requests()[0].text.find(backup), std::string::npos);
   EXPECT_EQ(Column(0), (QStringList{"one", "two"}));

@@ -11,11 +11,18 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
 #include "EventLoop.h"
+#include "audio/RoutineFileHeader.h"
+#include "platform/UniqueFile.h"
 #include "ui/ImportProgress.h"
 #include "ui/QtMessagePresenter.h"
 #include "ui/QtProgressBar.h"
@@ -167,6 +174,23 @@ TEST(ImportProgressTest, TheLineNamesFilePhasePercentAndTimeLeft) {
   EXPECT_EQ(lines.back(), "2 of 2: Finale - Converting Audio 40%, 0:06 left");
 
   EXPECT_EQ(RoutineTitleOf("/nowhere/Grand finale.vorn"), "Grand finale");
+
+  // The title a routine file holds is in the disk's code page; a FIFO named
+  // like a routine file is not opened in a way that waits for a writer.
+  char dir[] = "/tmp/vorn-title-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string named = std::string(dir) + "/named.vorn";
+  const std::string fifo = std::string(dir) + "/Pipe dream.vorn";
+  RoutineFileHeader header;
+  const std::string title = "Caf\xE9 \x80";  // Windows-1252: e acute, euro sign
+  std::copy(title.begin(), title.end(), header.title.begin());
+  std::uint8_t raw[RoutineFileHeader::kEncodedSize];
+  header.Encode(raw);
+  if (CUniqueFile file{std::fopen(named.c_str(), "wb")}) std::fwrite(raw, 1, sizeof raw, file.get());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(RoutineTitleOf(named), "Caf\xC3\xA9 \xE2\x82\xAC");
+  EXPECT_EQ(RoutineTitleOf(fifo), "Pipe dream");
+  std::filesystem::remove_all(dir);
 }
 
 TEST(QtSeamsTest, StatusAndProgressFromAWorkerArriveInOrderAndClamped) {

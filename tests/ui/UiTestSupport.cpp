@@ -4,6 +4,7 @@
 #include <cstring>
 #include <thread>
 #include <fstream>
+#include <vector>
 
 #include "platform/LittleEndian.h"
 
@@ -36,6 +37,13 @@ class CGatedDevice final : public CSectorDevice {
       --m_shared->writesWaiting;
     }
     lock.unlock();
+    if (m_shared->garbleWrites.load()) {
+      std::vector<std::uint8_t> landed(static_cast<const std::uint8_t*>(buffer),
+                                       static_cast<const std::uint8_t*>(buffer) + std::size_t{count} * kSectorSize);
+      landed[0] ^= 0xFF;
+      m_image.WriteSectors(first, count, landed.data());
+      return;
+    }
     m_image.WriteSectors(first, count, buffer);
   }
   void Open(const DeviceEntry& entry) override {
