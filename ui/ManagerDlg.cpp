@@ -358,6 +358,10 @@ CManagerDlg::DeviceChoice CManagerDlg::SelectedChoice() const {
   return {};
 }
 
+std::string CManagerDlg::ComboText() const {
+  return m_ui->m_deviceCombo->currentText().toLocal8Bit().toStdString();
+}
+
 QString CManagerDlg::SelectedText() const {
   const DeviceChoice choice = SelectedChoice();
   return choice.kind == DeviceKind::kNone ? QString() : QString::fromLocal8Bit(choice.entry.text);
@@ -558,7 +562,7 @@ void CManagerDlg::OnFormatDisk() {
     ShowingErrors([&] {
       disk.ReadTable();
       if (AskYesNo(disk.IsValid() ? kAskFormatValid : kAskFormatInvalid,
-                   LossDetail(diskText, disk, false))) {
+                   LossDetail(ComboText(), disk, false))) {
         disk.Format();
         VerifyWritten(verifier, isImage, m_statusText, m_progressBar);
         formatted = true;
@@ -584,7 +588,7 @@ void CManagerDlg::OnRemoveLastRoutine() {
     CVornDisk disk(*device, &m_statusText);
     ShowingErrors([&] {
       disk.ReadTable();
-      if (!AskYesNo(kAskRemoveLast, LossDetail(diskText, disk, true))) return;
+      if (!AskYesNo(kAskRemoveLast, LossDetail(ComboText(), disk, true))) return;
       const std::string title = disk.Table().empty() ? std::string() : disk.Table().back().DisplayTitle();
       disk.RemoveLastRoutine();
       removed = title.empty() ? "the last routine" : "\"" + title + "\"";
@@ -948,7 +952,7 @@ void CManagerDlg::RestoreDisk() {
     disk.ReadTable();
     const std::string question = "The disk will be overwritten with the " + Plural(routines, "routine") +
                                  " of " + sourcePath + ".\n\nDo you wish to continue?";
-    if (!AskYesNo(question, LossDetail(diskText, disk, false))) return;
+    if (!AskYesNo(question, LossDetail(ComboText(), disk, false))) return;
     RunFileAction("Restoring", [&] {
       CVerifyingDevice verifier(*device);
       vorn::RestoreDisk(sourcePath, verifier, diskPath, &m_progressBar);

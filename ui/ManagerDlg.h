@@ -168,6 +168,9 @@ class CManagerDlg : public QDialog {
   void CloseIfHeld();
   void CloseAfterFileAction(int result);
   QString SelectedText() const;
+  // The selected disk as the combo shows it (a unit with its size and model):
+  // what a question names, so the user sees which disk it means.
+  std::string ComboText() const;
   void RememberFolder(const QString& file);
   void ShowEndOfAction(const QString& text, bool succeeded);
 

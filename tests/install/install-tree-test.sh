@@ -6,6 +6,8 @@
 # icons and AppStream metadata, the documentation and the udev rule for units.
 # Usage: install-tree-test.sh BUILD_DIR
 set -euo pipefail
+# The programs decide by what they can reach, not by the developer's display.
+unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 build=$1
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT

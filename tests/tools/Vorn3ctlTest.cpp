@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "device/ImageDevice.h"
+#include "disk/DiskHeader.h"
 #include "disk/DiskText.h"
 #include "disk/VornDisk.h"
 #include "tools/Command.h"
@@ -141,6 +142,19 @@ TEST_F(Vorn3ctlTest, CreateFormatListAndRemoveAnImage) {
   Result blank = Run({"list", m_image});
   EXPECT_EQ(blank.code, 0);
   EXPECT_NE(blank.out.find("not formatted"), std::string::npos);
+  // A header whose count claims every sector of an 8 GiB card holds records
+  // is judged at the first record out of line, not after reading them all.
+  const std::string lying = (m_dir / "lying.img").string();
+  ASSERT_EQ(Run({"create-image", lying, "--size", "8G"}).code, 0);
+  DiskHeader header;
+  header.routineCount = 16777215 * static_cast<std::int32_t>(kRoutinesPerTableSector);
+  std::uint8_t sector[kSectorSize];
+  header.Encode(sector);
+  std::fstream(lying, std::ios::in | std::ios::out | std::ios::binary).write(reinterpret_cast<char*>(sector), sizeof sector);
+  Result judged = Run({"list", lying});
+  EXPECT_EQ(judged.code, 0) << judged.err;
+  EXPECT_NE(judged.out.find("not formatted"), std::string::npos) << judged.out;
+  fs::remove(lying);
 
   ASSERT_EQ(Run({"format", m_image, "--yes"}).code, 0);
   std::vector<RoutineEntry> routines = MakeRoutines(2, {2048, 10});

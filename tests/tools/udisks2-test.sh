@@ -8,6 +8,8 @@
 #
 #   udisks2-test.sh VORN3CTL SOURCE_DIR [UI_SYSTEM_TESTS]
 set -euo pipefail
+# The programs decide by what they can reach, not by the developer's display.
+unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 vorn3ctl=$1
 src=$2
 ui_tests=${3:-}

@@ -752,6 +752,11 @@ TEST_F(ManagerDlgTest, AnOpenedImageJoinsTheComboAndIsSelected) {
   ASSERT_EQ(dialog.DeviceCombo()->count(), 2);
   EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 1);
   EXPECT_EQ(dialog.DeviceCombo()->currentText().toStdString(), image + " (2.00MB)");
+  // A question names the disk as the combo shows it.
+  m_presenter.Answer(MessageAnswer::kNo);
+  Click("m_formatButton");
+  ASSERT_EQ(m_presenter.Requests().size(), 1u);
+  EXPECT_EQ(m_presenter.Requests()[0].detail, "Disk: " + image + " (2.00MB)\nIt holds no routines.");
   EXPECT_EQ(dialog.LastFolder().toStdString(), m_dir.string());
   EXPECT_EQ(dialog.RoutineList()->PlaceholderText(), "No routines");
   // Opened twice, listed once; a device change keeps it.

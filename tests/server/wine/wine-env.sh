@@ -7,6 +7,7 @@
 # Needs: wine64, wineserver, template_root set by the caller.
 
 export WINEDEBUG=-all DISPLAY= WAYLAND_DISPLAY= WINEDLLOVERRIDES="mscoree,mshtml="
+unset QT_QPA_PLATFORM
 bounded() { timeout -k 5 "$@"; }
 
 work=$(mktemp -d)
