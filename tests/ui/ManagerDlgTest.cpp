@@ -5,6 +5,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QFileDialog>
@@ -971,6 +972,25 @@ TEST_F(ManagerDlgTest, EverythingIsReachableThroughTheAccessibilityTree) {
   QAccessibleInterface* grid = FindAccessible(root, "Routines", QAccessible::Table);
   ASSERT_NE(grid, nullptr);
   EXPECT_EQ(grid->text(QAccessible::Description), "No routines");
+
+  // The menu key on the grid opens its menu: backup, restore and export are
+  // there for a keyboard and a screen reader too.
+  QStringList items;
+  QTimer::singleShot(0, [&] {
+    QWidget* popup = QApplication::activePopupWidget();
+    if (!popup) return;
+    QAccessibleInterface* menu = QAccessible::queryAccessibleInterface(popup);
+    for (int i = 0; menu && i < menu->childCount(); ++i) {
+      if (menu->child(i)->role() == QAccessible::MenuItem) items << menu->child(i)->text(QAccessible::Name);
+    }
+    popup->close();
+  });
+  QApplication::setActiveWindow(&dialog);
+  dialog.RoutineList()->setFocus();
+  // What the platform makes of the menu key (the offscreen one has none).
+  QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(), QPoint());
+  QApplication::sendEvent(dialog.windowHandle(), &menuKey);
+  EXPECT_EQ(items, (QStringList{"Export routine...", "Back up disk...", "Restore disk..."}));
 
   m_shared->CloseGate();
   dialog.files = {QString::fromStdString(Routine("slow", 5000))};
