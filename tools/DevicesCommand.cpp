@@ -27,13 +27,11 @@ int Run(const CCommandLine& commandLine) {
   std::string unitFailure;
   const std::vector<ListedDevice> devices = ListPickableDisks(&unitFailure);
   if (commandLine.Has("--json")) {
-    std::printf("[");
-    for (std::size_t i = 0; i < devices.size(); ++i) {
-      std::printf("%s\n  {\"kind\": %s, \"name\": %s, \"text\": %s}", i ? "," : "",
-                  JsonSystemString(devices[i].kind).c_str(), JsonSystemString(devices[i].name).c_str(),
-                  JsonSystemString(devices[i].text).c_str());
+    JsonDocument document = JsonDocument::array();
+    for (const ListedDevice& device : devices) {
+      document.push_back({{"kind", device.kind}, {"name", device.name}, {"text", device.text}});
     }
-    std::printf("%s]\n", devices.empty() ? "" : "\n");
+    std::fputs(JsonText(document).c_str(), stdout);
     return Report(unitFailure);
   }
   for (const ListedDevice& device : devices) std::printf("%s\n", PrintableText(LineOf(device)).c_str());

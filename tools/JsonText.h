@@ -1,16 +1,18 @@
 #pragma once
-// JSON string literals for vorn3ctl's --json output, always valid UTF-8.
+// vorn3ctl's --json output: documents built with nlohmann-json, keys in the
+// order they are added, printed two-space indented and always valid UTF-8.
 
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 namespace vorn {
 
-// A disk's own text (a routine title): 8-bit in the disk's code page, converted
-// to UTF-8, quoted and escaped.
-std::string JsonString(const std::string& diskText);
+using JsonDocument = nlohmann::ordered_json;
 
-// Text of the system (a file name, a device text) that is meant to be UTF-8
-// already; a byte that is not becomes U+FFFD rather than breaking the output.
-std::string JsonSystemString(const std::string& text);
+// The text of `document` and a newline. Strings in it are UTF-8: a disk's own
+// text is converted first (DiskTextToUtf8); a byte of a system text (a file
+// name) that is not UTF-8 becomes U+FFFD rather than breaking the output.
+std::string JsonText(const JsonDocument& document);
 
 }  // namespace vorn

@@ -36,23 +36,25 @@ void PrintTable(const std::string& name, CSectorDevice& device, const CVornDisk&
 }
 
 void PrintJson(const std::string& name, CSectorDevice& device, const CVornDisk& disk) {
-  std::printf("{\"disk\": %s, \"formatted\": %s, \"sectorCount\": %u", JsonSystemString(name).c_str(),
-              disk.IsValid() ? "true" : "false", device.GetSectorCount());
-  if (disk.IsValid()) std::printf(", \"nextFreeSector\": %u", disk.NextFreeSector());
-  std::printf(", \"routines\": [");
-  bool first = true;
+  JsonDocument document = {{"disk", name}, {"formatted", disk.IsValid()}, {"sectorCount", device.GetSectorCount()}};
+  if (disk.IsValid()) document["nextFreeSector"] = disk.NextFreeSector();
+  JsonDocument routines = JsonDocument::array();
   for (const RoutineEntry& entry : disk.Table()) {
-    auto cells = RoutineCellTexts(entry);
-    std::printf("%s\n  {\"title\": %s, \"sizeMB\": %s, \"baudRate\": %s, \"frameRate\": %s, "
-                "\"protocol\": %s, \"startSector\": %u, \"dataSector\": %u, \"endSector\": %u, "
-                "\"baudCode\": %u, \"frameRateMs\": %u, \"protocolCode\": %d}",
-                first ? "" : ",", JsonString(cells[0]).c_str(), JsonString(cells[1]).c_str(),
-                JsonString(cells[2]).c_str(), JsonString(cells[3]).c_str(), JsonString(cells[4]).c_str(),
-                entry.startSector, entry.dataSector, entry.endSector, entry.baudCode, entry.frameRate,
-                entry.Protocol().Code());
-    first = false;
+    const auto cells = RoutineCellTexts(entry);
+    routines.push_back({{"title", DiskTextToUtf8(cells[0])},
+                        {"sizeMB", cells[1]},
+                        {"baudRate", cells[2]},
+                        {"frameRate", cells[3]},
+                        {"protocol", cells[4]},
+                        {"startSector", entry.startSector},
+                        {"dataSector", entry.dataSector},
+                        {"endSector", entry.endSector},
+                        {"baudCode", entry.baudCode},
+                        {"frameRateMs", entry.frameRate},
+                        {"protocolCode", entry.Protocol().Code()}});
   }
-  std::printf("%s]}\n", first ? "" : "\n");
+  document["routines"] = std::move(routines);
+  std::fputs(JsonText(document).c_str(), stdout);
 }
 
 int Run(const CCommandLine& commandLine) {

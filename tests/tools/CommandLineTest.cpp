@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "disk/DiskText.h"
 #include "tools/JsonText.h"
 #include "tools/TerminalPresenter.h"
 
@@ -60,10 +61,12 @@ TEST(CommandLineTest, NearestWordSuggestsOnlyPlausibleTypos) {
 }
 
 TEST(JsonTextTest, EscapesQuotesAndControlsAndWritesUtf8) {
-  EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
-  // Disk text is Windows-1252; system text is UTF-8, a stray byte replaced.
-  EXPECT_EQ(JsonString(std::string("\n\x01\xE9\x80\x81", 5)), "\"\\n\\u0001\xC3\xA9\xE2\x82\xAC\xC2\x81\"");
-  EXPECT_EQ(JsonSystemString("caf\xC3\xA9 \xE9"), "\"caf\xC3\xA9 \xEF\xBF\xBD\"");
+  EXPECT_EQ(JsonText("a\"b\\c"), "\"a\\\"b\\\\c\"\n");
+  // Disk text converted from Windows-1252; system text is UTF-8, a stray byte replaced.
+  EXPECT_EQ(JsonText(DiskTextToUtf8(std::string("\n\x01\xE9\x80\x81", 5))),
+            "\"\\n\\u0001\xC3\xA9\xE2\x82\xAC\xC2\x81\"\n");
+  EXPECT_EQ(JsonText("caf\xC3\xA9 \xE9"), "\"caf\xC3\xA9 \xEF\xBF\xBD\"\n");
+  EXPECT_EQ(JsonText({{"b", 1}, {"a", true}}), "{\n  \"b\": 1,\n  \"a\": true\n}\n");  // keys as added
 }
 
 TEST(TerminalTest, ControlCharactersOfDiskTextsAreNotSentToTheTerminal) {

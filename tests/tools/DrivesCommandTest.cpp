@@ -48,8 +48,8 @@ TEST_F(DrivesCommandTest, DevicesListsTheCardAndNeverTheSystemDisk) {
   Result json = Run("devices --json");
   EXPECT_EQ(json.code, 0);
   EXPECT_EQ(json.out,
-            "[\n  {\"kind\": \"drive\", \"name\": \"PhysicalDrive1\", \"text\": "
-            "\"PhysicalDrive1 (8.00MB) ()\"}\n]\n");
+            "[\n  {\n    \"kind\": \"drive\",\n    \"name\": \"PhysicalDrive1\",\n"
+            "    \"text\": \"PhysicalDrive1 (8.00MB) ()\"\n  }\n]\n");
 }
 
 TEST_F(DrivesCommandTest, DiskCommandsTakeAnOfferedDriveByName) {

@@ -70,8 +70,9 @@ TEST_F(UnitCommandsTest, DevicesListsTheUnitsInBusOrder) {
             "VORN2: Calverin - VORN3 Unit (2)\n");
 
   const Result json = Run("devices --json");
-  EXPECT_THAT(json.out, HasSubstr("  {\"kind\": \"unit\", \"name\": \"VORN3\", \"text\": \"Calverin - VORN3 Unit (3)\"},\n"
-                                  "  {\"kind\": \"unit\", \"name\": \"VORN2\", \"text\": \"Calverin - VORN3 Unit (2)\"}\n]\n"));
+  EXPECT_THAT(json.out, HasSubstr("    \"name\": \"VORN3\",\n    \"text\": \"Calverin - VORN3 Unit (3)\"\n  },\n"
+                                  "  {\n    \"kind\": \"unit\",\n    \"name\": \"VORN2\",\n"
+                                  "    \"text\": \"Calverin - VORN3 Unit (2)\"\n  }\n]\n"));
   EXPECT_THAT(m_bed.Log().OutOfShape(), IsEmpty());
 }
 
