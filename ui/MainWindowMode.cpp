@@ -9,6 +9,7 @@
 #include "ui/DeviceSource.h"
 #include "ui/ManagerDlg.h"
 #include "ui/QtMessagePresenter.h"
+#include "ui/TerminationSignals.h"
 #include "ui/UiResources.h"
 
 namespace vorn {
@@ -39,6 +40,7 @@ int RunMainWindowMode(int argc, char** argv) {
   SetMessagePresenter(&presenter);
   {
     CManagerDlg dialog(MakeSystemDeviceSource());
+    CTerminationSignals termination([&dialog] { dialog.StopAndClose(); });
     presenter.SetOwner(&dialog);
     dialog.exec();
     presenter.SetOwner(nullptr);

@@ -1,5 +1,6 @@
 #include "ui/ManagerDlg.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <QResizeEvent>
 #include <QShortcut>
 #include <QSignalBlocker>
+#include <QTimer>
 
 #include <atomic>
 #include <cstdio>
@@ -1012,6 +1014,28 @@ void CManagerDlg::ExportRoutine(int row) {
     RefreshRoutines();
   }
   CloseIfHeld();
+}
+
+void CManagerDlg::StopAndClose() {
+  if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != this) {
+    modal->close();
+    // Again once the question's own event loop has returned to the caller.
+    QMetaObject::invokeMethod(this, &CManagerDlg::StopAndClose, Qt::QueuedConnection);
+    return;
+  }
+  if (m_opening > 0 && !IsImporting() && !m_fileActionRunning) {
+    // A drive is being opened (udisks2 may be asking for a password); the
+    // question or the copy that follows is stopped once it shows.
+    QTimer::singleShot(100, this, &CManagerDlg::StopAndClose);
+    return;
+  }
+  OnCancel();
+  if (IsBusy()) {
+    m_closeWhenDone = true;
+    m_closeResult = QDialog::Rejected;
+    return;
+  }
+  done(QDialog::Rejected);
 }
 
 bool CManagerDlg::AskToCloseDuringImport(int result) {

@@ -98,6 +98,10 @@ class CManagerDlg : public QDialog {
   void BackupDisk();
   void RestoreDisk();
   void ExportRoutine(int row);
+  // Ends the window without questions, for a request to end from outside: an
+  // open question or file dialog is answered as Escape answers it, what runs
+  // and can stop is cancelled, and the window closes once nothing runs.
+  void StopAndClose();
 
  signals:
   // Posted by the import worker when it has ended, successfully or not.

@@ -15,13 +15,16 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <csignal>
 #include <filesystem>
+#include <optional>
 #include <fstream>
 
 #include "UiTestSupport.h"
 #include "disk/VornDisk.h"
 #include "ui/ControlList.h"
 #include "ui/DialogUnits.h"
+#include "ui/TerminationSignals.h"
 
 namespace vorn {
 namespace {
@@ -673,8 +676,11 @@ TEST_F(ManagerDlgTest, CancelDuringTheConversionWritesNothing) {
 
 // Cancel during the disk write stops at the next piece; the table reads as
 // before, whichever write the cancel met. Closing the window asks to cancel.
+// Passes: the Cancel button before the first piece and after one; closing the
+// window (asked, Yes); a termination signal (SIGTERM: logout, kill), which
+// asks nothing, cancels and closes.
 TEST_F(ManagerDlgTest, CancelDuringTheWriteLeavesTheTableAsBefore) {
-  for (const int pass : {0, 1, 2}) {
+  for (const int pass : {0, 1, 2, 3}) {
     const std::string image = Image("card" + std::to_string(pass) + ".img", 8192);
     FormatEmpty(image);
     m_shared->drives = {image};
@@ -684,13 +690,19 @@ TEST_F(ManagerDlgTest, CancelDuringTheWriteLeavesTheTableAsBefore) {
     Import({QString::fromStdString(Routine("kept", 3000))});
     const std::vector<RoutineEntry> before = TableOf(image);
 
-    m_shared->CloseGate(pass);
+    m_shared->CloseGate(pass % 3);
     dialog.files = {QString::fromStdString(Routine("long", 600000))};  // 10 pieces
     Click("m_addButton");
     ASSERT_TRUE(test::WaitUntil([&] { return m_shared->writesWaiting.load() > 0; }));
+    std::optional<CTerminationSignals> termination;
     if (pass == 2) {
       m_presenter.Answer(MessageAnswer::kYes);
       dialog.reject();  // "Cancel the import and close the window?"
+    } else if (pass == 3) {
+      termination.emplace([&dialog] { dialog.StopAndClose(); });
+      ::raise(SIGTERM);
+      ASSERT_TRUE(test::WaitUntil([&] { return !dialog.Button("m_cancelButton")->isEnabled(); }));
+      EXPECT_TRUE(m_presenter.Requests().empty());
     } else {
       Click("m_cancelButton");
     }
@@ -702,7 +714,7 @@ TEST_F(ManagerDlgTest, CancelDuringTheWriteLeavesTheTableAsBefore) {
     EXPECT_EQ(after[0].Title(), "kept");
     EXPECT_EQ(after[0].endSector, before[0].endSector);
     EXPECT_EQ(dialog.StatusField()->text(), "Import cancelled; nothing was added");
-    EXPECT_EQ(dialog.isVisible(), pass != 2) << pass;
+    EXPECT_EQ(dialog.isVisible(), pass < 2) << pass;
     m_presenter.Clear();
   }
 }
