@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QFileDialog>
@@ -593,6 +594,15 @@ TEST_F(ManagerDlgTest, QuestionsNameTheDiskAndWhatWouldBeLost) {
   ASSERT_EQ(m_presenter.Requests().size(), 1u);
   EXPECT_EQ(m_presenter.Requests()[0].text, kAskFormatInvalid);
   EXPECT_EQ(m_presenter.Requests()[0].detail, "Disk: " + blank + "\nEverything on it will be lost.");
+
+  // A termination request while a question is open answers it as Escape
+  // does, then closes the window.
+  Dialog().show();
+  QMessageBox box(QMessageBox::Question, "Confirm", "Format?", QMessageBox::Yes | QMessageBox::No, &Dialog());
+  box.setEscapeButton(QMessageBox::No);
+  QTimer::singleShot(0, &Dialog(), [this] { Dialog().StopAndClose(); });
+  EXPECT_EQ(box.exec(), QMessageBox::No);
+  EXPECT_TRUE(test::WaitUntil([this] { return !Dialog().isVisible(); }));
 }
 
 // Below the grid: size and free space, or that the disk is not formatted; the
