@@ -22,6 +22,7 @@
 #include <fstream>
 
 #include "UiTestSupport.h"
+#include "device/ImageDevice.h"
 #include "disk/VornDisk.h"
 #include "ui/ControlList.h"
 #include "ui/DialogUnits.h"
@@ -959,6 +960,18 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
   EXPECT_EQ(test::ReadWholeFile(image), before);
   ASSERT_EQ(m_presenter.Requests().size(), 2u);
   EXPECT_NE(m_presenter.Texts()[0].find("cannot be backed up onto itself"), std::string::npos);
+  // A target another program is writing (an image vorn3ctl adds to) is refused.
+  {
+    const std::vector<char> held = test::ReadWholeFile(backup);
+    CImageDevice writer(backup, /*durable=*/false, ImageAccess::kWrite);
+    writer.Open(CImageDevice::EntryFor(backup));
+    m_presenter.Clear();
+    dialog.path = QString::fromStdString(backup);
+    dialog.BackupDisk();
+    ASSERT_EQ(m_presenter.Requests().size(), 1u);
+    EXPECT_EQ(m_presenter.Texts()[0], backup + " is in use by another program; nothing was written");
+    EXPECT_EQ(test::ReadWholeFile(backup), held);
+  }
   // No temporary file is left behind.
   int files = 0;
   for ([[maybe_unused]] const auto& entry : fs::directory_iterator(m_dir)) ++files;
