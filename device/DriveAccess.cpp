@@ -177,8 +177,10 @@ void CDriveAccess::Open(const DeviceEntry& entry) {
     // Only filesystems a desktop mounted are let go of; swap, a mapped device
     // or a system filesystem on the drive keep it refused.
     const bool unmountable = !drive->holdsSystem && !drive->mounts.empty();
+    const bool asked = unmountable && m_mountPolicy == MountPolicy::kAsk;
     const bool unmount = unmountable && (m_mountPolicy == MountPolicy::kUnmount ||
-                                         (m_mountPolicy == MountPolicy::kAsk && AskYesNo(MountQuestion(drive->mounts))));
+                                         (asked && AskYesNo(MountQuestion(drive->mounts))));
+    m_unmountDeclined = asked && !unmount;
     if (!unmount) {
       const std::string hint = unmountable && !m_refusalHint.empty() ? " " + m_refusalHint : "";
       throw CUsbDeviceException("Could not open drive\n" + DriveOpenReason(EBUSY, drive->node) + hint);

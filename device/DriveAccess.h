@@ -62,6 +62,9 @@ class CDriveAccess : public CSectorDevice {
     m_mountPolicy = policy;
     m_refusalHint = std::move(refusalHint);
   }
+  // Whether the last Open was refused because the user answered No to
+  // unmounting the card (MountPolicy::kAsk).
+  bool UnmountDeclined() const { return m_unmountDeclined; }
   // Makes the next reads come from the medium rather than the kernel's cache.
   bool DropCache() { return m_file && m_file->DropCache(); }
 
@@ -75,6 +78,7 @@ class CDriveAccess : public CSectorDevice {
   std::shared_ptr<CDriveBroker> m_broker;
   MountPolicy m_mountPolicy;
   std::string m_refusalHint;
+  bool m_unmountDeclined = false;
   std::string m_path;
   std::uint64_t m_sectorCount = 0;  // 512-byte sectors
   std::unique_ptr<CSectorFile> m_file;

@@ -25,6 +25,7 @@
 #include <utility>
 
 #include "device/DeviceExceptions.h"
+#include "device/DriveAccess.h"
 #include "device/ImageDevice.h"
 #include "device/UsbDevice.h"
 #include "device/VerifyingDevice.h"
@@ -301,6 +302,7 @@ CManagerDlg::CManagerDlg(std::unique_ptr<CDeviceSource> source, QWidget* parent)
 
   connect(m_ui->m_deviceCombo, &QComboBox::currentIndexChanged, this, [this] {
     m_lostText.clear();  // the user has chosen
+    m_mountedKept.clear();
     // The bar's last words were about the disk before.
     m_ui->m_progressBar->setRange(0, 1);
     m_ui->m_progressBar->setValue(0);
@@ -377,15 +379,21 @@ std::unique_ptr<CSectorDevice> CManagerDlg::OpenDevice(const DeviceChoice& choic
     case DeviceKind::kUnit: device = m_source->NewUnitDevice(); break;
     case DeviceKind::kImage: device = std::make_unique<CImageDevice>(std::string{}, true, access); break;
   }
-  if (choice.kind == DeviceKind::kDrive && IsUiThread()) {
-    struct Opening {
-      int& count;
-      explicit Opening(int& c) : count(c) { ++count; }
-      ~Opening() { --count; }
-    } opening(m_opening);
-    OpenOffUiThread(*device, choice.entry);
-  } else {
-    device->Open(choice.entry);
+  try {
+    if (choice.kind == DeviceKind::kDrive && IsUiThread()) {
+      struct Opening {
+        int& count;
+        explicit Opening(int& c) : count(c) { ++count; }
+        ~Opening() { --count; }
+      } opening(m_opening);
+      OpenOffUiThread(*device, choice.entry);
+    } else {
+      device->Open(choice.entry);
+    }
+  } catch (...) {
+    const auto* drive = dynamic_cast<const CDriveAccess*>(device.get());
+    if (drive != nullptr && drive->UnmountDeclined() && IsUiThread()) m_mountedKept = choice.entry.text;
+    throw;
   }
   return device;
 }
@@ -473,11 +481,16 @@ void CManagerDlg::RefreshRoutines() {
 
   std::unique_ptr<CSectorDevice> device;
   const std::string diskText = choice.entry.text;
-  ShowingErrors([&] { device = OpenDevice(choice, ImageAccess::kRead); }, diskText.empty() ? "" : "Disk: " + diskText);
+  const bool keptMounted = choice.kind == DeviceKind::kDrive && diskText == m_mountedKept;
+  if (!keptMounted) {
+    ShowingErrors([&] { device = OpenDevice(choice, ImageAccess::kRead); }, diskText.empty() ? "" : "Disk: " + diskText);
+  }
   if (choice.kind == DeviceKind::kNone) {
     ShowDiskState(m_ui->m_deviceCombo->count() == 0 ? QStringLiteral("No disk found")
                                                     : QStringLiteral("No disk selected"),
                   QString());
+  } else if (keptMounted) {
+    ShowDiskState(QStringLiteral("The card is mounted: Refresh asks again to unmount it"), QString());
   } else if (!device) {
     ShowDiskState(QStringLiteral("The disk cannot be opened"), QString());
   }
@@ -533,6 +546,7 @@ void CManagerDlg::RefreshRoutines() {
 }
 
 void CManagerDlg::OnRefresh() {
+  m_mountedKept.clear();
   RefreshDevices();
 }
 

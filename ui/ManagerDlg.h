@@ -201,6 +201,9 @@ class CManagerDlg : public QDialog {
   std::string m_importDisk;
   bool m_fileActionRunning = false;
   mutable int m_opening = 0;  // drive opens waited for off the UI thread
+  // The drive whose unmount the user declined: listing it again after a device
+  // change does not ask again; picking it, Refresh or an action does.
+  mutable std::string m_mountedKept;
   CCancelFlag* m_fileCancel = nullptr;  // of the file action running, if it can stop
   bool m_refreshWhenDone = false;
   bool m_closeWhenDone = false;

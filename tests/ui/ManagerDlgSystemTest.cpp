@@ -2,6 +2,7 @@
 // nodes are image files) and simulated VORN units on USB.
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QComboBox>
 #include <QPushButton>
 
@@ -129,9 +130,14 @@ TEST_F(ManagerDlgSystemTest, AMountedCardIsUnmountedOnlyAfterTheUserAgrees) {
   EXPECT_EQ(m_presenter.Texts(),
             (std::vector<std::string>{question, "Could not open drive\n" + m_fixture.Node("sdb") +
                                                     " is in use: unmount it first."}));
+  // Listed again after a device change it is not asked about again, only
+  // said to be mounted; Refresh asks again.
   m_presenter.Clear();
+  dialog.OnDeviceChange();
+  EXPECT_TRUE(m_presenter.Texts().empty()) << ::testing::PrintToString(m_presenter.Texts());
+  EXPECT_EQ(dialog.DiskInfo()->text(), "The card is mounted: Refresh asks again to unmount it");
   m_presenter.Answer(MessageAnswer::kYes);
-  dialog.RefreshRoutines();
+  dialog.Button("m_refreshButton")->click();
   EXPECT_EQ(m_presenter.Texts(),
             (std::vector<std::string>{question, "Could not open drive\n/dev/sdb1 is mounted and udisks2 is not "
                                                 "running: install udisks2 or unmount it yourself."}));
