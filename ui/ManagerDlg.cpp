@@ -47,6 +47,15 @@
 namespace vorn {
 namespace {
 
+// Counts what runs for as long as the scope lasts.
+struct CountedScope {
+  int& count;
+  explicit CountedScope(int& c) : count(c) { ++count; }
+  ~CountedScope() { --count; }
+  CountedScope(const CountedScope&) = delete;
+  CountedScope& operator=(const CountedScope&) = delete;
+};
+
 constexpr const char* kAskFormatValid = "Are you sure you want to format the disk?";
 constexpr const char* kAskFormatInvalid =
     "This drive must be formatted as an VORN disk and will DELETE ALL DATA.\n\nDo you wish to "
@@ -381,11 +390,7 @@ std::unique_ptr<CSectorDevice> CManagerDlg::OpenDevice(const DeviceChoice& choic
   }
   try {
     if (choice.kind == DeviceKind::kDrive && IsUiThread()) {
-      struct Opening {
-        int& count;
-        explicit Opening(int& c) : count(c) { ++count; }
-        ~Opening() { --count; }
-      } opening(m_opening);
+      const CountedScope opening(m_opening);
       OpenOffUiThread(*device, choice.entry);
     } else {
       device->Open(choice.entry);
@@ -403,6 +408,7 @@ std::unique_ptr<CSectorDevice> CManagerDlg::GetSelectedDevice(ImageAccess access
 }
 
 void CManagerDlg::RefreshDevices() {
+  const CDeviceChangeHold holding(*this);
   // The selection is remembered by its entry's text, before the lists change.
   QString remembered = m_preferredText.isEmpty() ? SelectedText() : m_preferredText;
   if (remembered.isEmpty()) remembered = m_lostText;  // the user's disk may come back
@@ -474,6 +480,7 @@ void CManagerDlg::FitColumns() {
 void CManagerDlg::RefreshRoutines() {
   // While an import runs, the worker owns the selected disk.
   if (IsBusy()) return;
+  const CDeviceChangeHold holding(*this);
   const DeviceChoice choice = SelectedChoice();
   CControlList* list = m_ui->m_routineList;
   list->setUpdatesEnabled(false);
@@ -564,6 +571,7 @@ void CManagerDlg::ShowEndOfAction(const QString& text, bool succeeded) {
 
 void CManagerDlg::OnFormatDisk() {
   if (IsBusy()) return;
+  const CDeviceChangeHold holding(*this);
   const std::string diskText = SelectedText().toLocal8Bit().toStdString();
   std::unique_ptr<CSectorDevice> device;
   const bool isImage = SelectedChoice().kind == DeviceKind::kImage;
@@ -592,6 +600,7 @@ void CManagerDlg::OnFormatDisk() {
 
 void CManagerDlg::OnRemoveLastRoutine() {
   if (IsBusy()) return;
+  const CDeviceChangeHold holding(*this);
   const std::string diskText = SelectedText().toLocal8Bit().toStdString();
   std::unique_ptr<CSectorDevice> device;
   if (!ShowingErrors([&] { device = GetSelectedDevice(ImageAccess::kWrite); }, "Disk: " + diskText) || !device) {
@@ -814,9 +823,27 @@ void CManagerDlg::OnImportDone() {
   }
 }
 
+CManagerDlg::CDeviceChangeHold::CDeviceChangeHold(CManagerDlg& dialog) : m_dialog(dialog) {
+  ++m_dialog.m_holdingDisk;
+}
+
+CManagerDlg::CDeviceChangeHold::~CDeviceChangeHold() {
+  // A change held by a path that ends without a refresh of its own (a file
+  // dialog answered Cancel) is caught up once the window is idle again.
+  if (--m_dialog.m_holdingDisk == 0 && m_dialog.m_refreshWhenDone) {
+    QMetaObject::invokeMethod(&m_dialog, [dialog = &m_dialog] {
+      if (dialog->m_holdingDisk == 0) dialog->RefreshIfHeld();
+    }, Qt::QueuedConnection);
+  }
+}
+
 void CManagerDlg::OnDeviceChange() {
   // The worker holds the selected disk; rebuild the lists once it lets go.
-  if (IsBusy()) {
+  // So does an action on the UI thread while its question or error box is
+  // up, or a rebuild of the lists showing an error: rebuilt under them, the
+  // disk they hold open would be opened a second time (and refused as in
+  // use). Each of them ends with the refresh held meanwhile.
+  if (IsBusy() || m_holdingDisk > 0) {
     m_refreshWhenDone = true;
     return;
   }
@@ -911,6 +938,7 @@ void CManagerDlg::CloseAfterFileAction(int result) {
 void CManagerDlg::BackupDisk() {
   const DeviceChoice choice = SelectedChoice();
   if (IsBusy() || choice.kind == DeviceKind::kNone) return;
+  const CDeviceChangeHold holding(*this);
   const QString suggestion = QFileInfo(QString::fromLocal8Bit(choice.entry.text)).completeBaseName();
   const QString target = AskForPath(PathQuestion::kBackupTarget,
                                     (suggestion.isEmpty() ? QStringLiteral("disk") : suggestion) +
@@ -948,6 +976,7 @@ void CManagerDlg::BackupDisk() {
 void CManagerDlg::RestoreDisk() {
   const DeviceChoice choice = SelectedChoice();
   if (IsBusy() || choice.kind == DeviceKind::kNone) return;
+  const CDeviceChangeHold holding(*this);
   const QString source = AskForPath(PathQuestion::kRestoreSource, QString());
   if (source.isEmpty()) return;
   RememberFolder(source);
@@ -989,6 +1018,7 @@ void CManagerDlg::RestoreDisk() {
 void CManagerDlg::ExportRoutine(int row) {
   const DeviceChoice choice = SelectedChoice();
   if (IsBusy() || choice.kind == DeviceKind::kNone || row < 0) return;
+  const CDeviceChangeHold holding(*this);
   const QString title = m_ui->m_routineList->CellText(row, 0);
   const QString target = AskForPath(PathQuestion::kExportTarget,
                                     (title.isEmpty() ? QStringLiteral("routine") : title) + ".vorn");

@@ -128,6 +128,19 @@ class CManagerDlg : public QDialog {
   void accept() override;  // "Exit"
 
  private:
+  // For as long as it lives, device changes wait (see OnDeviceChange): held by
+  // every action on the UI thread and by the rebuilds of the lists.
+  class CDeviceChangeHold {
+   public:
+    explicit CDeviceChangeHold(CManagerDlg& dialog);
+    ~CDeviceChangeHold();
+    CDeviceChangeHold(const CDeviceChangeHold&) = delete;
+    CDeviceChangeHold& operator=(const CDeviceChangeHold&) = delete;
+
+   private:
+    CManagerDlg& m_dialog;
+  };
+
   enum class DeviceKind { kNone, kDrive, kUnit, kImage };
   struct DeviceChoice {
     DeviceKind kind = DeviceKind::kNone;
@@ -201,6 +214,7 @@ class CManagerDlg : public QDialog {
   std::string m_importDisk;
   bool m_fileActionRunning = false;
   mutable int m_opening = 0;  // drive opens waited for off the UI thread
+  int m_holdingDisk = 0;      // CDeviceChangeHold scopes open
   // The drive whose unmount the user declined: listing it again after a device
   // change does not ask again; picking it, Refresh or an action does.
   mutable std::string m_mountedKept;

@@ -582,6 +582,16 @@ TEST_F(ManagerDlgTest, QuestionsNameTheDiskAndWhatWouldBeLost) {
   EXPECT_EQ(requests[1].detail, "Disk: " + image + "\nRoutine 2 of 2 will be lost: Finale.");
   EXPECT_EQ(TableOf(image).size(), 2u);
 
+  // A device change while a question is up waits for the action: the disk it
+  // holds open is not opened again under it (and refused as in use).
+  m_presenter.Clear();
+  const int enumerations = m_shared->enumerations;
+  m_presenter.Answer(MessageAnswer::kNo);
+  m_presenter.DuringNext([this] { Dialog().OnDeviceChange(); });
+  Click("m_formatButton");
+  EXPECT_EQ(m_presenter.Texts(), std::vector<std::string>{kAskFormatValid});
+  EXPECT_EQ(m_shared->enumerations, enumerations + 1);  // the held rebuild, once the disk is closed
+
   Click("m_removeButton");  // Yes
   EXPECT_EQ(Dialog().StatusField()->text().toStdString(), "Removed \"Finale\" from " + image);
 

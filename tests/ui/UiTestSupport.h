@@ -40,7 +40,18 @@ class CScriptedPresenter final : public CMessagePresenter {
     std::lock_guard lock(m_mutex);
     m_answers.push_back(answer);
   }
+  // Runs `what` while the next box is up, as an event arriving then would.
+  void DuringNext(std::function<void()> what) {
+    std::lock_guard lock(m_mutex);
+    m_during = std::move(what);
+  }
   MessageAnswer Present(const MessageRequest& request) override {
+    std::function<void()> during;
+    {
+      std::lock_guard lock(m_mutex);
+      during.swap(m_during);
+    }
+    if (during) during();
     std::lock_guard lock(m_mutex);
     m_requests.push_back(request);
     if (m_answers.empty()) return request.buttons == MessageButtons::kYesNo ? MessageAnswer::kYes : MessageAnswer::kOk;
@@ -65,6 +76,7 @@ class CScriptedPresenter final : public CMessagePresenter {
  private:
   std::mutex m_mutex;
   std::deque<MessageAnswer> m_answers;
+  std::function<void()> m_during;
   std::vector<MessageRequest> m_requests;
 };
 
