@@ -80,6 +80,9 @@ const std::vector<RoutineEntry>& CVornDisk::ReadTable() {
       (header.tableSector >= deviceSectors || header.tableSector + TableSectors(count) > deviceSectors)) {
     m_valid = false;
   }
+  // The header's sector holds no records: a table there is the header's own
+  // bytes read as routines, and the next header committed would wipe it.
+  if (m_valid && count > 0 && header.tableSector == 0) m_valid = false;
   // Nor can a table run past the last sector number there is, whatever the
   // device's size; counting on would wrap round to the header.
   if (m_valid && header.tableSector + TableSectors(count) > kSectorNumbers) m_valid = false;

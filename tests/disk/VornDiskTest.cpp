@@ -146,6 +146,21 @@ TEST(VornDiskTest, TablesThatPutRoutinesOnTheHeaderSectorReadAsUnformatted) {
   CVornDisk fromZero(device, nullptr);
   EXPECT_TRUE(fromZero.ReadTable().empty());
   EXPECT_FALSE(fromZero.IsValid());
+
+  // A header pointing its table at its own sector, where the bytes after the
+  // header's fields happen to form a chain (found by fuzzing): still no table.
+  // Read as one, a removal would commit a header over the records it keeps.
+  std::vector<std::uint8_t> record(RoutineEntry::kEncodedSize);
+  const RoutineEntry first = MakeRoutine(1, 4, "first");
+  first.Encode(record.data());
+  PutHeader(device, 2, 0);
+  std::uint8_t* sector = device.Sector(0);
+  std::memcpy(sector + 16, record.data() + 16, record.size() - 16);  // its title is the header
+  MakeRoutine(first.endSector, 2, "second").Encode(sector + RoutineEntry::kEncodedSize);
+  CVornDisk ownSector(device, nullptr);
+  EXPECT_TRUE(ownSector.ReadTable().empty());
+  EXPECT_FALSE(ownSector.IsValid());
+  EXPECT_THROW(ownSector.RemoveLastRoutine(), CUsbDeviceException);
 }
 
 TEST(VornDiskTest, ImplausibleCountsReadAsUnformattedAndNegativeCountsAsEmpty) {
