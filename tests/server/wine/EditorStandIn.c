@@ -9,6 +9,8 @@
  *   early EXE NAME BAUD                   data ready given again during a send
  *   list EXE                              the unit list, in hex
  *   bench EXE NAME BAUD COUNT             COUNT blocks of 126 bytes, timed
+ *   handshake COUNT                       COUNT bare event round trips with a
+ *                                         copy of itself ("answer"), timed
  *
  * Prints what it saw on stdout, one fact a line ("ready", "done N=126 HEX",
  * "list 564F...00", "exit 0"); exit status 0 when every step answered in time.
@@ -166,36 +168,71 @@ static int Compare(const void* a, const void* b) {
   return x < y ? -1 : x > y;
 }
 
-static int RunBench(int argc, char** argv) {
-  struct Server s;
+/* Times `count` round trips after a warm-up: `go` set, then `back` (or the end
+ * of `process`) awaited; a block, if given, is filled first as the editor
+ * would. Prints "median US p99 US"; 1 when every round trip answered. */
+static int TimeRoundTrips(HANDLE go, HANDLE back, HANDLE process, int count, unsigned char* block, DWORD size) {
   LARGE_INTEGER frequency, start, end;
-  double* micros;
-  int i, count, warmUp = 200, ok;
-  if (argc < 6) return 2;
-  count = atoi(argv[5]);
-  micros = calloc((size_t)count, sizeof *micros);
-  ok = OpenServer(&s, argv[2], argv[3], argv[4], 128, FALSE) && micros != NULL;
+  double* micros = calloc((size_t)count, sizeof *micros);
+  int i, warmUp = 200, ok = micros != NULL;
   QueryPerformanceFrequency(&frequency);
   for (i = 0; ok && i < warmUp + count; ++i) {
-    PutBlock(s.block, s.size, 126);
-    s.block[2] = (unsigned char)i;
+    if (block != NULL) {
+      PutBlock(block, size, 126);
+      block[2] = (unsigned char)i;
+    }
     QueryPerformanceCounter(&start);
-    SetEvent(s.dataReady);
-    ok = WaitOrEnd(s.dataDone, s.process);
+    SetEvent(go);
+    ok = WaitOrEnd(back, process);
     QueryPerformanceCounter(&end);
     if (i >= warmUp) {
       micros[i - warmUp] = (double)(end.QuadPart - start.QuadPart) * 1e6 / (double)frequency.QuadPart;
     }
   }
+  if (ok) {
+    qsort(micros, (size_t)count, sizeof *micros, Compare);
+    printf("median %.1f p99 %.1f\n", micros[count / 2], micros[count * 99 / 100]);
+  }
+  free(micros);
+  return ok;
+}
+
+static int RunBench(int argc, char** argv) {
+  struct Server s;
+  int ok;
+  if (argc < 6) return 2;
+  ok = OpenServer(&s, argv[2], argv[3], argv[4], 128, FALSE) &&
+       TimeRoundTrips(s.dataReady, s.dataDone, s.process, atoi(argv[5]), s.block, s.size);
   SetEvent(s.quit);
   if (!ok) {
     printf("no done\n");
     Finish(s.process);
     return 1;
   }
-  qsort(micros, (size_t)count, sizeof *micros, Compare);
-  printf("median %.1f p99 %.1f\n", micros[count / 2], micros[count * 99 / 100]);
   return Finish(s.process);
+}
+
+/* The floor under the relay: the same two named events between this program
+ * and a second copy of it that answers each at once, through Wine's server,
+ * with no manager and no unit in between. */
+static int RunHandshake(int argc, char** argv) {
+  char self[MAX_PATH];
+  HANDLE go = Create("VORN_STANDIN_GO", FALSE), back = Create("VORN_STANDIN_BACK", FALSE), answerer;
+  int ok;
+  if (argc < 3 || GetModuleFileNameA(NULL, self, sizeof self) == 0) return 2;
+  answerer = Start(self, "answer");
+  ok = TimeRoundTrips(go, back, answerer, atoi(argv[2]), NULL, 0);
+  TerminateProcess(answerer, 0);
+  CloseHandle(answerer);
+  return ok ? 0 : 1;
+}
+
+static int RunAnswer(void) {
+  HANDLE go = OpenEventA(EVENT_ALL_ACCESS, FALSE, "VORN_STANDIN_GO");
+  HANDLE back = OpenEventA(EVENT_ALL_ACCESS, FALSE, "VORN_STANDIN_BACK");
+  if (go == NULL || back == NULL) return 2;
+  while (WaitForSingleObject(go, WAIT_MS) == WAIT_OBJECT_0) SetEvent(back);
+  return 0;
 }
 
 static int RunList(int argc, char** argv) {
@@ -230,5 +267,7 @@ int main(int argc, char** argv) {
   if (argc >= 2 && strcmp(argv[1], "early") == 0) result = RunEarly(argc, argv);
   if (argc >= 2 && strcmp(argv[1], "list") == 0) result = RunList(argc, argv);
   if (argc >= 2 && strcmp(argv[1], "bench") == 0) result = RunBench(argc, argv);
+  if (argc >= 2 && strcmp(argv[1], "handshake") == 0) result = RunHandshake(argc, argv);
+  if (argc >= 2 && strcmp(argv[1], "answer") == 0) result = RunAnswer();
   return result;
 }
