@@ -1,10 +1,15 @@
 #include "disk/DiskCopy.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "device/DeviceExceptions.h"
+#include "device/ImageDevice.h"
 
 namespace vorn {
 namespace {
@@ -70,6 +75,20 @@ void CopyDisk(CSectorDevice& from, CSectorDevice& to, std::uint32_t count, CProg
     if (progress) progress->SetPos(static_cast<int>(first / kPieceSectors + 1));
   }
   to.WriteSectors(0, 1, header.data());
+}
+
+void CopyDiskToFile(CSectorDevice& disk, std::uint32_t count, COutputFile& file, CProgressBar* progress,
+                    const CCancelFlag* cancel) {
+  if (::ftruncate(file.Fd(), static_cast<off_t>(count) * kSectorSize) != 0) {
+    throw CFileAccessException("Could not create " + file.Path() + ": " + std::strerror(errno));
+  }
+  // The copy writes without waiting for the medium; the commit's one flush at
+  // the end makes the whole backup durable.
+  CImageDevice image(file.TempPath(), /*durable=*/false);
+  image.Open(CImageDevice::EntryFor(file.TempPath()));
+  CopyDisk(disk, image, count, progress, cancel);
+  image.Close();
+  file.Commit();
 }
 
 }  // namespace vorn

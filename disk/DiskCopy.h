@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "device/SectorDevice.h"
+#include "disk/OutputFile.h"
 #include "disk/VornDisk.h"
 #include "platform/Cancel.h"
 #include "platform/ProgressBar.h"
@@ -33,5 +34,11 @@ std::uint32_t UsedSectorCount(const CVornDisk& disk);
 // caller throws away.
 void CopyDisk(CSectorDevice& from, CSectorDevice& to, std::uint32_t count, CProgressBar* progress,
               const CCancelFlag* cancel = nullptr);
+
+// A backup: sectors [0, count) of `disk` into `file`, an image of exactly that
+// size, committed (made durable and put in place) once the copy is complete.
+// Whatever stops it leaves the output's old file, if any, as it was.
+void CopyDiskToFile(CSectorDevice& disk, std::uint32_t count, COutputFile& file, CProgressBar* progress,
+                    const CCancelFlag* cancel = nullptr);
 
 }  // namespace vorn

@@ -1,15 +1,10 @@
 // vorn3ctl backup: copies a disk (a card or a unit) into a new image file that
 // every command, and `restore`, takes as a disk.
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "device/DeviceExceptions.h"
-#include "device/ImageDevice.h"
 #include "disk/DiskCopy.h"
 #include "disk/VornDisk.h"
 #include "tools/Commands.h"
@@ -35,20 +30,12 @@ int Run(const CCommandLine& commandLine) {
     if (sectors == 0) throw CUsbDeviceException("The disk does not report its size; nothing was copied");
   }
 
-  if (::ftruncate(file.Fd(), static_cast<off_t>(sectors) * kSectorSize) != 0) {
-    throw CFileAccessException("Could not create " + out + ": " + std::strerror(errno));
-  }
-  // The copy writes without waiting for the medium; the commit's one flush at
-  // the end makes the whole backup durable.
-  CImageDevice image(file.TempPath(), /*durable=*/false);
-  image.Open(CImageDevice::EntryFor(file.TempPath()));
   // Ctrl-C stops the copy; the unfinished file is removed, the target untouched.
   CCancelFlag cancel;
   CStopSignals stopSignals(&cancel);
-  CopyDisk(*device, image, sectors, OptionalStatusLine(commandLine.Has("--quiet"), "Backing up").get(), &cancel);
-  image.Close();
+  CopyDiskToFile(*device, sectors, file, OptionalStatusLine(commandLine.Has("--quiet"), "Backing up").get(),
+                 &cancel);
   device->Close();
-  file.Commit();
   std::printf("Backed up %zu routine%s (%u sectors, %.2f MB) to %s\n", routines, routines == 1 ? "" : "s",
               sectors, sectors * double{kSectorSize} / 1048576.0, out.c_str());
   return kExitOk;

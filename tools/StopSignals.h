@@ -7,8 +7,10 @@
 // waits for a quit event no one can set.
 
 #include <chrono>
+#include <optional>
 
 #include "platform/Cancel.h"
+#include "platform/SignalHandlers.h"
 
 namespace vorn {
 
@@ -23,6 +25,9 @@ class CStopSignals {
   CStopSignals(const CStopSignals&) = delete;
   CStopSignals& operator=(const CStopSignals&) = delete;
   ~CStopSignals();
+
+ private:
+  std::optional<CSignalHandlers> m_handlers;
 };
 
 bool StopRequested();

@@ -1,13 +1,5 @@
 #include "ui/DiskFileActions.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-
 #include "device/DeviceExceptions.h"
 #include "device/ImageDevice.h"
 #include "disk/DiskCopy.h"
@@ -18,22 +10,13 @@
 namespace vorn {
 namespace {
 
-[[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
-  throw CFileAccessException(what + path + ": " + std::strerror(error));
-}
-
 void RefuseSameFile(const std::string& diskPath, const std::string& other, const char* what) {
-  if (!diskPath.empty() && IsSameFile(diskPath, other)) {
+  if (!diskPath.empty() && SameFileAmong(other, {diskPath}) != nullptr) {
     throw CFileAccessException(std::string("The disk image cannot be ") + what + " itself: " + other);
   }
 }
 
 }  // namespace
-
-bool IsSameFile(const std::string& a, const std::string& b) {
-  std::error_code error;
-  return std::filesystem::equivalent(a, b, error);
-}
 
 BackupSummary BackupDisk(CSectorDevice& disk, const std::string& diskPath, const std::string& target,
                          CProgressBar* progress, const CCancelFlag* cancel) {
@@ -48,14 +31,7 @@ BackupSummary BackupDisk(CSectorDevice& disk, const std::string& diskPath, const
   }
   // The file dialog has asked before a file is replaced.
   COutputFile file(target, {diskPath}, nullptr);
-  if (::ftruncate(file.Fd(), static_cast<off_t>(summary.sectors) * kSectorSize) != 0) {
-    Fail("Could not create ", target, errno);
-  }
-  CImageDevice image(file.TempPath(), /*durable=*/false);
-  image.Open(CImageDevice::EntryFor(file.TempPath()));
-  CopyDisk(disk, image, summary.sectors, progress, cancel);
-  image.Close();
-  file.Commit();
+  CopyDiskToFile(disk, summary.sectors, file, progress, cancel);
   return summary;
 }
 

@@ -16,9 +16,6 @@
 
 namespace vorn {
 
-// True when both paths name the same existing file.
-bool IsSameFile(const std::string& a, const std::string& b);
-
 struct BackupSummary {
   std::size_t routines = 0;
   std::uint32_t sectors = 0;

@@ -908,7 +908,8 @@ bool CManagerDlg::RunFileAction(const std::string& status, const std::function<v
 // Device changes and a close held during a file action, once the action has
 // let go of the disk: each action calls these itself, the refresh before it
 // says how it ended and the close last. Not queued: a queued call could run
-// inside the event loop of the next drive open and refresh under it.
+// inside the event loop of the next drive open and refresh under it (the one
+// queued catch-up, at the end of the last CDeviceChangeHold, checks for that).
 bool CManagerDlg::RefreshIfHeld() {
   if (IsBusy() || !m_refreshWhenDone) return false;
   m_refreshWhenDone = false;

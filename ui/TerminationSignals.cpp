@@ -10,7 +10,6 @@
 namespace vorn {
 namespace {
 
-constexpr std::array<int, 3> kSignals = {SIGTERM, SIGINT, SIGHUP};
 int g_writeEnd = -1;  // the pipe the handler writes to; -1 while none is installed
 
 void OnSignal(int) {
@@ -36,20 +35,11 @@ CTerminationSignals::CTerminationSignals(std::function<void()> onRequest) : m_on
     }
     m_onRequest();
   });
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (std::size_t i = 0; i < kSignals.size(); ++i) {
-    ::sigaction(kSignals[i], nullptr, &m_previous[i]);
-    if (m_previous[i].sa_handler == SIG_IGN) continue;
-    ::sigaction(kSignals[i], &action, nullptr);
-  }
+  m_handlers.emplace(std::initializer_list<int>{SIGTERM, SIGINT, SIGHUP}, OnSignal, SA_RESTART);
 }
 
 CTerminationSignals::~CTerminationSignals() {
-  if (!m_write.IsValid()) return;
-  for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &m_previous[i], nullptr);
+  m_handlers.reset();
   g_writeEnd = -1;
 }
 

@@ -7,14 +7,13 @@
 // back on the user-interface thread, where the window stops what it does as
 // its Cancel button would and then closes.
 
-#include <signal.h>
-
-#include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include <QObject>
 
+#include "platform/SignalHandlers.h"
 #include "platform/UniqueFd.h"
 
 class QSocketNotifier;
@@ -35,7 +34,7 @@ class CTerminationSignals final : public QObject {
   CUniqueFd m_read;
   CUniqueFd m_write;
   std::unique_ptr<QSocketNotifier> m_notifier;
-  std::array<struct sigaction, 3> m_previous{};
+  std::optional<CSignalHandlers> m_handlers;
 };
 
 }  // namespace vorn
