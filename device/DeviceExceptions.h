@@ -1,7 +1,7 @@
 #pragma once
-// The three error types that carry every failure to the user. They are
-// unrelated types (a handler for one never catches another), each holds one
-// message, and they are thrown and caught by value.
+// The three error types that carry every failure to the user. They share the
+// one error base (platform/Error.h), so a caller that only reports needs one
+// catch; a handler for one of them still never catches another.
 
 #include <exception>
 #include <optional>
@@ -9,17 +9,14 @@
 #include <utility>
 
 #include "platform/Cancel.h"
+#include "platform/Error.h"
 
 namespace vorn {
 
 template <class Tag>
-class CMessageException {
+class CMessageException : public CVornError {
  public:
-  explicit CMessageException(std::string message) : m_message(std::move(message)) {}
-  std::string GetMessage() const { return m_message; }
-
- private:
-  std::string m_message;
+  using CVornError::CVornError;
 };
 
 // Every sector device failure, every server failure, "Too few tracks".
@@ -29,8 +26,8 @@ using CDriveAccessException = CMessageException<struct DriveAccessTag>;
 // A routine file, its MP3 frames or its conversion failing.
 using CFileAccessException = CMessageException<struct FileAccessTag>;
 
-// Runs `step` and gives the message of the failure that ended it: one of the
-// three types above, or anything else derived from std::exception (a temporary
+// Runs `step` and gives the message of the failure that ended it: a CVornError,
+// or anything else derived from std::exception (a temporary
 // file that cannot be made, memory), which is reported the same way rather than
 // ending the program with a disk half written. nullopt when the step completed.
 // Every place that shows failures to a user (a message box, a line on stderr)
@@ -42,12 +39,6 @@ std::optional<std::string> FailureOf(Step&& step) {
     return std::nullopt;
   } catch (const CCancelled&) {
     throw;  // a cancelled action is no failure: its caller decides what to say
-  } catch (const CUsbDeviceException& e) {
-    return e.GetMessage();
-  } catch (const CDriveAccessException& e) {
-    return e.GetMessage();
-  } catch (const CFileAccessException& e) {
-    return e.GetMessage();
   } catch (const std::exception& e) {
     return std::string(e.what());
   }
