@@ -5,9 +5,9 @@
 // The main window is the native program's.
 
 #include "app/ManagerApp.h"
+#include "app/ServerModes.h"
 #include "platform/MessageBox.h"
 #include "platform/win32/Win32MessageBoxes.h"
-#include "server/ServerModes.h"
 
 int main(int argc, char** argv) {
   vorn::InstallWin32MessageBoxes();

@@ -3,7 +3,7 @@
 
 #include "app/CommandLineInfo.h"
 #include "app/ManagerApp.h"
-#include "server/ServerModes.h"
+#include "app/ServerModes.h"
 
 #ifdef VORN_WITH_UI
 #include "ui/MainWindowMode.h"

@@ -22,6 +22,7 @@
 
 #include "platform/NamedEvent.h"
 #include "platform/WaitForEvents.h"
+#include "server/LiveLink.h"
 #include "tools/LiveSession.h"
 
 namespace {
@@ -75,17 +76,17 @@ std::vector<double> RunRelay(const std::string& dir) {
 }
 
 std::vector<double> RunBareHandshake() {
-  const std::string prefix = "VORNBENCH_" + std::to_string(::getpid());
+  const vorn::LiveObjectNames names =
+      vorn::LiveObjectNamesFor("VORNBENCH_" + std::to_string(::getpid()));
   CNamedEvent quit, dataReady, dataDone;
-  quit.Create(prefix + "_QUITEVENT", EventReset::kManual);
-  dataReady.Create(prefix + "_DATAREADYEVENT", EventReset::kAuto);
-  dataDone.Create(prefix + "_DATADONEEVENT", EventReset::kAuto);
+  quit.Create(names.quit, EventReset::kManual);
+  dataReady.Create(names.dataReady, EventReset::kAuto);
+  dataDone.Create(names.dataDone, EventReset::kAuto);
 
   const pid_t child = ::fork();
   if (child == 0) {
     CNamedEvent q, r, d;
-    if (!q.Open(prefix + "_QUITEVENT") || !r.Open(prefix + "_DATAREADYEVENT") ||
-        !d.Open(prefix + "_DATADONEEVENT")) {
+    if (!q.Open(names.quit) || !r.Open(names.dataReady) || !d.Open(names.dataDone)) {
       ::_exit(1);
     }
     CNamedEvent* const pair[] = {&q, &r};

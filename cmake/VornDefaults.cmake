@@ -6,12 +6,14 @@ endif()
 set(VORN_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align -Woverloaded-virtual)
 
 # vorn_defaults(target): warnings and include root for one of our targets.
+# Everything includes headers as "folder/File.h" from the source root; the root
+# is a usage requirement of each target (public, since a library's headers
+# include others the same way), not a directory-wide setting that would reach
+# targets of other projects added to the build.
 function(vorn_defaults target)
   target_compile_options(${target} PRIVATE ${VORN_WARNINGS})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
 endfunction()
-
-# Everything includes headers as "folder/File.h" from the source root.
-include_directories(${PROJECT_SOURCE_DIR})
 
 set(VORN_SANITIZE "" CACHE STRING "Sanitizers to enable, e.g. address,undefined")
 if(VORN_SANITIZE)

@@ -4,8 +4,8 @@
 
 #include <array>
 #include <cstdio>
+#include <utility>
 
-#include "app/CommandLineInfo.h"
 #include "device/BaudRate.h"
 #include "device/DeviceExceptions.h"
 #include "device/UsbProtocol.h"
@@ -35,16 +35,16 @@ constexpr const char* kEventLostMessage = "an event object was cut short by its 
 
 }  // namespace
 
-CDeviceServer::CDeviceServer(const CManagerCommandLineInfo* commandLine)
-    : m_commandLine(commandLine) {}
+CDeviceServer::CDeviceServer(ServerOptions options)
+    : m_options(std::move(options)), m_names(LiveObjectNamesFor(m_options.unitName)) {}
 
-const std::string& CDeviceServer::Name() const { return m_commandLine->UnitName(); }
+const std::string& CDeviceServer::Name() const { return m_options.unitName; }
 
 int CDeviceServer::Run() {
   CNamedEvent quitEvent;
   try {
     OpenSharedMemory();
-    if (!quitEvent.Open(Name() + "_QUITEVENT")) {
+    if (!quitEvent.Open(m_names.quit)) {
       ReportOpenFailure(quitEvent.Failure());
       ShowMessageBox("could not open quitevent");
       return 0;
@@ -79,7 +79,7 @@ int CDeviceServer::Run() {
 }
 
 void CDeviceServer::OpenSharedMemory() {
-  if (!m_sharedMem.Open(Name() + "_SHAREDMEM")) {
+  if (!m_sharedMem.Open(m_names.sharedMem)) {
     ReportOpenFailure(m_sharedMem.Failure());
     throw CUsbDeviceException("Could not create file-mapping object.");
   }
@@ -88,11 +88,11 @@ void CDeviceServer::OpenSharedMemory() {
     throw CUsbDeviceException("Could not map view of file.");
   }
   m_sharedBlock = m_sharedMem.Data();
-  if (!m_dataReadyEvent.Open(Name() + "_DATAREADYEVENT")) {
+  if (!m_dataReadyEvent.Open(m_names.dataReady)) {
     ReportOpenFailure(m_dataReadyEvent.Failure());
     throw CUsbDeviceException("could not open m_dataReadyEvent");
   }
-  if (!m_dataDoneEvent.Open(Name() + "_DATADONEEVENT")) {
+  if (!m_dataDoneEvent.Open(m_names.dataDone)) {
     ReportOpenFailure(m_dataDoneEvent.Failure());
     throw CUsbDeviceException("could not open m_dataDoneEvent");
   }
@@ -113,7 +113,7 @@ void CDeviceServer::OpenUnit() {
 }
 
 void CDeviceServer::SetBaudRate() {
-  const std::optional<std::uint8_t> code = BaudCodeForRate(m_commandLine->BaudRate());
+  const std::optional<std::uint8_t> code = BaudCodeForRate(m_options.baudRate);
   if (!code) throw CUsbDeviceException("Unsupported baud rate");
   char data = static_cast<char>(*code);
   const int result = usb_control_msg(m_usbHandle.Get(), kUnitRequestType, kRequestSetBaudRate, 0,
@@ -125,7 +125,7 @@ void CDeviceServer::SetBaudRate() {
 
 void CDeviceServer::SignalReady() {
   CNamedEvent readyEvent;
-  if (!readyEvent.Open(Name() + "_READYEVENT")) {
+  if (!readyEvent.Open(m_names.ready)) {
     ReportOpenFailure(readyEvent.Failure());
     ShowMessageBox("could not open readyEvent");
     return;

@@ -10,7 +10,8 @@
 #include <string>
 
 #include "device/UsbHandle.h"
-#include "server/BlockRules.h"
+#include "server/LiveLink.h"
+#include "server/ServerOptions.h"
 #include "platform/NamedEvent.h"
 #include "platform/SharedBlock.h"
 
@@ -21,12 +22,9 @@ struct usb_endpoint_descriptor;
 
 namespace vorn {
 
-class CManagerCommandLineInfo;
-
 class CDeviceServer {
  public:
-  // Reads the unit name and the baud rate from `commandLine`; not owned.
-  explicit CDeviceServer(const CManagerCommandLineInfo* commandLine);
+  explicit CDeviceServer(ServerOptions options);
   CDeviceServer(const CDeviceServer&) = delete;
   CDeviceServer& operator=(const CDeviceServer&) = delete;
 
@@ -47,7 +45,8 @@ class CDeviceServer {
   CSharedBlock m_sharedMem;
   CNamedEvent m_dataReadyEvent;
   CNamedEvent m_dataDoneEvent;
-  const CManagerCommandLineInfo* m_commandLine;
+  const ServerOptions m_options;
+  const LiveObjectNames m_names;
   CUsbHandle m_usbHandle;
   struct usb_device* m_usbDevice = nullptr;  // libusb's own record
   const struct usb_config_descriptor* m_config = nullptr;

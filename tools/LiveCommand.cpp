@@ -15,7 +15,7 @@
 #include "device/DeviceExceptions.h"
 #include "disk/VornDisk.h"
 #include "platform/CheckedNumber.h"
-#include "server/DeviceServer.h"
+#include "server/LiveLink.h"
 #include "tools/Commands.h"
 #include "tools/DiskArgument.h"
 #include "tools/LiveSession.h"

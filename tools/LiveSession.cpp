@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "platform/LittleEndian.h"
-#include "server/DeviceServer.h"
+#include "server/LiveLink.h"
 #include "tools/ManagerProcess.h"
 #include "tools/StopSignals.h"
 
@@ -32,11 +32,12 @@ CLiveSession::CLiveSession(const LiveSessionOptions& options)
                             " bytes");
   }
   try {
-    m_block.Create(m_unit + "_SHAREDMEM", BlockTransferLength(options.blockBytes));
-    m_ready.Create(m_unit + "_READYEVENT", EventReset::kManual);
-    m_quit.Create(m_unit + "_QUITEVENT", EventReset::kManual);
-    m_dataReady.Create(m_unit + "_DATAREADYEVENT", EventReset::kAuto);
-    m_dataDone.Create(m_unit + "_DATADONEEVENT", EventReset::kAuto);
+    const LiveObjectNames names = LiveObjectNamesFor(m_unit);
+    m_block.Create(names.sharedMem, BlockTransferLength(options.blockBytes));
+    m_ready.Create(names.ready, EventReset::kManual);
+    m_quit.Create(names.quit, EventReset::kManual);
+    m_dataReady.Create(names.dataReady, EventReset::kAuto);
+    m_dataDone.Create(names.dataDone, EventReset::kAuto);
   } catch (const std::system_error& e) {
     throw CLiveSessionError(std::string(e.what()) + " (is another client driving " + m_unit +
                             "? a name left by a crashed client is removed with rm /dev/shm/" +

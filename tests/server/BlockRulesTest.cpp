@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "server/DeviceServer.h"
+#include "server/LiveLink.h"
 #include "server/ListDevices.h"
 
 namespace vorn {

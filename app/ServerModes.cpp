@@ -1,4 +1,4 @@
-#include "server/ServerModes.h"
+#include "app/ServerModes.h"
 
 #include "server/DeviceServer.h"
 #include "server/ListDevices.h"
@@ -10,7 +10,7 @@ void AddServerModes(ModeHandlers& handlers) {
   handlers.runList = [] { return ListDevices() ? kExitOk : kExitModeFailed; };
   // The exit status tells a client whether the server stopped in order.
   handlers.runServer = [](const CManagerCommandLineInfo& cmdInfo) {
-    CDeviceServer server(&cmdInfo);
+    CDeviceServer server(ServerOptions{cmdInfo.UnitName(), cmdInfo.BaudRate()});
     return server.Run() == 1 ? kExitOk : kExitModeFailed;
   };
 }

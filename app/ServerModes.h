@@ -1,6 +1,8 @@
 #pragma once
 // The server and list modes as start-up runs them, shared by every build of
-// vorn3manager (the native program and the module that runs under Wine).
+// vorn3manager (the native program and the module that runs under Wine). Built
+// into the executables, not the app library: it joins start-up to the server,
+// and neither of those two libraries knows the other.
 
 #include "app/ManagerApp.h"
 
