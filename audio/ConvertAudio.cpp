@@ -15,7 +15,6 @@
 #include "audio/Mp3Frames.h"
 #include "audio/SegmentEncoder.h"
 #include "device/DeviceExceptions.h"
-#include "platform/MessageBox.h"
 #include "platform/UniqueFd.h"
 #include "platform/UniqueFile.h"
 
@@ -28,29 +27,41 @@ namespace {
 constexpr std::size_t kCopyBufferSize = 1 << 20;
 constexpr std::uint64_t kFramesPerStep = 1048576;  // the bar steps once per 1024 chunks of 1024 frames
 
-// A new "zov" temporary file, registered so it is deleted when the disk action ends.
-TempFile NewTempFile(CTempFileList& tempFiles, const char* what) {
+// The MP3 of `frames` PCM frames, at least: whole frames of the disk's kind
+// (1152 samples, 417 or 418 bytes at 128 kbit/s), so never above what the
+// encoder writes, and within a frame or two of it.
+std::uint64_t EstimatedMp3Bytes(std::uint64_t frames) {
+  return frames / kMp3FrameSamples * 417;
+}
+
+// A new temporary file with no name: whatever ends the process, nothing of
+// it stays behind.
+TempFile NewTempFile(const char* what) {
   try {
-    TempFile file = MakeTempFile();
-    tempFiles.Add(file.path);
-    return file;
+    return MakeUnnamedTempFile();
   } catch (const std::system_error& e) {
     throw CFileAccessException(std::string("Unable to create temporary ") + what + " file (" +
                                e.what() + ")");
   }
 }
 
-[[noreturn]] void ThrowWriteError(const std::string& path, int error) {
-  throw CFileAccessException("Unable to write temporary input audio file " + path + " (" +
-                             std::strerror(error) + ")");
+[[noreturn]] void ThrowWriteError(int error) {
+  throw CFileAccessException("Unable to write temporary input audio file in " + TempDirectory() +
+                             " (" + std::strerror(error) + ")");
+}
+
+// A stream of its own on the temporary file; the file keeps its descriptor.
+CUniqueFile StreamOn(const TempFile& file, const char* mode) {
+  CUniqueFd own(::fcntl(file.fd.Get(), F_DUPFD_CLOEXEC, 0));
+  CUniqueFile stream(own.IsValid() ? ::fdopen(own.Get(), mode) : nullptr);
+  if (stream) own.Release();  // the stream owns it now
+  return stream;
 }
 
 // Copies the audio section, which the routine file stands at, into `file`.
-void CopyAudio(std::FILE* routineFile, std::uint32_t audioSize, TempFile& file) {
-  const std::string& path = file.path;
-  CUniqueFile copy(::fdopen(file.fd.Get(), "wb"));
-  if (!copy) ThrowWriteError(path, errno);
-  file.fd.Release();  // the stream owns it now
+void CopyAudio(std::FILE* routineFile, std::uint32_t audioSize, const TempFile& file) {
+  CUniqueFile copy = StreamOn(file, "wb");
+  if (!copy) ThrowWriteError(errno);
   std::vector<std::uint8_t> buffer(kCopyBufferSize);
   std::uint32_t copied = 0;
   while (copied < audioSize) {
@@ -58,11 +69,11 @@ void CopyAudio(std::FILE* routineFile, std::uint32_t audioSize, TempFile& file) 
     if (std::fread(buffer.data(), 1, want, routineFile) != want) {
       throw CFileAccessException("Error reading file");
     }
-    if (std::fwrite(buffer.data(), 1, want, copy.get()) != want) ThrowWriteError(path, errno);
+    if (std::fwrite(buffer.data(), 1, want, copy.get()) != want) ThrowWriteError(errno);
     copied += static_cast<std::uint32_t>(want);
   }
   // A full disk may only show when the stream's last buffer goes out.
-  if (std::fclose(copy.release()) != 0) ThrowWriteError(path, errno);
+  if (std::fclose(copy.release()) != 0) ThrowWriteError(errno);
 }
 
 // The conversion's progress bar: a range of one step per 2^20 frames, and a
@@ -101,6 +112,13 @@ void DecodeAndEncode(const std::string& inputPath, std::FILE* output,
                      const ConversionContext& context) {
   CFfmpegAudioSource source;
   source.SetCancelFlag(context.cancel);
+  // Refused before a byte is decoded when the stated length cannot fit: the
+  // PCM of an hour is 635 MB, whatever the size of the file it came from.
+  if (context.checkRoom) {
+    source.SetLengthObserver([&context](std::uint64_t frames) {
+      context.checkRoom(EstimatedMp3Bytes(frames));
+    });
+  }
   const unsigned threads = context.threads > 0 ? context.threads : DefaultEncoderThreads();
   CEncodingProgress progress(context.progress);
   {
@@ -110,6 +128,7 @@ void DecodeAndEncode(const std::string& inputPath, std::FILE* output,
           return source.ReadFramesAt(first, samples, count);
         },
         threads, DefaultSegmentPlan(threads), context.cancel, context.lastStretch);
+    encoder.SetOutputName("the converted audio in " + TempDirectory());
     source.SetDecodeObserver([&encoder](std::uint64_t frames) { encoder.PcmAvailable(frames); });
     bool opened = false;
     try {
@@ -124,9 +143,7 @@ void DecodeAndEncode(const std::string& inputPath, std::FILE* output,
     if (!opened) throw CFileAccessException("Unable to open temporary input audio file");
 
     progress.SetLength(source.GetLength());
-    if (!encoder.Finish([&progress](std::uint64_t frames) { progress.Encoded(frames); })) {
-      throw CFileAccessException("Error writing MP3 data");
-    }
+    encoder.Finish([&progress](std::uint64_t frames) { progress.Encoded(frames); });
   }
   progress.Completed();
   source.Close();
@@ -146,23 +163,16 @@ void ConvertAudio(const RoutineFileHeader& header, std::FILE* routineFile, std::
     return;
   }
 
-  TempFile input = NewTempFile(context.tempFiles, "input audio");
-  const std::string inputPath = input.path;
+  // The decoder opens the copy by its /proc name while `input` holds it open.
+  const TempFile input = NewTempFile("input audio");
   CopyAudio(routineFile, header.audioSize, input);
   ThrowIfCancelled(context.cancel);
 
-  // The encoder writes through a descriptor of its own on the output and the
-  // converted MP3 is read back through the one the file was created with:
-  // nobody reopens it by a name that could meanwhile point elsewhere.
-  TempFile outputFile = NewTempFile(context.tempFiles, "output audio");
-  const std::string& outputPath = outputFile.path;
-  CUniqueFd writing(::fcntl(outputFile.fd.Get(), F_DUPFD_CLOEXEC, 0));
-  CUniqueFile output(writing.IsValid() ? ::fdopen(writing.Get(), "wb") : nullptr);
-  if (output) writing.Release();  // the stream owns it now
-  if (!output) {
-    ShowMessageBox("Error creating file\n", kAppName, MessageIcon::kError);
-    throw CFileAccessException("Unable to create temporary output audio file");
-  }
+  // The encoder writes through a stream of its own on the output, and the
+  // converted MP3 is read back through the descriptor it was created with.
+  TempFile outputFile = NewTempFile("output audio");
+  CUniqueFile output = StreamOn(outputFile, "wb");
+  if (!output) throw CFileAccessException("Error creating file\n");
   {
     // The workers make their own encoders; one made here first tells whether
     // there is an encoder at all before any decoding starts.
@@ -171,33 +181,31 @@ void ConvertAudio(const RoutineFileHeader& header, std::FILE* routineFile, std::
       case CLameEncoder::StartResult::kReady:
         break;
       case CLameEncoder::StartResult::kUnavailable:
-        ShowEncoderUnavailable();
-        throw CFileAccessException("Unable to create temporary output audio file");
+        ThrowEncoderUnavailable();
       case CLameEncoder::StartResult::kRefused:
-        ShowMessageBox("Error opening encoding stream", kAppName, MessageIcon::kError);
-        throw CFileAccessException("Unable to create temporary output audio file");
+        throw CFileAccessException("Error opening encoding stream");
     }
   }
   if (context.status) context.status->SetText("Converting Audio");
 
-  DecodeAndEncode(inputPath, output.get(), context);
+  DecodeAndEncode(input.path, output.get(), context);
   // stdio may still hold the last bytes: a failing close means a short file.
   if (std::fclose(output.release()) != 0) {
-    ShowMessageBox("Output file write error", kAppName, MessageIcon::kError);
-    throw CFileAccessException("Error writing MP3 data");
+    throw CFileAccessException("Output file write error: the converted audio in " +
+                               TempDirectory() + ": " + std::strerror(errno));
   }
 
   CUniqueFile converted(::fdopen(outputFile.fd.Get(), "rb"));
   if (converted) outputFile.fd.Release();
   if (!converted) {
-    throw CFileAccessException("Could not open converted mp3 file " + outputPath);
+    throw CFileAccessException("Could not open converted mp3 file in " + TempDirectory());
   }
   if (std::fseek(converted.get(), 0, SEEK_END) != 0) {
-    throw CFileAccessException("Could not open converted mp3 file " + outputPath);
+    throw CFileAccessException("Could not open converted mp3 file in " + TempDirectory());
   }
   const long size = std::ftell(converted.get());
   if (size < 0 || std::fseek(converted.get(), 0, SEEK_SET) != 0) {
-    throw CFileAccessException("Could not open converted mp3 file " + outputPath);
+    throw CFileAccessException("Could not open converted mp3 file in " + TempDirectory());
   }
   if (static_cast<unsigned long>(size) > std::numeric_limits<std::uint32_t>::max()) {
     throw CFileAccessException("The converted audio is too long for one routine");

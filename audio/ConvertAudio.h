@@ -16,7 +16,7 @@
 namespace vorn {
 
 struct ConversionContext {
-  CTempFileList& tempFiles;  // temporary files live until the disk action ends
+  CTempFileList& tempFiles;  // the disk action's named temporary files (a conversion makes none)
   CStatusText* status = nullptr;
   CProgressBar* progress = nullptr;
   const CCancelFlag* cancel = nullptr;  // checked between pieces and by blocking decoder calls
@@ -24,6 +24,10 @@ struct ConversionContext {
   // Called once, from an encoder worker, when the encoding nears its end and
   // leaves a processor free (see CSegmentEncoder); never for audio passed through.
   std::function<void()> lastStretch{};
+  // Told the size the MP3 will have at least, as soon as the input states its
+  // length and before anything is decoded; throws to refuse the conversion
+  // (the disk's room, say). The exact size is checked again once converted.
+  std::function<void(std::uint64_t mp3Bytes)> checkRoom{};
 };
 
 // routineFile stands at the first audio byte. On return mp3Size bytes are to be

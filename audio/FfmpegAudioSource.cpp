@@ -4,7 +4,6 @@
 
 #include "audio/FfmpegError.h"
 #include "audio/PcmDecoder.h"
-#include "platform/MessageBox.h"
 
 namespace vorn {
 namespace {
@@ -21,14 +20,12 @@ bool CFfmpegAudioSource::Open(const std::string& path) {
   Close();
   std::string error;
   if (!m_pcmFile.Create(error)) {
-    ShowMessageBox("Unable to create a temporary file for the decoded audio: " + error,
-                   kDecoderErrorCaption, MessageIcon::kError);
-    return false;
+    ThrowDecoderError("Unable to create a temporary file for the decoded audio: " + error);
   }
   try {
-    if (!DecodeToPcm(path, m_pcmFile, m_limits)) return false;
-  } catch (const CCancelled&) {
-    Close();  // nothing of a cancelled decoding is kept
+    DecodeToPcm(path, m_pcmFile, m_limits);
+  } catch (...) {
+    Close();  // nothing of a failed or cancelled decoding is kept
     throw;
   }
   return m_pcmFile.SeekTo(0);

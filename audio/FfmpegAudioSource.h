@@ -2,9 +2,8 @@
 // The decoding audio source: FFmpeg (libavformat, libavcodec, libswresample)
 // decodes the whole input in one blocking Open into a headerless temporary PCM
 // file of 44,100 Hz, 16-bit, 2-channel frames, which Read, Seek and GetLength
-// then serve. A failed decoding step shows one message box (caption
-// kDecoderErrorCaption, text "<step>: <FFmpeg's error text>") and Open returns
-// false.
+// then serve. A failed decoding step throws CFileAccessException (caption
+// kDecoderErrorCaption, text "<step>: <FFmpeg's error text>").
 
 #include <chrono>
 #include <cstddef>
@@ -28,11 +27,15 @@ class CFfmpegAudioSource final : public CAudioSource {
   ~CFfmpegAudioSource() override;
 
   // Decodes the file at path to the PCM file; true when decoding ran to the end.
-  // On false the failure has been shown; Close (or destruction) removes the file.
-  // Throws CCancelled when the cancel flag given to SetCancelFlag is set first.
+  // Throws the decoder's error on failure (the PCM file is then gone), and
+  // CCancelled when the cancel flag given to SetCancelFlag is set first.
   bool Open(const std::string& path) override;
   // The flag a later Cancel sets to stop a decoding in Open (null: none).
   void SetCancelFlag(const CCancelFlag* cancel) { m_limits.cancel = cancel; }
+  // Told the input's stated length before Open decodes anything (see DecodeLimits).
+  void SetLengthObserver(std::function<void(std::uint64_t frames)> observer) {
+    m_limits.lengthKnown = std::move(observer);
+  }
   // How long one Open may decode before it is taken for a never-ending input.
   void SetTimeLimit(std::chrono::steady_clock::duration limit) { m_limits.timeLimit = limit; }
   // Frames delivered, 0 at the end. Interleaved: left receives whole frames as

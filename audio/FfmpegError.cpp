@@ -6,8 +6,6 @@ extern "C" {
 
 #include <cstdio>
 
-#include "platform/MessageBox.h"
-
 namespace vorn {
 
 std::string FfmpegErrorText(int result) {
@@ -18,10 +16,12 @@ std::string FfmpegErrorText(int result) {
   return text;
 }
 
-bool CheckResult(int result, const std::string& label) {
-  if (result >= 0) return true;
-  ShowMessageBox(label + ": " + FfmpegErrorText(result), kDecoderErrorCaption, MessageIcon::kError);
-  return false;
+void ThrowDecoderError(const std::string& text) {
+  throw CFileAccessException(text, kDecoderErrorCaption, MessageIcon::kError);
+}
+
+void CheckResult(int result, const std::string& label) {
+  if (result < 0) ThrowDecoderError(label + ": " + FfmpegErrorText(result));
 }
 
 }  // namespace vorn

@@ -1,8 +1,11 @@
 #pragma once
-// Reports a failed FFmpeg step the way every decoding step does: one error box,
-// caption kDecoderErrorCaption, text "<label>: <FFmpeg's text for the code>".
+// A failed FFmpeg step is raised the way every decoding step's failure is: one
+// error, caption kDecoderErrorCaption, text "<label>: <FFmpeg's text for the
+// code>". Whoever runs the conversion shows it.
 
 #include <string>
+
+#include "device/DeviceExceptions.h"
 
 namespace vorn {
 
@@ -10,8 +13,10 @@ namespace vorn {
 // errors, whatever library decodes underneath.
 inline constexpr const char* kDecoderErrorCaption = "CDirectXUtils Error!";
 
-// Shows the box when result is a negative FFmpeg error code; true when it is not.
-bool CheckResult(int result, const std::string& label);
+// A decoding failure, with the decoder's caption.
+[[noreturn]] void ThrowDecoderError(const std::string& text);
+// Throws the decoder's error when result is a negative FFmpeg error code.
+void CheckResult(int result, const std::string& label);
 // The text FFmpeg gives for an error code ("Unknown Error: 0x.." when it has none).
 std::string FfmpegErrorText(int result);
 

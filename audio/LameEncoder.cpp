@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "platform/MessageBox.h"
+#include "device/DeviceExceptions.h"
 
 namespace vorn {
 namespace {
@@ -82,8 +82,8 @@ int CLameEncoder::Flush(std::uint8_t* out, int outSize) {
   return lame_encode_flush(m_flags, out, outSize);
 }
 
-void ShowEncoderUnavailable() {
-  ShowMessageBox(
+void ThrowEncoderUnavailable() {
+  throw CFileAccessException(
       "The MP3 encoder library \"libmp3lame\" is required to create this MP3 file.\n"
       "Please install it (Debian package libmp3lame0) and try again.",
       "Unable to encode MP3", MessageIcon::kError);

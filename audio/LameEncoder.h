@@ -42,7 +42,7 @@ class CLameEncoder {
   lame_global_struct* m_flags = nullptr;
 };
 
-// The box shown when no encoder can be made ready ("Unable to encode MP3").
-void ShowEncoderUnavailable();
+// The error raised when no encoder can be made ready (caption "Unable to encode MP3").
+[[noreturn]] void ThrowEncoderUnavailable();
 
 }  // namespace vorn

@@ -1,9 +1,11 @@
 #include "audio/Mp3Writer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <string>
 
-#include "platform/MessageBox.h"
+#include "device/DeviceExceptions.h"
 
 namespace vorn {
 namespace {
@@ -13,7 +15,7 @@ constexpr int kMp3BufferSize = CLameEncoder::OutputBound(CMp3Writer::kChunkSampl
 // Frames packed per Write when WritePlanar interleaves its two lists.
 constexpr int kPackFrames = 1024;
 
-void ShowError(const char* text) { ShowMessageBox(text, kAppName, MessageIcon::kError); }
+[[noreturn]] void Fail(const std::string& text) { throw CFileAccessException(text); }
 
 }  // namespace
 
@@ -22,10 +24,7 @@ bool CMp3Writer::Open(const std::string& path) {
   m_output.reset();
   m_path = path;
   std::FILE* stream = std::fopen(path.c_str(), "wb+");
-  if (stream == nullptr) {
-    ShowError("Error creating file\n");
-    return false;
-  }
+  if (stream == nullptr) Fail("Error creating file\n");
   return StartEncoder(stream);
 }
 
@@ -37,11 +36,9 @@ bool CMp3Writer::StartEncoder(std::FILE* stream) {
     case CLameEncoder::StartResult::kReady:
       break;
     case CLameEncoder::StartResult::kUnavailable:
-      ShowEncoderUnavailable();
-      return false;
+      ThrowEncoderUnavailable();
     case CLameEncoder::StartResult::kRefused:
-      ShowError("Error opening encoding stream");
-      return false;
+      Fail("Error opening encoding stream");
   }
 
   m_mp3BufferSize = kMp3BufferSize;
@@ -54,19 +51,20 @@ bool CMp3Writer::StartEncoder(std::FILE* stream) {
 bool CMp3Writer::EncodeChunk(int samples) {
   const int bytes = m_encoder.Encode(m_pcmBuffer.get(), samples / kChannels, m_mp3Buffer.get(),
                                      m_mp3BufferSize);
-  if (bytes < 0) {
-    ShowError("beEncodeChunk() failed");
-    return false;
-  }
-  if (!WriteOutput(static_cast<std::size_t>(bytes))) {
-    ShowError("fwrite error");
-    return false;
-  }
+  if (bytes < 0) Fail("beEncodeChunk() failed");
+  if (!WriteOutput(static_cast<std::size_t>(bytes))) Fail("fwrite error: " + WriteFailure());
   return true;
 }
 
 bool CMp3Writer::WriteOutput(std::size_t bytes) {
+  errno = 0;
   return bytes == 0 || std::fwrite(m_mp3Buffer.get(), 1, bytes, m_output.get()) == bytes;
+}
+
+// The file and the system's reason (a full disk, mostly) for the write that failed.
+std::string CMp3Writer::WriteFailure() const {
+  const int error = errno;
+  return m_path + (error != 0 ? std::string(": ") + std::strerror(error) : std::string());
 }
 
 bool CMp3Writer::Write(const std::int32_t* frames, int count) {
@@ -109,10 +107,7 @@ bool CMp3Writer::WritePlanar(const std::int32_t* first, const std::int32_t* seco
 
 bool CMp3Writer::Close() {
   if (!m_encoder.IsStarted()) return false;
-  if (m_freeSamples < kChunkSamples && !EncodeChunk(kChunkSamples - m_freeSamples)) {
-    ShowError("error in Close");
-    return false;
-  }
+  if (m_freeSamples < kChunkSamples) EncodeChunk(kChunkSamples - m_freeSamples);
   const int flushed = m_encoder.Flush(m_mp3Buffer.get(), m_mp3BufferSize);
   if (flushed < 0) {
     // lame's codes are negative; the box shows their magnitude.
@@ -120,20 +115,16 @@ bool CMp3Writer::Close() {
     std::snprintf(text, sizeof text, "beExitStream failed (%lu)",
                   static_cast<unsigned long>(-static_cast<long>(flushed)));
     StopEncoder();
-    ShowError(text);
-    return false;
+    Fail(text);
   }
   if (!WriteOutput(static_cast<std::size_t>(flushed))) {
-    ShowError("Output file write error");
+    const std::string failure = WriteFailure();
     StopEncoder();
-    return false;
+    Fail("Output file write error: " + failure);
   }
   StopEncoder();
   // stdio may still hold the last bytes: a failing close means a short file.
-  if (std::fclose(m_output.release()) != 0) {
-    ShowError("Output file write error");
-    return false;
-  }
+  if (std::fclose(m_output.release()) != 0) Fail("Output file write error: " + WriteFailure());
   return true;
 }
 

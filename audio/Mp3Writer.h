@@ -3,7 +3,8 @@
 // disk's kind: MPEG-1 Layer III, 128 kbit/s constant, joint stereo, no bit
 // reservoir, no Info tag, no ID3. Samples are gathered into chunks of
 // kChunkSamples; the encoder sees only full chunks, except the last at Close.
-// Every failure is shown in a message box and reported as false.
+// Every failure throws CFileAccessException with its text ("fwrite error" and
+// "Output file write error" followed by the file and the system's reason).
 
 #include <cstdint>
 #include <cstdio>
@@ -46,6 +47,7 @@ class CMp3Writer final : public CAudioWriter {
   bool StartEncoder(std::FILE* stream);
   bool EncodeChunk(int samples);
   bool WriteOutput(std::size_t bytes);
+  std::string WriteFailure() const;
   void StopEncoder();
 
   std::unique_ptr<unsigned char[]> m_mp3Buffer;

@@ -7,7 +7,9 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
 #include <libavutil/log.h>
+#include <libavutil/mathematics.h>
 #include <libavutil/mem.h>
+#include <libavutil/samplefmt.h>
 #include <libswresample/swresample.h>
 }
 
@@ -15,13 +17,14 @@ extern "C" {
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "audio/FfmpegError.h"
-#include "platform/MessageBox.h"
 #include "platform/RegularFile.h"
 
 namespace vorn {
@@ -123,27 +126,33 @@ struct InputFormat {
 class CPcmDecoder {
  public:
   CPcmDecoder(CPcmTempFile& pcm, const DecodeLimits& limits)
-      : m_pcm(pcm), m_input(limits), m_block(kBlockFrames * kPcmFrameBytes) {}
+      : m_pcm(pcm),
+        m_input(limits),
+        m_lengthKnown(limits.lengthKnown),
+        m_block(kBlockFrames * kPcmFrameBytes) {}
   CPcmDecoder(const CPcmDecoder&) = delete;
   CPcmDecoder& operator=(const CPcmDecoder&) = delete;
   ~CPcmDecoder() { av_channel_layout_uninit(&m_inputFormat.layout); }
 
-  bool Run(const std::string& path);
+  void Run(const std::string& path);
 
  private:
-  bool OpenInput(const std::string& path);
+  void OpenInput(const std::string& path);
+  void TellLength() const;
   // CheckResult, except that a step ended by the cancel flag throws
   // CCancelled and one ended by the deadline says so.
-  bool Check(int result, const std::string& label) const;
-  bool Decode(const AVPacket* packet);  // null drains the decoder
-  bool Resample(const AVFrame* frame);  // null drains the resampler
-  bool Convert(const std::uint8_t** input, int inputFrames, int room);
-  bool MakeResampler(const AVFrame& frame);
-  bool MakeRoom(int frames);
-  bool WriteBlock();
+  void Check(int result, const std::string& label) const;
+  void Decode(const AVPacket* packet);  // null drains the decoder
+  void Resample(const AVFrame* frame);  // null drains the resampler
+  void Convert(const std::uint8_t* const* input, int inputFrames);
+  void MakeResampler(const AVFrame& frame);
+  void MakeRoom(int frames);
+  void WriteBlock();
+  int Room() const { return static_cast<int>(m_block.size() / kPcmFrameBytes) - m_blockFrames; }
 
   CPcmTempFile& m_pcm;
   CInput m_input;
+  const std::function<void(std::uint64_t)>& m_lengthKnown;
   IoPtr m_io;  // outlives m_format, which reads through it
   FormatPtr m_format;
   CodecPtr m_codec;
@@ -156,76 +165,88 @@ class CPcmDecoder {
   int m_blockFrames = 0;
 };
 
-bool CPcmDecoder::Run(const std::string& path) {
-  if (!OpenInput(path)) return false;
+void CPcmDecoder::Run(const std::string& path) {
+  OpenInput(path);
+  TellLength();
 
   PacketPtr packet(av_packet_alloc());
-  if (!CheckResult(packet ? 0 : AVERROR(ENOMEM), "av_packet_alloc")) return false;
+  CheckResult(packet ? 0 : AVERROR(ENOMEM), "av_packet_alloc");
   int result = 0;
   while ((result = av_read_frame(m_format.get(), packet.get())) >= 0) {
     if (m_input.Cancelled()) throw CCancelled();
     // An empty packet would read as "end of stream" to the decoder.
-    const bool ours = packet->stream_index == m_streamIndex && packet->size > 0;
-    // A packet the decoder refused fails the decoding once audio follows it.
-    const bool ok = !ours || (CheckResult(m_refusedPacket, m_refusedLabel) && Decode(packet.get()));
+    if (packet->stream_index == m_streamIndex && packet->size > 0) {
+      // A packet the decoder refused fails the decoding once audio follows it.
+      CheckResult(m_refusedPacket, m_refusedLabel);
+      Decode(packet.get());
+    }
     av_packet_unref(packet.get());
-    if (!ok) return false;
   }
-  if (result != AVERROR_EOF) return Check(result, "av_read_frame");
+  if (result != AVERROR_EOF) Check(result, "av_read_frame");
   // Demuxers may take a failed read for the end of the input: an interrupted
   // or failed read must not pass for audio that was whole.
-  if (m_input.Interrupted()) return Check(AVERROR_EXIT, "av_read_frame");
-  if (m_io->error < 0) return Check(m_io->error, "av_read_frame");
+  if (m_input.Interrupted()) Check(AVERROR_EXIT, "av_read_frame");
+  if (m_io->error < 0) Check(m_io->error, "av_read_frame");
   // A refused last packet is the unfinished end of a file cut short (a WAV cut
   // inside a frame, a FLAC cut inside its last frame): what came before it is
   // whole, so the decoding keeps it, as it does for formats whose parsers drop
   // such a tail themselves.
 
-  return Decode(nullptr) && Resample(nullptr) && WriteBlock();
+  Decode(nullptr);
+  Resample(nullptr);
+  WriteBlock();
 }
 
-bool CPcmDecoder::Check(int result, const std::string& label) const {
-  if (result >= 0) return true;
+// The length the container states, in output frames: exact where the stream
+// or its header counts the samples (WAV, FLAC, most others), left untold where
+// the demuxer only guessed it from the bit rate, which can be far off.
+void CPcmDecoder::TellLength() const {
+  if (!m_lengthKnown) return;
+  const AVFormatContext* format = m_format.get();
+  if (format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE) return;
+  const AVStream* stream = format->streams[m_streamIndex];
+  std::int64_t frames = -1;
+  if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
+    frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, kPcmSampleRate});
+  } else if (format->duration != AV_NOPTS_VALUE && format->duration > 0) {
+    frames = av_rescale(format->duration, kPcmSampleRate, AV_TIME_BASE);
+  }
+  if (frames > 0) m_lengthKnown(static_cast<std::uint64_t>(frames));
+}
+
+void CPcmDecoder::Check(int result, const std::string& label) const {
+  if (result >= 0) return;
   if (m_input.Cancelled()) throw CCancelled();
   if (result == AVERROR_EXIT && m_input.TimeIsUp()) {
-    ShowMessageBox(label + ": the audio did not end within the time a decoding may take",
-                   kDecoderErrorCaption, MessageIcon::kError);
-    return false;
+    ThrowDecoderError(label + ": the audio did not end within the time a decoding may take");
   }
-  return CheckResult(result, label);
+  CheckResult(result, label);
 }
 
-bool CPcmDecoder::OpenInput(const std::string& path) {
+void CPcmDecoder::OpenInput(const std::string& path) {
   RegularFile opened = OpenRegularFile(path);
-  if (!opened.fd.IsValid()) {
-    ShowMessageBox("avformat_open_input: " + opened.Reason(), kDecoderErrorCaption, MessageIcon::kError);
-    return false;
-  }
+  if (!opened.fd.IsValid()) ThrowDecoderError("avformat_open_input: " + opened.Reason());
   m_input.fd = std::move(opened.fd);
 
   auto* buffer = static_cast<std::uint8_t*>(av_malloc(kInputBufferBytes));
-  if (!CheckResult(buffer ? 0 : AVERROR(ENOMEM), "av_malloc")) return false;
+  CheckResult(buffer ? 0 : AVERROR(ENOMEM), "av_malloc");
   m_io.reset(avio_alloc_context(buffer, kInputBufferBytes, 0, &m_input, &CInput::Read, nullptr,
                                 &CInput::Seek));
   if (!m_io) av_free(buffer);
-  if (!CheckResult(m_io ? 0 : AVERROR(ENOMEM), "avio_alloc_context")) return false;
+  CheckResult(m_io ? 0 : AVERROR(ENOMEM), "avio_alloc_context");
 
   // Probe first, to name a refused format in the message rather than let the
   // open fail with a bare "Invalid argument".
   const AVInputFormat* probed = nullptr;
-  if (!Check(av_probe_input_buffer2(m_io.get(), &probed, path.c_str(), nullptr, 0, 0),
-             "avformat_open_input")) {
-    return false;
-  }
+  Check(av_probe_input_buffer2(m_io.get(), &probed, path.c_str(), nullptr, 0, 0),
+        "avformat_open_input");
   if (av_match_list(probed->name, kAudioDemuxers, ',') <= 0) {
-    ShowMessageBox(std::string("avformat_open_input: the input is not audio the program reads (") +
-                       probed->name + ")",
-                   kDecoderErrorCaption, MessageIcon::kError);
-    return false;
+    ThrowDecoderError(std::string("avformat_open_input: the input is not audio the program reads (") +
+                      probed->name + ")");
   }
 
   AVFormatContext* format = avformat_alloc_context();
-  if (!CheckResult(format ? 0 : AVERROR(ENOMEM), "avformat_alloc_context")) return false;
+  CheckResult(format ? 0 : AVERROR(ENOMEM), "avformat_alloc_context");
   format->pb = m_io.get();
   format->interrupt_callback = {&CInput::Interrupt, &m_input};
   // The whitelists hold for every file the demuxer would open itself, too.
@@ -234,147 +255,154 @@ bool CPcmDecoder::OpenInput(const std::string& path) {
   av_dict_set(&options, "protocol_whitelist", "file", 0);
   const int result = avformat_open_input(&format, path.c_str(), probed, &options);
   av_dict_free(&options);
-  if (!Check(result, "avformat_open_input")) return false;  // it freed the context
+  Check(result, "avformat_open_input");  // on failure it freed the context
   m_format.reset(format);
-  if (!Check(avformat_find_stream_info(format, nullptr), "avformat_find_stream_info")) {
-    return false;
-  }
+  Check(avformat_find_stream_info(format, nullptr), "avformat_find_stream_info");
   const AVCodec* decoder = nullptr;
   m_streamIndex = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
-  if (!CheckResult(m_streamIndex, "av_find_best_stream")) return false;
+  CheckResult(m_streamIndex, "av_find_best_stream");
 
   m_codec.reset(avcodec_alloc_context3(decoder));
-  if (!CheckResult(m_codec ? 0 : AVERROR(ENOMEM), "avcodec_alloc_context3")) return false;
-  if (!CheckResult(avcodec_parameters_to_context(m_codec.get(),
-                                                 format->streams[m_streamIndex]->codecpar),
-                   "avcodec_parameters_to_context")) {
-    return false;
-  }
-  return CheckResult(avcodec_open2(m_codec.get(), decoder, nullptr), "avcodec_open2");
+  CheckResult(m_codec ? 0 : AVERROR(ENOMEM), "avcodec_alloc_context3");
+  CheckResult(avcodec_parameters_to_context(m_codec.get(), format->streams[m_streamIndex]->codecpar),
+              "avcodec_parameters_to_context");
+  CheckResult(avcodec_open2(m_codec.get(), decoder, nullptr), "avcodec_open2");
 }
 
-bool CPcmDecoder::Decode(const AVPacket* packet) {
+void CPcmDecoder::Decode(const AVPacket* packet) {
   const int sent = avcodec_send_packet(m_codec.get(), packet);
   if (sent == AVERROR_INVALIDDATA && packet != nullptr) {
     m_refusedPacket = sent;
     m_refusedLabel = "avcodec_send_packet";
-    return true;
+    return;
   }
-  if (!CheckResult(sent, "avcodec_send_packet")) return false;
+  CheckResult(sent, "avcodec_send_packet");
   FramePtr frame(av_frame_alloc());
-  if (!CheckResult(frame ? 0 : AVERROR(ENOMEM), "av_frame_alloc")) return false;
+  CheckResult(frame ? 0 : AVERROR(ENOMEM), "av_frame_alloc");
   for (;;) {
     const int result = avcodec_receive_frame(m_codec.get(), frame.get());
-    if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return true;
+    if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return;
     if (result == AVERROR_INVALIDDATA && packet != nullptr) {
       m_refusedPacket = result;
       m_refusedLabel = "avcodec_receive_frame";
-      return true;
+      return;
     }
-    if (!CheckResult(result, "avcodec_receive_frame")) return false;
-    const bool ok = Resample(frame.get());
+    CheckResult(result, "avcodec_receive_frame");
+    Resample(frame.get());
     av_frame_unref(frame.get());
-    if (!ok) return false;
   }
 }
 
-bool CPcmDecoder::Resample(const AVFrame* frame) {
+void CPcmDecoder::Resample(const AVFrame* frame) {
   if (frame == nullptr) {
-    if (!m_resampler) return true;  // nothing was decoded
+    if (!m_resampler) return;  // nothing was decoded
     // Empty the resampler's filter tail: null input means "end of stream".
     for (;;) {
-      if (!MakeRoom(kDrainFrames)) return false;
+      MakeRoom(kDrainFrames);
       const int before = m_blockFrames;
-      if (!Convert(nullptr, 0, kBlockFrames - m_blockFrames)) return false;
-      if (m_blockFrames == before) return true;
+      Convert(nullptr, 0);
+      if (m_blockFrames == before) return;
     }
   }
-  if (frame->nb_samples <= 0) return true;
+  if (frame->nb_samples <= 0) return;
   if (!m_resampler || !m_inputFormat.Matches(*frame)) {
-    if (!Resample(nullptr) || !MakeResampler(*frame)) return false;
+    Resample(nullptr);
+    MakeResampler(*frame);
   }
-  const int bound = swr_get_out_samples(m_resampler.get(), frame->nb_samples);
-  if (!CheckResult(bound, "swr_get_out_samples") || !MakeRoom(bound)) return false;
-  return Convert(const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples,
-                 static_cast<int>(m_block.size() / kPcmFrameBytes) - m_blockFrames);
+  // The frame goes in in pieces whose output fits an empty block: a low input
+  // rate (a 1 Hz WAV makes 44,100 frames of each sample) would otherwise ask
+  // for an output buffer as large as the frame's whole output at once.
+  const auto format = static_cast<AVSampleFormat>(frame->format);
+  const bool planar = av_sample_fmt_is_planar(format) != 0;
+  const int channels = frame->ch_layout.nb_channels;
+  const std::size_t stride = static_cast<std::size_t>(av_get_bytes_per_sample(format)) *
+                             static_cast<std::size_t>(planar ? 1 : channels);
+  const int piece = static_cast<int>(std::clamp<std::int64_t>(
+      static_cast<std::int64_t>(kBlockFrames / 2) * frame->sample_rate / kPcmSampleRate, 1,
+      kBlockFrames));
+  std::vector<const std::uint8_t*> planes(planar ? static_cast<std::size_t>(channels) : 1);
+  for (int done = 0; done < frame->nb_samples;) {
+    const int count = std::min(piece, frame->nb_samples - done);
+    for (std::size_t p = 0; p < planes.size(); ++p) {
+      planes[p] = frame->extended_data[p] + static_cast<std::size_t>(done) * stride;
+    }
+    const int bound = swr_get_out_samples(m_resampler.get(), count);
+    CheckResult(bound, "swr_get_out_samples");
+    MakeRoom(bound);
+    Convert(planes.data(), count);
+    done += count;
+  }
 }
 
-bool CPcmDecoder::Convert(const std::uint8_t** input, int inputFrames, int room) {
+void CPcmDecoder::Convert(const std::uint8_t* const* input, int inputFrames) {
   std::uint8_t* output = m_block.data() + static_cast<std::size_t>(m_blockFrames) * kPcmFrameBytes;
-  const int converted = swr_convert(m_resampler.get(), &output, room, input, inputFrames);
-  if (!CheckResult(converted, "swr_convert")) return false;
+  const int converted =
+      swr_convert(m_resampler.get(), &output, Room(), const_cast<const std::uint8_t**>(input), inputFrames);
+  CheckResult(converted, "swr_convert");
   m_blockFrames += converted;
-  return true;
 }
 
-bool CPcmDecoder::MakeResampler(const AVFrame& frame) {
+void CPcmDecoder::MakeResampler(const AVFrame& frame) {
   av_channel_layout_uninit(&m_inputFormat.layout);
   m_resampler.reset();
-  if (frame.ch_layout.nb_channels <= 0) return CheckResult(AVERROR(EINVAL), "channel layout");
+  if (frame.ch_layout.nb_channels <= 0) CheckResult(AVERROR(EINVAL), "channel layout");
   AVChannelLayout inputLayout{};
   if (frame.ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
     // Channels without positions (a WAV without a channel mask): the usual ones.
     av_channel_layout_default(&inputLayout, frame.ch_layout.nb_channels);
-  } else if (!CheckResult(av_channel_layout_copy(&inputLayout, &frame.ch_layout),
-                          "av_channel_layout_copy")) {
-    return false;
+  } else {
+    CheckResult(av_channel_layout_copy(&inputLayout, &frame.ch_layout), "av_channel_layout_copy");
   }
   std::unique_ptr<AVChannelLayout, void (*)(AVChannelLayout*)> layoutGuard(
       &inputLayout, av_channel_layout_uninit);
 
   AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
   SwrContext* resampler = nullptr;
-  if (!CheckResult(swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_S16, kPcmSampleRate,
-                                       &inputLayout, static_cast<AVSampleFormat>(frame.format),
-                                       frame.sample_rate, 0, nullptr),
-                   "swr_alloc_set_opts2")) {
-    return false;
-  }
+  CheckResult(swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_S16, kPcmSampleRate,
+                                  &inputLayout, static_cast<AVSampleFormat>(frame.format),
+                                  frame.sample_rate, 0, nullptr),
+              "swr_alloc_set_opts2");
   m_resampler.reset(resampler);
   if (inputLayout.nb_channels == 1) {
     // Mono plays on both channels at its own level (the default mix would lower it by 3 dB).
     const double toBoth[kPcmChannels] = {1.0, 1.0};
-    if (!CheckResult(swr_set_matrix(resampler, toBoth, 1), "swr_set_matrix")) return false;
+    CheckResult(swr_set_matrix(resampler, toBoth, 1), "swr_set_matrix");
   }
-  if (!CheckResult(swr_init(resampler), "swr_init")) return false;
+  CheckResult(swr_init(resampler), "swr_init");
 
   m_inputFormat.sampleFormat = frame.format;
   m_inputFormat.sampleRate = frame.sample_rate;
-  return CheckResult(av_channel_layout_copy(&m_inputFormat.layout, &frame.ch_layout),
-                     "av_channel_layout_copy");
+  CheckResult(av_channel_layout_copy(&m_inputFormat.layout, &frame.ch_layout),
+              "av_channel_layout_copy");
 }
 
-bool CPcmDecoder::MakeRoom(int frames) {
+void CPcmDecoder::MakeRoom(int frames) {
+  if (frames <= Room()) return;
+  WriteBlock();
+  // What the resampler holds back may still not fit an empty block; the block
+  // then grows to that, which the pieces above keep near one block.
   const int capacity = static_cast<int>(m_block.size() / kPcmFrameBytes);
-  if (m_blockFrames + frames <= capacity) return true;
-  if (!WriteBlock()) return false;
-  // One very long frame resampled upwards may not fit even an empty block; the
-  // block then grows to the longest frame, never with the length of the audio.
   if (frames > capacity) m_block.resize(static_cast<std::size_t>(frames) * kPcmFrameBytes);
-  return true;
 }
 
-bool CPcmDecoder::WriteBlock() {
+void CPcmDecoder::WriteBlock() {
   std::string error;
   if (!m_pcm.WriteAll(m_block.data(), static_cast<std::size_t>(m_blockFrames) * kPcmFrameBytes,
                       error)) {
-    ShowMessageBox("Unable to write the decoded audio to the temporary file " + error,
-                   kDecoderErrorCaption, MessageIcon::kError);
-    return false;
+    ThrowDecoderError("Unable to write the decoded audio to the temporary file " + error);
   }
   m_blockFrames = 0;
-  return true;
 }
 
 }  // namespace
 
-bool DecodeToPcm(const std::string& path, CPcmTempFile& pcm, const DecodeLimits& limits) {
+void DecodeToPcm(const std::string& path, CPcmTempFile& pcm, const DecodeLimits& limits) {
   // FFmpeg's own warnings (guessed durations and the like) are noise here; its
-  // errors still reach stderr, and every failure reaches the user in a box.
+  // errors still reach stderr, and every failure reaches the user as an error.
   static std::once_flag quiet;
   std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); });
   CPcmDecoder decoder(pcm, limits);
-  return decoder.Run(path);
+  decoder.Run(path);
 }
 
 }  // namespace vorn

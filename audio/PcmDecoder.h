@@ -14,6 +14,8 @@
 // look at the cancel flag and at a deadline.
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "audio/PcmTempFile.h"
@@ -36,11 +38,16 @@ struct DecodeLimits {
   // A whole decoding of a routine's longest audio takes minutes; past this the
   // input is taken for one that never ends.
   std::chrono::steady_clock::duration timeLimit = std::chrono::minutes(30);
+  // Called once the input is open and before any decoding, with the length
+  // its container states in output frames (not called when it states none it
+  // can vouch for). May throw to refuse the input before any PCM is written.
+  std::function<void(std::uint64_t frames)> lengthKnown{};
 };
 
-// Appends the whole decoded audio of path to pcm. A failed step is shown in one
-// message box and gives false; a decoding error in mid-stream fails as well.
-// Throws CCancelled when the limits' cancel flag is set before it ends.
-bool DecodeToPcm(const std::string& path, CPcmTempFile& pcm, const DecodeLimits& limits = {});
+// Appends the whole decoded audio of path to pcm. A failed step, or a decoding
+// error in mid-stream, throws CFileAccessException with the decoder's caption
+// (kDecoderErrorCaption) and the text "<step>: <FFmpeg's error text>". Throws
+// CCancelled when the limits' cancel flag is set before it ends.
+void DecodeToPcm(const std::string& path, CPcmTempFile& pcm, const DecodeLimits& limits = {});
 
 }  // namespace vorn

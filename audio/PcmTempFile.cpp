@@ -15,7 +15,7 @@ namespace vorn {
 bool CPcmTempFile::Create(std::string& error) {
   Remove();
   try {
-    TempFile file = MakeTempFile();
+    TempFile file = MakeUnnamedTempFile();
     m_path = std::move(file.path);
     m_fd = std::move(file.fd);
   } catch (const std::system_error& e) {
@@ -33,7 +33,7 @@ bool CPcmTempFile::WriteAll(const void* data, std::size_t size, std::string& err
     const ssize_t written = ::write(m_fd.Get(), bytes, size);
     if (written < 0) {
       if (errno == EINTR) continue;
-      error = m_path + ": " + std::strerror(errno);
+      error = "in " + TempDirectory() + ": " + std::strerror(errno);
       return false;
     }
     bytes += written;
@@ -87,10 +87,7 @@ std::uint64_t CPcmTempFile::GetSize() const {
 void CPcmTempFile::Remove() {
   m_fd.Reset();
   m_written = 0;
-  if (!m_path.empty()) {
-    ::unlink(m_path.c_str());
-    m_path.clear();
-  }
+  m_path.clear();  // the file had no name: closing it was its end
 }
 
 }  // namespace vorn

@@ -1,6 +1,6 @@
 #pragma once
-// The decoder's PCM file: a "zov" temporary file opened read-write, closed and
-// deleted when this object lets it go. Writes go straight to the descriptor, so
+// The decoder's PCM file: an unnamed temporary file opened read-write, gone
+// when this object lets it go (or the process ends, however it ends). Writes go straight to the descriptor, so
 // callers hand it large blocks.
 
 #include <cstddef>
@@ -40,8 +40,9 @@ class CPcmTempFile {
   std::uint64_t GetSize() const;
 
   bool IsOpen() const { return m_fd.IsValid(); }
+  // "/proc/self/fd/N" while the file is open (it has no other name).
   const std::string& GetPath() const { return m_path; }
-  // Closes and deletes the file; does nothing when there is none.
+  // Closes the file, which ends it; does nothing when there is none.
   void Remove();
 
  private:

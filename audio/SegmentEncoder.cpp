@@ -3,7 +3,9 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <limits>
 #include <system_error>
@@ -11,7 +13,7 @@
 #include "audio/LameEncoder.h"
 #include "audio/Mp3Frames.h"
 #include "platform/CheckedNumber.h"
-#include "platform/MessageBox.h"
+#include "device/DeviceExceptions.h"
 
 namespace vorn {
 namespace {
@@ -183,7 +185,7 @@ void CSegmentEncoder::PcmEnded(bool complete) {
 
 bool CSegmentEncoder::Done() const { return m_lastSegment && m_head > *m_lastSegment; }
 
-bool CSegmentEncoder::Finish(const std::function<void(std::uint64_t)>& progress) {
+void CSegmentEncoder::Finish(const std::function<void(std::uint64_t)>& progress) {
   for (;;) {
     std::uint64_t encoded = 0;
     bool finished = false;
@@ -210,11 +212,9 @@ bool CSegmentEncoder::Finish(const std::function<void(std::uint64_t)>& progress)
   m_workers.clear();
 
   if (m_cancelled) throw CCancelled();
-  if (!m_failure.empty()) {
-    ShowMessageBox(m_failure, kAppName, MessageIcon::kError);
-    return false;
-  }
-  return Done();
+  if (!m_failure.empty()) throw CFileAccessException(m_failure);
+  // Stopped with neither: the PCM ended incomplete, which its source reports.
+  if (!Done()) throw CFileAccessException("Error writing MP3 data");
 }
 
 void CSegmentEncoder::Work() {
@@ -417,8 +417,13 @@ void CSegmentEncoder::NoMoreSegments() {
 
 bool CSegmentEncoder::WriteOut(const std::uint8_t* bytes, std::size_t size) {
   if (!m_failure.empty()) return false;
+  errno = 0;
   if (std::fwrite(bytes, 1, size, m_output) == size) return true;
+  // A full disk is the usual cause: say which, and where.
+  const int error = errno;
   m_failure = "fwrite error";
+  if (!m_outputName.empty()) m_failure += ": " + m_outputName;
+  if (error != 0) m_failure += std::string(": ") + std::strerror(error);
   m_stop = true;
   return false;
 }

@@ -91,11 +91,15 @@ class CSegmentEncoder {
   // stop without finishing.
   void PcmEnded(bool complete);
 
+  // What the output is, for the message of a failed write (no output name
+  // is said when none is set).
+  void SetOutputName(std::string name) { m_outputName = std::move(name); }
+
   // Waits until the whole output is written, calling `progress` on this thread
-  // about ten times a second with the PCM frames encoded so far. False after a
-  // failure, which has been shown in a message box; throws CCancelled when the
-  // cancel flag was set.
-  bool Finish(const std::function<void(std::uint64_t encodedFrames)>& progress);
+  // about ten times a second with the PCM frames encoded so far. Throws
+  // CFileAccessException after a failure and CCancelled when the cancel flag
+  // was set.
+  void Finish(const std::function<void(std::uint64_t encodedFrames)>& progress);
 
  private:
   struct Pending {
@@ -123,6 +127,7 @@ class CSegmentEncoder {
   bool Done() const;  // under m_mutex
 
   std::FILE* const m_output;
+  std::string m_outputName;
   const PcmReader m_reader;
   const SegmentPlan m_plan;
   const CCancelFlag* const m_cancel;

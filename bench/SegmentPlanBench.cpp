@@ -88,7 +88,12 @@ bool Encode(const Wav& wav, unsigned threads, SegmentPlan plan, std::vector<std:
         threads, plan, nullptr);
     encoder.PcmAvailable(wav.frames);
     encoder.PcmEnded(true);
-    ok = encoder.Finish({});
+    try {
+      encoder.Finish({});
+      ok = true;
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s\n", e.what());
+    }
   }
   std::fflush(out);
   const long size = std::ftell(out);

@@ -81,9 +81,12 @@ class CHeldControls final : public CStatusText, public CProgressBar {
 // they go as soon as the routine is on the disk rather than piling up.
 class CBackgroundPreparation {
  public:
-  CBackgroundPreparation(std::string path, unsigned threads)
+  // `room`: the disk's room as it stood when the preparation started (the
+  // routines written meanwhile are not in it; the exact check still follows).
+  CBackgroundPreparation(std::string path, unsigned threads,
+                         std::function<bool(std::uint64_t)> room)
       : m_tempFiles(std::make_unique<CTempFileList>()),
-        m_thread([this, path = std::move(path), threads] {
+        m_thread([this, path = std::move(path), threads, room = std::move(room)] {
           try {
             ConversionContext context{*m_tempFiles, &m_controls, &m_controls, &m_cancel};
             context.threads = threads;
@@ -94,7 +97,7 @@ class CBackgroundPreparation {
               }
               m_doneChanged.notify_all();
             };
-            m_routine = PrepareRoutine(path, context);
+            m_routine = PrepareRoutine(path, context, room);
           } catch (...) {
             m_error = std::current_exception();
           }
@@ -161,12 +164,14 @@ class CBackgroundPreparation {
 void CVornDisk::AddRoutines(const std::vector<std::string>& paths, CProgressBar* progress,
                             const ImportOptions& options) {
   if (paths.empty()) return;
-  auto current = std::make_unique<CBackgroundPreparation>(paths[0], options.threads);
+  auto current = std::make_unique<CBackgroundPreparation>(paths[0], options.threads,
+                                                          RoomForNextRoutine());
   for (std::size_t k = 0; k < paths.size(); ++k) {
     std::unique_ptr<CBackgroundPreparation> next;
     const auto startNext = [&] {
       if (!next && k + 1 < paths.size()) {
-        next = std::make_unique<CBackgroundPreparation>(paths[k + 1], options.threads);
+        next = std::make_unique<CBackgroundPreparation>(paths[k + 1], options.threads,
+                                                        RoomForNextRoutine());
       }
     };
     // A failure from here on cancels the conversion behind it (its destructor).

@@ -20,7 +20,10 @@ namespace {
 constexpr std::uint32_t kPieceBytes = 65536;  // 128 sectors per write
 constexpr std::uint32_t kPieceSectors = kPieceBytes / kSectorSize;
 
-std::uint64_t SectorsFor(std::uint32_t bytes) {
+// The same words as the disk's own check once the size is exact.
+constexpr const char* kNoRoomText = "Not enough free space on the disk for this routine";
+
+std::uint64_t SectorsFor(std::uint64_t bytes) {
   return (static_cast<std::uint64_t>(bytes) + kSectorSize - 1) / kSectorSize;
 }
 
@@ -93,7 +96,8 @@ bool WriteFromFile(CSectorDevice& device, std::FILE* file, std::uint32_t firstSe
   return true;
 }
 
-PreparedRoutine PrepareRoutine(const std::string& path, const ConversionContext& context) {
+PreparedRoutine PrepareRoutine(const std::string& path, const ConversionContext& context,
+                               const std::function<bool(std::uint64_t sectors)>& room) {
   PreparedRoutine routine;
   routine.path = path;
   // Only a regular file: a FIFO or a device node named by mistake (or on
@@ -109,8 +113,15 @@ PreparedRoutine PrepareRoutine(const std::string& path, const ConversionContext&
   routine.header = RoutineFileHeader::Decode(raw);
   if (routine.header.version != 1) throw CFileAccessException("Unsupported file version");
 
+  ConversionContext checked = context;
+  if (room) {
+    const std::uint32_t dataSize = routine.header.dataSize;
+    checked.checkRoom = [&room, dataSize](std::uint64_t mp3Bytes) {
+      if (!room(SectorsFor(mp3Bytes) + SectorsFor(dataSize))) throw CUsbDeviceException(kNoRoomText);
+    };
+  }
   std::FILE* mp3Stream = nullptr;
-  ConvertAudio(routine.header, routine.routineFile.get(), routine.mp3Size, mp3Stream, context);
+  ConvertAudio(routine.header, routine.routineFile.get(), routine.mp3Size, mp3Stream, checked);
   // Passed through, the MP3 stream is the routine file and is closed as that;
   // a converted stream is ours to close.
   if (mp3Stream != routine.routineFile.get()) routine.convertedStream.reset(mp3Stream);
@@ -119,8 +130,8 @@ PreparedRoutine PrepareRoutine(const std::string& path, const ConversionContext&
 
 void CVornDisk::AddRoutine(const std::string& path, CProgressBar* progress,
                            const CCancelFlag* cancel) {
-  PreparedRoutine routine =
-      PrepareRoutine(path, ConversionContext{m_tempFiles, m_status, progress, cancel});
+  PreparedRoutine routine = PrepareRoutine(
+      path, ConversionContext{m_tempFiles, m_status, progress, cancel}, RoomForNextRoutine());
   WritePreparedRoutine(routine, progress, cancel);
 }
 

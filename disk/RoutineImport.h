@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -43,7 +44,10 @@ struct PreparedRoutine {
 struct ConversionContext;
 
 // Reads the routine file's header and converts its audio (touches no disk).
-// Throws as AddRoutine does for these steps.
-PreparedRoutine PrepareRoutine(const std::string& path, const ConversionContext& context);
+// Throws as AddRoutine does for these steps. With `room` (see
+// CVornDisk::RoomForNextRoutine), a routine whose audio, by the length its
+// input states, cannot fit is refused before the audio is decoded.
+PreparedRoutine PrepareRoutine(const std::string& path, const ConversionContext& context,
+                               const std::function<bool(std::uint64_t sectors)>& room = {});
 
 }  // namespace vorn

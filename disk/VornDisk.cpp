@@ -126,6 +126,17 @@ const std::vector<RoutineEntry>& CVornDisk::ReadTable() {
   return m_table;
 }
 
+std::function<bool(std::uint64_t)> CVornDisk::RoomForNextRoutine() {
+  const std::uint64_t start = NextFreeSector();
+  const std::uint64_t records = m_table.size() + 1;
+  const std::uint64_t deviceSectors = m_device.GetSectorCount();
+  return [=](std::uint64_t sectors) {
+    const std::uint64_t end = start + sectors + SectorsRead(records);
+    return end <= std::numeric_limits<std::uint32_t>::max() &&
+           (deviceSectors == 0 || end <= deviceSectors);
+  };
+}
+
 bool CVornDisk::FitsOnDevice(std::uint64_t tableSector, std::uint64_t records) {
   std::uint64_t end = tableSector + SectorsRead(records);
   if (end > std::numeric_limits<std::uint32_t>::max()) return false;

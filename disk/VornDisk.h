@@ -82,6 +82,11 @@ class CVornDisk {
   void AddRoutines(const std::vector<std::string>& paths, CProgressBar* progress,
                    const ImportOptions& options);
 
+  // Whether a routine of so many sectors, and the table with it, would fit
+  // behind the last routine as the disk stands now. The answer reads only
+  // what it captured here, so a conversion on another thread may ask it.
+  std::function<bool(std::uint64_t sectors)> RoomForNextRoutine();
+
   CSectorDevice& Device() { return m_device; }
   void SetStatusText(const std::string& text);
   CStatusText* StatusText() const { return m_status; }

@@ -5,14 +5,19 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 #include <system_error>
 #include <utility>
 
 namespace vorn {
 
-TempFile MakeTempFile() {
+std::string TempDirectory() {
   const char* dir = std::getenv("TMPDIR");
-  std::string path = (dir && *dir) ? dir : "/tmp";
+  return (dir && *dir) ? dir : "/tmp";
+}
+
+TempFile MakeTempFile() {
+  std::string path = TempDirectory();
   path += "/";
   path += kTempPrefix;
   path += "XXXXXX";
@@ -22,6 +27,23 @@ TempFile MakeTempFile() {
                                                                 path.substr(0, path.rfind('/')));
   }
   return TempFile{CUniqueFd(fd), std::move(path)};
+}
+
+TempFile MakeUnnamedTempFile() {
+  const std::string dir = TempDirectory();
+  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    // A file system without unnamed files: the name lives only for as long
+    // as the two calls take.
+    TempFile named = MakeTempFile();
+    ::unlink(named.path.c_str());
+    fd = named.fd.Release();
+  }
+  if (fd < 0) {
+    throw std::system_error(errno, std::generic_category(),
+                            "cannot create a temporary file in " + dir);
+  }
+  return TempFile{CUniqueFd(fd), "/proc/self/fd/" + std::to_string(fd)};
 }
 
 CTempFileList::~CTempFileList() {

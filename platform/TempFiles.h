@@ -12,6 +12,9 @@ namespace vorn {
 
 inline constexpr const char* kTempPrefix = "zov";
 
+// $TMPDIR, else /tmp.
+std::string TempDirectory();
+
 // A temporary file just made: open for reading and writing, and its name.
 struct TempFile {
   CUniqueFd fd;
@@ -23,6 +26,14 @@ struct TempFile {
 // could meanwhile point elsewhere. Throws std::system_error when the file
 // cannot be created.
 TempFile MakeTempFile();
+
+// A temporary file that has no name in any directory, so nothing is left of it
+// however the process ends (even by SIGKILL): created with O_TMPFILE where the
+// file system has it, else named "zovXXXXXX" and unlinked at once. `path` is
+// "/proc/self/fd/N", by which this process (and only while `fd` stays open)
+// can open it again, e.g. for a library that reads a file by name. Throws
+// std::system_error when it cannot be created.
+TempFile MakeUnnamedTempFile();
 
 class CTempFileList {
  public:

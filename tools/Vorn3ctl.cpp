@@ -131,6 +131,9 @@ int RunOne(const Command& command, const std::vector<std::string>& args) {
   }
   if (usage) return UsageError(*usage, &command);
   if (failure) {
+    // Some texts end in a line break of their own (a box's text kept as it
+    // was written); the line ends once.
+    while (!failure->empty() && failure->back() == '\n') failure->pop_back();
     std::fflush(stdout);
     std::fprintf(stderr, "vorn3ctl: %s\n", failure->c_str());
     return kExitFailure;

@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "audio/FfmpegAudioSource.h"
+#include "platform/Error.h"
 #include "platform/LittleEndian.h"
 
 namespace vorn::test {
@@ -177,7 +178,11 @@ bool FileExists(const std::string& path) {
 Decoded DecodeFile(const std::string& path) {
   Decoded result;
   CFfmpegAudioSource source;
-  if (!source.Open(path)) return result;
+  try {
+    if (!source.Open(path)) return result;
+  } catch (const CVornError&) {
+    return result;
+  }
   result.ok = true;
   result.length = source.GetLength();
   result.samples.resize(static_cast<std::size_t>(result.length) * 2);

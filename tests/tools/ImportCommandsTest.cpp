@@ -203,11 +203,20 @@ TEST_F(ImportCommandsTest, AStopRequestEndsAnAddWithNothingLeftBehind) {
 
   int code = -1;
   std::thread add([&] { code = Ctl({"add", image, Path("long.vorn"), "--threads", "1", "--quiet"}); });
-  // The conversion has begun once its first temporary file is there; the
-  // stop handler was set before the disk was opened.
+  // The conversion has begun once it holds its first temporary file (which
+  // has no name in the directory); the stop handler was set before the disk
+  // was opened.
+  const auto holdsTempFile = [&temp] {
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+      std::error_code error;
+      const std::string target = std::filesystem::read_symlink(fd.path(), error).string();
+      if (!error && target.rfind(temp.string() + "/", 0) == 0) return true;
+    }
+    return false;
+  };
   bool converting = false;
   for (int i = 0; i < 2000 && !converting; ++i) {
-    converting = !std::filesystem::is_empty(temp);
+    converting = holdsTempFile();
     if (!converting) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_TRUE(converting);
