@@ -78,7 +78,9 @@ bool IsCompatibleMp3(const RoutineFileHeader& header, std::FILE* routineFile) {
   if (::fseeko(routineFile, start, SEEK_SET) != 0) {
     throw CFileAccessException("Unable to read mp3 frame");
   }
-  return result;
+  // A last frame that runs past the section (audio cut inside it) would end
+  // the routine on the disk in a partial frame: such audio is converted.
+  return result && total == header.audioSize;
 }
 
 }  // namespace vorn

@@ -19,7 +19,7 @@ extern const std::array<std::uint8_t, 512> g_mp3SectorFiller;
 bool IsAcceptedFrameHeader(const std::uint8_t* header);
 
 // Walks the frame headers of the audio section at the file's position; true when
-// every frame is of the accepted kind. Restores the position; throws
+// every frame is of the accepted kind and the last one ends with the section. Restores the position; throws
 // CFileAccessException "Unable to read mp3 frame" when a header cannot be read.
 bool IsCompatibleMp3(const RoutineFileHeader& header, std::FILE* routineFile);
 

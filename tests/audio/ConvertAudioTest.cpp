@@ -133,6 +133,19 @@ TEST_F(ConvertAudioTest, DiskKindMp3NotMarkedAsMp3IsConvertedAllTheSame) {
   EXPECT_EQ(std::ftell(c.routineFile.get()), kAudioStart + static_cast<long>(mp3.size()));
 }
 
+TEST_F(ConvertAudioTest, DiskKindMp3CutInsideItsLastFrameIsConvertedToWholeFrames) {
+  auto mp3 = DiskKindMp3(44100);
+  mp3.resize(mp3.size() - 200);
+  Conversion c = Convert(test::MakeHeader("cut", 1, static_cast<std::uint32_t>(mp3.size()), 3), mp3);
+  ASSERT_NE(c.stream, c.routineFile.get());
+  const auto converted = ReadAll(c.stream, c.size);
+  std::size_t at = 0;
+  while (at + 4 <= converted.size() && IsAcceptedFrameHeader(&converted[at])) {
+    at += 417 + ((converted[at + 2] >> 1) & 1u);
+  }
+  EXPECT_EQ(at, converted.size());
+}
+
 TEST_F(ConvertAudioTest, OneFrameOfAnotherBitrateSendsEverythingThroughConversion) {
   auto mp3 = DiskKindMp3(44100);
   const auto other = test::ReadBytes(VORN_TEST_DATA_DIR "/tone-160k.mp3");

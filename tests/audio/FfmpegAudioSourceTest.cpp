@@ -383,3 +383,40 @@ TEST_F(FfmpegAudioSourceTest, PcmFileThatCannotBeWrittenFailsTheOpen) {
 
 }  // namespace
 }  // namespace vorn
+
+namespace vorn {
+namespace {
+
+// Any rate the decoder reads converts, the lowest included, and the output
+// is resampled in pieces: a 1 Hz WAV makes 44,100 frames of every sample,
+// which must never be asked for in one piece of memory. So ten times the
+// audio at 1 Hz may not raise the peak memory a shorter one reached.
+TEST(FfmpegAudioSourceRateTest, EveryRateConvertsInMemoryThatDoesNotGrowWithTheAudio) {
+  const test::CScratchDir dir;
+  long peak = 0;  // KiB, after the first 1 Hz decoding
+  for (const auto& [rate, samples] : std::vector<std::pair<int, std::size_t>>{
+           {1, 30}, {1, 300}, {50, 300}, {400, 400}, {401, 401}, {8000, 8000}, {96000, 96000}}) {
+    test::Pcm pcm;
+    pcm.sampleRate = rate;
+    pcm.channels = 1;
+    pcm.samples.assign(samples, 8000);
+    test::WriteWav(dir / "rate.wav", pcm);
+    CFfmpegAudioSource source;
+    try {
+      EXPECT_TRUE(source.Open(dir / "rate.wav")) << rate;
+    } catch (const CVornError& e) {
+      ADD_FAILURE() << rate << " Hz: " << e.what();
+      continue;
+    }
+    const double expected = static_cast<double>(samples) * kPcmSampleRate / rate;
+    // Within a percent, and one input sample (the resampler's filter may drop one).
+    EXPECT_NEAR(source.GetLength(), expected, expected * 0.01 + 64 + kPcmSampleRate / rate) << rate << " Hz";
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    if (peak == 0) peak = usage.ru_maxrss;
+    EXPECT_LT(usage.ru_maxrss - peak, 16 * 1024) << rate << " Hz, " << samples << " samples: KiB more";
+  }
+}
+
+}  // namespace
+}  // namespace vorn

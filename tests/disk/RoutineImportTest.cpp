@@ -114,28 +114,27 @@ TEST_F(RoutineImportTest, DataIsPaddedWithZerosToWholeSectors) {
 }
 
 TEST_F(RoutineImportTest, Mp3IsPaddedFromTheSilentFrame) {
-  // 1000 bytes: 2 sectors, the second 488 MP3 bytes and the silent frame's first 24.
-  const auto frames = test::DiskKindFrames(3);
-  const std::vector<std::uint8_t> mp3(frames.begin(), frames.begin() + 1000);
-  Import({File(test::MakeHeader("mp3", 1, 1000, 0), mp3, {})});
+  // Two frames, 835 bytes: 2 sectors, the second 323 MP3 bytes and the silent frame's first 189.
+  const auto mp3 = test::DiskKindFrames(2);
+  ASSERT_EQ(mp3.size(), 835u);
+  Import({File(test::MakeHeader("mp3", 1, 835, 0), mp3, {})});
   auto table = TableOnDisk();
   ASSERT_EQ(table.size(), 1u);
   EXPECT_EQ(table[0].dataSector - table[0].startSector, 2u);
   const auto second = Sectors(device, table[0].startSector + 1, 1);
-  EXPECT_TRUE(std::equal(second.begin(), second.begin() + 488, mp3.begin() + 512));
-  EXPECT_TRUE(std::equal(second.begin() + 488, second.end(), g_silentMp3Frame.begin()));
+  EXPECT_TRUE(std::equal(second.begin(), second.begin() + 323, mp3.begin() + 512));
+  EXPECT_TRUE(std::equal(second.begin() + 323, second.end(), g_silentMp3Frame.begin()));
 
-  // 1 byte: the byte, the whole silent frame and its first 93 bytes. The bytes
-  // after it in the file complete the frame header the check reads.
+  // One frame, 417 bytes: the frame and the silent frame's first 95 bytes.
+  const auto one = test::DiskKindFrames(1);
   const std::vector<std::uint8_t> data = {0xFB, 0x90, 0x44, 0x00};
-  Import({File(test::MakeHeader("one", 1, 1, 4), {0xFF}, data)});
+  Import({File(test::MakeHeader("one", 1, 417, 4), one, data)});
   table = TableOnDisk();
   ASSERT_EQ(table.size(), 2u);
   EXPECT_EQ(table[1].dataSector - table[1].startSector, 1u);
   auto sector = Sectors(device, table[1].startSector, 1);
-  EXPECT_EQ(sector[0], 0xFF);
-  EXPECT_TRUE(std::equal(sector.begin() + 1, sector.begin() + 419, g_silentMp3Frame.begin()));
-  EXPECT_TRUE(std::equal(sector.begin() + 419, sector.end(), g_silentMp3Frame.begin()));
+  EXPECT_TRUE(std::equal(sector.begin(), sector.begin() + 417, one.begin()));
+  EXPECT_TRUE(std::equal(sector.begin() + 417, sector.end(), g_silentMp3Frame.begin()));
   EXPECT_EQ(Sectors(device, table[1].dataSector, 1), Padded(data, nullptr));
 }
 
@@ -258,7 +257,7 @@ TEST_F(RoutineImportTest, SectionsCutShortFailAndAppendNothing) {
   // frame's body is not.
   const auto frames = test::DiskKindFrames(3);
   const std::vector<std::uint8_t> cutAudio(frames.begin(), frames.begin() + 1000);
-  const std::string audioCut = File(test::MakeHeader("cut", 1, 1251, 0), cutAudio, {});
+  const std::string audioCut = File(test::MakeHeader("cut", 1, 1252, 0), cutAudio, {});
   const std::string dataCut = File(test::MakeHeader("cut", 0, 0, 2000), {}, test::PatternBytes(1000));
 
   for (const std::string& path : {audioCut, dataCut}) {
