@@ -206,7 +206,7 @@ steps=(
   "0||make_fat"
   "0||mount_as_root"
   "1|is mounted at /media/root/CARD: unmount it first. Give --unmount to unmount it.|ctl list $D"
-  "1|another user mounted it|ctl list $D --unmount"
+  "1|another user (root) mounted|ctl list $D --unmount"
   "0||unmount_as_root"
   "0||mount_as_user"
   "1|is mounted at /media/$user/CARD: unmount it first. Give --unmount to unmount it.|ctl list $D"
