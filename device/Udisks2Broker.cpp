@@ -48,6 +48,13 @@ class CBusError {
     throw CDriveBrokerError(BrokerFailure::kNoBus, "system bus: " + text);
   }
   auto is = [&](const char* suffix) { return name == std::string("org.freedesktop.UDisks2.Error.") + suffix; };
+  // udisks2 asks polkit for every call. Without it, udisks2 2.9 refuses with
+  // "polkit authority not available", or passes on the bus's words for the
+  // missing polkit name: not a refusal by the system's rules.
+  if (text.find("polkit authority not available") != std::string::npos ||
+      text.find("org.freedesktop.PolicyKit1") != std::string::npos) {
+    throw CDriveBrokerError(BrokerFailure::kNoAuthority, text);
+  }
   if (is("NotAuthorizedCanObtain")) throw CDriveBrokerError(BrokerFailure::kNoAgent, text);
   if (is("NotAuthorizedDismissed")) throw CDriveBrokerError(BrokerFailure::kDismissed, text);
   if (is("NotAuthorized")) throw CDriveBrokerError(BrokerFailure::kRefused, text);
@@ -56,11 +63,6 @@ class CBusError {
   // udisks2 passes on as a generic failure carrying the system's text.
   if (is("Failed") && text.find(std::strerror(EBUSY)) != std::string::npos) {
     throw CDriveBrokerError(BrokerFailure::kBusy, text);
-  }
-  // udisks2 asks polkit for every call; without it each check fails with the
-  // bus's words for the missing polkit name, whatever error udisks2 wraps them in.
-  if (text.find("org.freedesktop.PolicyKit1") != std::string::npos) {
-    throw CDriveBrokerError(BrokerFailure::kNoAuthority, text);
   }
   if (name == "org.freedesktop.DBus.Error.ServiceUnknown" ||
       name == "org.freedesktop.DBus.Error.NameHasNoOwner" ||

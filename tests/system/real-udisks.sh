@@ -21,12 +21,13 @@ skip() { echo "SKIP: real-udisks: $*"; exit 0; }
 # The services and the file system tools; installed when missing.
 need=()
 for pair in udisks2:/usr/libexec/udisks2/udisksd udev:/lib/systemd/systemd-udevd \
-            polkitd:/usr/lib/polkit-1/polkitd dosfstools:/sbin/mkfs.vfat dbus-daemon:/usr/bin/dbus-daemon; do
+            polkitd:/usr/lib/polkit-1/polkitd dosfstools:/sbin/mkfs.vfat e2fsprogs:/sbin/mkfs.ext4 \
+            dbus-daemon:/usr/bin/dbus-daemon; do
   [ -x "${pair#*:}" ] || need+=("${pair%%:*}")
 done
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null ||
+  { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}"; } >/dev/null ||
     skip "could not install ${need[*]}"
 fi
 
@@ -36,6 +37,11 @@ user=vorn-rs$$
 pids=()
 loops=()
 added_user=
+added_group=
+started_udevd=
+# Directories the services make on first use, removed again if they were not there.
+made_dirs=()
+for dir in /run/udev /run/udev/rules.d /media "/media/$user" /media/root; do [ -e "$dir" ] || made_dirs=("$dir" "${made_dirs[@]}"); done
 udev_rule=/run/udev/rules.d/61-vorn-real-udisks-$$.rules
 polkit_rule=/etc/polkit-1/rules.d/49-vorn-real-udisks-$$.rules
 mount_rule=/etc/polkit-1/rules.d/49-vorn-real-udisks-mount-$$.rules
@@ -49,6 +55,11 @@ cleanup() {
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; wait "${pids[i]}" 2>/dev/null; done
   for loop in "${loops[@]}"; do losetup -d "$loop"; done
   [ -n "$added_user" ] && userdel "$user" 2>/dev/null
+  [ -n "$added_group" ] && groupdel vorn-rs$$ 2>/dev/null
+  # /run/udev holds only the state of the udevd stopped above when it was not there before.
+  for dir in "${made_dirs[@]}"; do
+    if [ "$dir" = /run/udev ] && [ -n "$started_udevd" ]; then rm -rf "$dir"; else rmdir "$dir" 2>/dev/null; fi
+  done
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -68,6 +79,7 @@ sed -e "s#<listen>.*</listen>#<listen>unix:path=$tmp/bus</listen>#" \
     -e '/servicehelper/d' -e '/standard_system_servicedirs/d' /usr/share/dbus-1/system.conf >"$tmp/bus.conf"
 dbus-daemon --config-file="$tmp/bus.conf" --nofork --nopidfile --print-address=1 >"$tmp/address" 2>"$tmp/bus.log" &
 pids+=($!)
+bus_pid=$!
 for _ in $(seq 250); do [ -S "$tmp/bus" ] && break; sleep 0.02; done
 [ -S "$tmp/bus" ] || skip "the system bus daemon cannot run here: $(head -c 300 "$tmp/bus.log")"
 export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$tmp/bus
@@ -82,6 +94,7 @@ echo "KERNEL==\"${loops[2]#/dev/}\", SYMLINK+=\"vorn-rs$$-2\"" >>"$udev_rule"
 if ! pgrep -x systemd-udevd >/dev/null; then
   /lib/systemd/systemd-udevd >"$tmp/udevd.log" 2>&1 &
   pids+=($!)
+  started_udevd=1
   sleep 0.3
   kill -0 "${pids[-1]}" 2>/dev/null || skip "systemd-udevd cannot run here: $(head -c 300 "$tmp/udevd.log")"
 fi
@@ -97,6 +110,7 @@ pids+=($!)
 polkitd_pid=$!
 /usr/libexec/udisks2/udisksd >"$tmp/udisksd.log" 2>&1 &
 pids+=($!)
+udisksd_pid=$!
 for _ in $(seq 250); do udisksctl status >/dev/null 2>&1 && break; sleep 0.04; done
 udisksctl status >/dev/null 2>&1 || skip "udisksd cannot run here: $(tail -c 300 "$tmp/udisksd.log")"
 
@@ -137,17 +151,18 @@ ctl() { as_user "$tmp/vorn3ctl" "$@" </dev/null; }
 rule() {
   case $1 in
     on)
-      groupadd -f vorn-rs && usermod -aG vorn-rs "$user"
-      sed -n '/^```js$/,/^```$/p' "$src/docs/drives.md" | sed '1d;$d' | sed 's/isInGroup("vorn")/isInGroup("vorn-rs")/' >"$polkit_rule"
+      if [ -z "$added_group" ]; then groupadd "vorn-rs$$" && added_group=1 && usermod -aG "vorn-rs$$" "$user"; fi
+      sed -n '/^```js$/,/^```$/p' "$src/docs/drives.md" | sed '1d;$d' | sed "s/isInGroup(\"vorn\")/isInGroup(\"vorn-rs$$\")/" >"$polkit_rule"
+      grep -q "vorn-rs$$" "$polkit_rule"
       ;;
     off) rm -f "$polkit_rule" ;;
   esac
-  sleep 0.5  # polkitd reloads its rules when the directory changes
+  sleep 1  # polkitd reloads its rules when the directory changes
 }
 # Mounting on the user's behalf, as a desktop does when a card is inserted.
 mount_as_user() {
   echo 'polkit.addRule(function(a, s) { if (a.id.indexOf("org.freedesktop.udisks2.filesystem-mount") == 0 && s.user == "'"$user"'") return polkit.Result.YES; });' >"$mount_rule"
-  sleep 0.5
+  sleep 1
   as_user udisksctl mount --no-user-interaction -b "$card" >/dev/null
 }
 mount_as_root() { udisksctl mount --no-user-interaction -b "$card" >/dev/null; }
@@ -164,17 +179,37 @@ hold_other() {
 }
 # A change on the medium (the loop's backing file) behind the service's
 # descriptor: only a read-back from the medium sees it.
-# A FAT file system as a camera leaves it, once udisks2 has seen it.
-make_fat() {
-  mkfs.vfat -n CARD "$card" >/dev/null
+# A file system from an earlier use, once udisks2 has seen it. (ext4: the
+# kernels of this machine kind may lack vfat.)
+make_fs() {
+  mkfs.ext4 -q -F -L CARD "$card" >/dev/null
   udevadm trigger --action=change "$card" && udevadm settle --timeout=10
-  for _ in $(seq 100); do udisksctl info -b "$card" | grep -q 'IdType: *vfat' && return; sleep 0.05; done
+  for _ in $(seq 100); do udisksctl info -b "$card" | grep -q 'IdType: *ext4' && return; sleep 0.05; done
   return 1
 }
+# Runs vorn3ctl while watching the kernel's events for the card: one that only
+# reads leaves no "change" event behind (which would make every desktop
+# program read the card again).
+quiet_ctl() {
+  local sysname
+  sysname=$(basename "$(readlink -f "$card")")
+  udevadm monitor --kernel --subsystem-match=block >"$tmp/events" 2>&1 &
+  local monitor=$!
+  sleep 0.2
+  local status=0
+  ctl "$@" || status=$?
+  udevadm settle --timeout=5
+  sleep 0.2
+  kill "$monitor"
+  wait "$monitor" 2>/dev/null || true
+  if grep -q "change .*/$sysname (block)" "$tmp/events"; then echo "a change event for $sysname"; return 1; fi
+  return "$status"
+}
+
 # libblkid finds no file system on the card any more.
 no_signature() { ! blkid -p "$card" >/dev/null 2>&1; }
 plant() { printf '\x5a' | dd of="$tmp/card.img" bs=1 seek=$((8 * 512 + 17)) conv=notrunc status=none; }
-stop_polkitd() { kill "$polkitd_pid"; wait "$polkitd_pid" 2>/dev/null || true; }
+stop() { kill "$1"; wait "$1" 2>/dev/null || true; }
 window() {
   [ -x "$tmp/ui_system_tests" ] || { echo "ui_system_tests not built"; return 1; }
   as_user env QT_QPA_PLATFORM=offscreen VORN_TEST_UDISKS2_TREE="$tmp/tree" \
@@ -194,23 +229,28 @@ steps=(
   "0|Added \"Song\" as routine 1|ctl add $D song.vorn"
   "0|1 routine,|ctl list $D"
   "0||window"
+  "0|Added \"Song\" as routine 1|ctl add $D song.vorn"
   "0||ctl add $D song.vorn --quiet"
-  "0|2 routines,|ctl list $D"
-  "0||ctl remove-last $D --yes"
-  "0|1 routine,|ctl list $D"
-  "0||ctl backup $D card.bak --quiet"
+  "0|2 routines,|quiet_ctl list $D"
+  "0|Removed \"Song\"; 1 routine left|ctl remove-last $D --yes"
+  "0||quiet_ctl backup $D card.bak --quiet"
   "0||ctl format $D --yes"
   "0||ctl restore card.bak $D --yes --quiet"
-  "0|1 routine,|ctl list $D"
-  "0||ctl export $D 1 song-back.vorn"
-  "0||make_fat"
+  "0|1 routine,|ctl list $card"
+  "0|1 routine,|ctl list ${loops[0]}"
+  "1|is not offered|ctl list $VORN_DEV_ROOT/sda"
+  "1|a change event|quiet_ctl format $D --yes"
+  "0||ctl restore card.bak $D --yes --quiet"
+  "0||quiet_ctl export $D 1 song-back.vorn"
+  "0||quiet_ctl identify $D"
+  "0||make_fs"
   "0||mount_as_root"
   "1|is mounted at /media/root/CARD: unmount it first. Give --unmount to unmount it.|ctl list $D"
   "1|another user (root) mounted|ctl list $D --unmount"
   "0||unmount_as_root"
   "0||mount_as_user"
   "1|is mounted at /media/$user/CARD: unmount it first. Give --unmount to unmount it.|ctl list $D"
-  "0|Erased a vfat signature|ctl format $D --yes --unmount"
+  "0|Erased an old ext4 signature at byte 1080|ctl format $D --yes --unmount"
   "0||not_mounted"
   "0||no_signature"
   "0|0 routines|ctl list $D"
@@ -221,8 +261,12 @@ steps=(
   "0||rule off"
   "1|Opening $card needs an administrator's password|ctl format $D --yes"
   "0||rule on"
-  "0||stop_polkitd"
-  "1|the authorization service|ctl list $D"
+  "0||stop \$polkitd_pid"
+  "1|needs the authorization service (polkit), which is not running|ctl list $D"
+  "0||stop \$udisksd_pid"
+  "1|and udisks2 is not running: install udisks2|ctl list $D"
+  "0||stop \$bus_pid"
+  "1|and there is no system bus to ask udisks2 on|ctl list $D"
 )
 
 failures=0
