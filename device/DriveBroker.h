@@ -5,9 +5,9 @@
 // also unmounts the filesystems a desktop mounted on a card.
 
 #include <memory>
-#include <stdexcept>
 #include <string>
 
+#include "platform/Error.h"
 #include "platform/UniqueFd.h"
 
 namespace vorn {
@@ -18,14 +18,15 @@ enum class BrokerFailure {
   kNoAgent,    // allowed with an administrator's password, but nothing can ask for it
   kDismissed,  // the password dialog was cancelled
   kBusy,       // files are open on the filesystem, or someone else holds the drive
-  kNoService,  // the service is not installed or not running
+  kNoBus,        // there is no system bus to ask on
+  kNoService,    // the service is not installed or not running
+  kNoAuthority,  // the service runs, but the authorization service (polkit) does not
   kFailed,     // anything else; the service's own words are in the message
 };
 
-class CDriveBrokerError : public std::runtime_error {
+class CDriveBrokerError : public CVornError {
  public:
-  CDriveBrokerError(BrokerFailure kind, const std::string& detail)
-      : std::runtime_error(detail), m_kind(kind) {}
+  CDriveBrokerError(BrokerFailure kind, const std::string& detail) : CVornError(detail), m_kind(kind) {}
   BrokerFailure Kind() const { return m_kind; }
 
  private:
@@ -35,10 +36,12 @@ class CDriveBrokerError : public std::runtime_error {
 class CDriveBroker {
  public:
   virtual ~CDriveBroker() = default;
-  // An open descriptor of the whole drive `devicePath` (/dev/sdb) for reading
-  // and writing, opened with the extra open(2) `flags` (O_EXCL, O_DSYNC, ...).
-  // Throws CDriveBrokerError. May wait minutes for a password dialog.
-  virtual CUniqueFd OpenDevice(const std::string& devicePath, int flags) = 0;
+  // An open descriptor of the whole drive `devicePath` (/dev/sdb), for reading
+  // only or for reading and writing (`writable`), opened with the extra open(2)
+  // `flags` (O_EXCL, O_DSYNC, ...). The service may not honour every flag; the
+  // caller checks what it got. Throws CDriveBrokerError. May wait minutes for a
+  // password dialog.
+  virtual CUniqueFd OpenDevice(const std::string& devicePath, bool writable, int flags) = 0;
   // Unmounts the filesystem on `devicePath` (/dev/sdb1); one that is not
   // mounted counts as done. Throws CDriveBrokerError.
   virtual void Unmount(const std::string& devicePath) = 0;

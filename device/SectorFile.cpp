@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +32,12 @@ int CSectorFile::ExtraOpenFlags() const {
 }
 
 void CSectorFile::Adopt(CUniqueFd fd) {
+  // A service that ignores O_DSYNC hands over a descriptor whose writes may
+  // sit in the cache when they return; the card must not be pulled then.
+  const int flags = ::fcntl(fd.Get(), F_GETFL);
+  if (m_durability == Durability::kSyncEachWrite && (flags < 0 || (flags & O_DSYNC) != O_DSYNC)) {
+    m_durability = Durability::kSyncAfterWrite;
+  }
   m_fd = std::move(fd);
   m_position = 0;
   m_error = 0;
@@ -48,14 +55,23 @@ bool CSectorFile::DropCache() {
   return true;
 }
 
-bool CSectorFile::Open() {
-  const int flags = O_RDWR | ExtraOpenFlags();
+bool CSectorFile::Open(bool writable) {
+  const int flags = (writable ? O_RDWR : O_RDONLY) | ExtraOpenFlags();
   int fd;
   do {
     fd = ::open(m_node.c_str(), flags);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return Fail(errno);
-  m_fd.Reset(fd);
+  CUniqueFd opened(fd);
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    int locked;
+    do {
+      locked = ::flock(fd, (writable ? LOCK_EX : LOCK_SH) | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0) return Fail(errno == EWOULDBLOCK ? EBUSY : errno);
+  }
+  m_fd = std::move(opened);
   m_position = 0;
   return true;
 }

@@ -29,9 +29,17 @@ class CSectorFile {
   CSectorFile(std::string node, std::uint32_t bytesPerSector, std::uint64_t sizeBytes,
               Durability durability = kDefaultDurability);
 
-  bool Open();
+  // Read-only unless `writable`: a drive closed after writing makes the kernel
+  // announce a change, and every desktop program then reads the card again.
+  // A node that is a regular file (a test fixture's) is locked as an image is,
+  // shared to read and exclusive to write, since O_EXCL claims only block
+  // devices; a lock held elsewhere fails the open with EBUSY.
+  bool Open(bool writable = true);
   // Takes a descriptor someone else opened for us (udisks2) in place of Open.
+  // Whether it was opened durable (O_DSYNC) is read off it: one that was not
+  // gets each write flushed instead.
   void Adopt(CUniqueFd fd);
+  Durability GetDurability() const { return m_durability; }
   // The open(2) flags Open uses besides the access mode.
   int ExtraOpenFlags() const;
   bool IsOpen() const { return m_fd.IsValid(); }

@@ -42,7 +42,19 @@ class CBusError {
 [[noreturn]] void ThrowFromError(const sd_bus_error& error, int result, const std::string& what) {
   const std::string_view name = error.name ? error.name : "";
   const std::string text = error.message ? error.message : std::strerror(-result);
+  // sd-bus connects on the first call: a bus socket that is missing or that no
+  // daemon listens on shows here, with no error name.
+  if (name.empty() && (result == -ENOENT || result == -ECONNREFUSED || result == -ENOTCONN)) {
+    throw CDriveBrokerError(BrokerFailure::kNoBus, "system bus: " + text);
+  }
   auto is = [&](const char* suffix) { return name == std::string("org.freedesktop.UDisks2.Error.") + suffix; };
+  // udisks2 asks polkit for every call. Without it, udisks2 2.9 refuses with
+  // "polkit authority not available", or passes on the bus's words for the
+  // missing polkit name: not a refusal by the system's rules.
+  if (text.find("polkit authority not available") != std::string::npos ||
+      text.find("org.freedesktop.PolicyKit1") != std::string::npos) {
+    throw CDriveBrokerError(BrokerFailure::kNoAuthority, text);
+  }
   if (is("NotAuthorizedCanObtain")) throw CDriveBrokerError(BrokerFailure::kNoAgent, text);
   if (is("NotAuthorizedDismissed")) throw CDriveBrokerError(BrokerFailure::kDismissed, text);
   if (is("NotAuthorized")) throw CDriveBrokerError(BrokerFailure::kRefused, text);
@@ -76,13 +88,13 @@ void AppendAuthOptions(sd_bus_message* message, int flags = -1) {
 
 class CUdisks2Broker final : public CDriveBroker {
  public:
-  CUniqueFd OpenDevice(const std::string& devicePath, int flags) override {
+  CUniqueFd OpenDevice(const std::string& devicePath, bool writable, int flags) override {
     const std::string object = Resolve(devicePath);
     // udisks2 adds the access mode from its first argument and refuses one in
     // the flags.
     flags &= ~O_ACCMODE;
     MessagePtr call = NewCall(object, "org.freedesktop.UDisks2.Block", "OpenDevice");
-    Check(sd_bus_message_append(call.get(), "s", "rw"), "udisks2 request");
+    Check(sd_bus_message_append(call.get(), "s", writable ? "rw" : "r"), "udisks2 request");
     AppendAuthOptions(call.get(), flags);
     MessagePtr reply = Call(call.get(), "Opening " + devicePath);
     int fd = -1;
@@ -107,8 +119,7 @@ class CUdisks2Broker final : public CDriveBroker {
       sd_bus* bus = nullptr;
       const int result = sd_bus_open_system(&bus);
       if (result < 0) {
-        throw CDriveBrokerError(BrokerFailure::kNoService,
-                                std::string("system bus: ") + std::strerror(-result));
+        throw CDriveBrokerError(BrokerFailure::kNoBus, std::string("system bus: ") + std::strerror(-result));
       }
       m_bus.reset(bus);
     }

@@ -14,8 +14,10 @@ packages=(
   help2man librsvg2-bin appstream lintian fakeroot
   # test peers and fixture makers only; the product links the libraries above
   xvfb xauth ffmpeg lame sox
-  # a private system bus with a stub udisks2 (tests/tools/udisks2-test.sh)
-  dbus python3-dbus python3-gi
+  # a private system bus with a stub udisks2 (tests/tools/udisks2-test.sh), and
+  # the real disk service with polkit and udev (tests/system/real-udisks.sh),
+  # whose file system makers lay old signatures on test cards
+  dbus python3-dbus python3-gi udisks2 udev polkitd dosfstools e2fsprogs fdisk
   # the module for a show editor under Wine (wineg++), and the Windows editor
   # stand-in that tests it under wine64: only the 64-bit C cross compiler, not
   # the mingw-w64 set (which adds the 32-bit and C++ ones, ~330 MB more)

@@ -67,7 +67,12 @@ std::unique_ptr<CSectorDevice> OpenDiskArgument(const std::string& argument, Ima
                                                 const DiskOptions& options) {
   // A drive name wins over a file of that name; "./PhysicalDrive1" is the file.
   if (std::optional<int> drive = DriveArgumentNumber(argument)) {
-    return OpenDriveArgument(argument, *drive, options.unmount);
+    return OpenDriveArgument(argument, *drive, options.unmount, access);
+  }
+  // What lsblk shows (/dev/sdb, a /dev/disk/by-id/… link) names the drive
+  // behind it, with the same refusals as its drive name.
+  if (std::optional<int> drive = DriveNumberOfNode(argument)) {
+    return OpenDriveArgument(argument, *drive, options.unmount, access);
   }
   struct stat info {};
   if (::stat(argument.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {

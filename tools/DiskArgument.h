@@ -27,7 +27,8 @@ inline constexpr OptionSpec kNoVerifyOption = {
     "--no-verify", nullptr, "do not read the written sectors of a drive or unit back"};
 
 // Opens the disk `argument` names: a disk image file (by its path), a drive
-// that discovery offers, by its name "PhysicalDriveN" (any letter case), or an
+// that discovery offers, by its name "PhysicalDriveN" (any letter case) or its
+// node (/dev/sdb, or a link to it such as /dev/disk/by-id/…), or an
 // attached VORN unit by its name ("VORN3"), opened and identified.
 // Throws CUsbDeviceException when it names nothing or cannot be opened.
 // `access` says whether the command writes: an image is locked for it (shared

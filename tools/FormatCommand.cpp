@@ -1,6 +1,9 @@
 // vorn3ctl format: makes a disk an empty VORN disk.
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
+#include "device/ForeignSignatures.h"
 #include "disk/VornDisk.h"
 #include "tools/Commands.h"
 #include "tools/DiskArgument.h"
@@ -26,9 +29,17 @@ int Run(const CCommandLine& commandLine) {
     return kExitFailure;
   }
   disk.Format();
+  std::vector<ForeignSignature> erased;
+  if (dynamic_cast<CImageDevice*>(device.get()) == nullptr) {
+    erased = EraseForeignSignatures(verifier, std::max<std::uint64_t>(1, disk.NextFreeSector()));
+  }
   VerifyWritten(verifier, *device, options, &status, &status);
   device->Close();
   std::printf("Formatted %s\n", PrintableText(commandLine.Positional()[0]).c_str());
+  for (const ForeignSignature& signature : erased) {
+    std::printf("Erased an old %s signature at byte %llu (left by an earlier format).\n",
+                signature.type.c_str(), static_cast<unsigned long long>(signature.offset));
+  }
   return kExitOk;
 }
 

@@ -26,6 +26,7 @@
 
 #include "device/DeviceExceptions.h"
 #include "device/DriveAccess.h"
+#include "device/ForeignSignatures.h"
 #include "device/ImageDevice.h"
 #include "device/UsbDevice.h"
 #include "device/VerifyingDevice.h"
@@ -384,7 +385,10 @@ std::unique_ptr<CSectorDevice> CManagerDlg::OpenDevice(const DeviceChoice& choic
   std::unique_ptr<CSectorDevice> device;
   switch (choice.kind) {
     case DeviceKind::kNone: return nullptr;
-    case DeviceKind::kDrive: device = m_source->NewDriveDevice(); break;
+    case DeviceKind::kDrive:
+      device = m_source->NewDriveDevice();
+      if (auto* drive = dynamic_cast<CDriveAccess*>(device.get())) drive->SetAccess(access);
+      break;
     case DeviceKind::kUnit: device = m_source->NewUnitDevice(); break;
     case DeviceKind::kImage: device = std::make_unique<CImageDevice>(std::string{}, true, access); break;
   }
@@ -588,6 +592,8 @@ void CManagerDlg::OnFormatDisk() {
       if (AskYesNo(disk.IsValid() ? kAskFormatValid : kAskFormatInvalid,
                    LossDetail(ComboText(), disk, false))) {
         disk.Format();
+        // A file system's marks left on a card would have the desktop mount it again.
+        if (!isImage) EraseForeignSignatures(verifier, std::max<std::uint64_t>(1, disk.NextFreeSector()));
         VerifyWritten(verifier, isImage, m_statusText, m_progressBar);
         formatted = true;
       }

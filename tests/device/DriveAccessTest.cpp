@@ -1,6 +1,7 @@
 #include "device/DriveAccess.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -79,8 +80,9 @@ std::optional<std::string> AsUnprivileged(CDriveFixture& fixture, const std::str
 // of the fixture's mount table.
 class CFakeBroker : public CDriveBroker {
  public:
-  CUniqueFd OpenDevice(const std::string& devicePath, int flags) override {
+  CUniqueFd OpenDevice(const std::string& devicePath, bool writable, int flags) override {
     opened.push_back(devicePath);
+    openWritable = writable;
     openFlags = flags;
     if (openFailure) throw CDriveBrokerError(*openFailure, "refused by the fake");
     return CUniqueFd(::fcntl(grant, F_DUPFD_CLOEXEC, 3));
@@ -105,6 +107,7 @@ class CFakeBroker : public CDriveBroker {
   bool unmountLeavesMounted = false;
   std::vector<std::string> opened;
   std::vector<std::string> unmounted;
+  bool openWritable = false;
   int openFlags = 0;
 };
 
@@ -197,7 +200,7 @@ TEST_F(DriveAccessTest, MountedOrSizelessDrivesAreRefusedWithTheReason) {
   fixture.AddDisk("sdb", 0, Bus::kUsb);  // reader without a card
   CDriveAccess drive(fixture.Roots());
   const std::string busy = MessageOf([&] { drive.Open(DriveEntry(0)); });
-  EXPECT_EQ(busy, "Could not open drive\n" + fixture.Node("sda") + " is in use: unmount it first.");
+  EXPECT_EQ(busy, "Could not open drive\n" + fixture.Node("sda") + " is mounted at /media/user/CARD: unmount it first.");
   // A refused open holds nothing: asked again, the same object gives the
   // same reason, and once the card is unmounted it opens.
   EXPECT_EQ(MessageOf([&] { drive.Open(DriveEntry(0)); }), busy);
@@ -213,7 +216,7 @@ TEST_F(DriveAccessTest, SystemRefusalsNameTheCauseAndTheRemedy) {
   EXPECT_EQ(DriveOpenReason(EACCES, "/dev/sdb"),
             "Permission denied on /dev/sdb: run as a member of the \"disk\" group "
             "(sudo adduser $USER disk, then log in again).");
-  EXPECT_EQ(DriveOpenReason(EBUSY, "/dev/sdb"), "/dev/sdb is in use: unmount it first.");
+  EXPECT_EQ(DriveOpenReason(EBUSY, "/dev/sdb"), "/dev/sdb is in use by another program: close it and try again.");
   EXPECT_NE(DriveOpenReason(EROFS, "/dev/sdb").find("write-protected"), std::string::npos);
 
   // A user outside the "disk" group: the node is root's and mode 0600. As root,
@@ -272,10 +275,16 @@ TEST_F(DriveAccessTest, WithoutRightsTheBrokersDescriptorIsCheckedAndUsed) {
        "Opening /dev/sda needs an administrator's password but this session cannot ask for one: start it from "
        "the desktop, or run it as a member of the \"disk\" group."},
       {BrokerFailure::kDismissed, "Opening /dev/sda was cancelled."},
-      {BrokerFailure::kBusy, "/dev/sda is in use: unmount it first."},
+      {BrokerFailure::kBusy, "/dev/sda is in use by another program: close it and try again."},
+      {BrokerFailure::kNoBus,
+       "you are not allowed to open /dev/sda and there is no system bus to ask udisks2 on: start the system's "
+       "D-Bus, or join the \"disk\" group."},
       {BrokerFailure::kNoService,
        "you are not allowed to open /dev/sda and udisks2 is not running: install udisks2 or join the \"disk\" "
        "group."},
+      {BrokerFailure::kNoAuthority,
+       "Opening /dev/sda through udisks2 needs the authorization service (polkit), which is not running: start "
+       "polkitd, or join the \"disk\" group."},
   };
   for (const auto& refusal : refusals) {
     broker->openFailure = refusal.failure;
@@ -290,24 +299,35 @@ TEST_F(DriveAccessTest, AMountedCardIsUnmountedOnlyWhenTheUserSaysSo) {
   fixture.Mount("sda2", "/media/user/MUSIC");
   auto broker = std::make_shared<CFakeBroker>();
   broker->mountinfo = fixture.Roots().mountinfo;
-  const std::string busy = "Could not open drive\n" + fixture.Node("sda") + " is in use: unmount it first.";
+  const std::string busy = "Could not open drive\n" + fixture.Node("sda") +
+                           " is mounted at /media/user/CARD, /media/user/MUSIC: unmount it first.";
+  // The question is the caller's; nothing in the drive access shows a box.
   test::CRecordingPresenter presenter;
+  std::vector<std::string> questions;
+  bool answer = false;
+  auto ask = [&](const std::vector<DriveMount>& mounts) {
+    questions.push_back(MountQuestion(mounts));
+    return answer;
+  };
 
   CDriveAccess refusing(fixture.Roots(), CSectorFile::kDefaultDurability, broker, MountPolicy::kRefuse);
+  refusing.SetUnmountQuestion(ask);
   EXPECT_EQ(MessageOf([&] { refusing.Open(DriveEntry(0)); }), busy);
-  EXPECT_TRUE(presenter.requests.empty());
+  EXPECT_TRUE(questions.empty());
 
-  presenter.answer = MessageAnswer::kNo;
   CDriveAccess asking(fixture.Roots(), CSectorFile::kDefaultDurability, broker, MountPolicy::kAsk);
+  EXPECT_EQ(MessageOf([&] { asking.Open(DriveEntry(0)); }), busy);  // no question given: refused
+  EXPECT_FALSE(asking.UnmountDeclined());
+  asking.SetUnmountQuestion(ask);
   EXPECT_EQ(MessageOf([&] { asking.Open(DriveEntry(0)); }), busy);
-  ASSERT_EQ(presenter.requests.size(), 1u);
-  EXPECT_EQ(presenter.requests[0].text,
-            "The card is mounted at /media/user/CARD, /media/user/MUSIC: unmount it and continue?");
+  EXPECT_TRUE(asking.UnmountDeclined());
+  EXPECT_EQ(questions,
+            std::vector<std::string>{"The card is mounted at /media/user/CARD, /media/user/MUSIC: unmount it and continue?"});
   EXPECT_TRUE(broker->unmounted.empty());
   asking.Close();
 
   // Files open on the card, or a filesystem that stays mounted: still refused.
-  presenter.answer = MessageAnswer::kYes;
+  answer = true;
   broker->unmountFailure = BrokerFailure::kBusy;
   EXPECT_EQ(MessageOf([&] { asking.Open(DriveEntry(0)); }),
             "Could not open drive\n/dev/sda1 is in use: close the files open on the card.");
@@ -322,6 +342,7 @@ TEST_F(DriveAccessTest, AMountedCardIsUnmountedOnlyWhenTheUserSaysSo) {
   EXPECT_EQ(MessageOf([&] { asking.Open(DriveEntry(0)); }), "(no error)");
   EXPECT_EQ(broker->unmounted, (std::vector<std::string>{"/dev/sda1", "/dev/sda2"}));
   EXPECT_TRUE(broker->opened.empty());  // the node was ours to open
+  EXPECT_TRUE(presenter.requests.empty());
 
   // Swap on the card is never let go of; a system disk neither.
   fixture.AddDisk("sdb", 2048, Bus::kUsb);
@@ -329,7 +350,8 @@ TEST_F(DriveAccessTest, AMountedCardIsUnmountedOnlyWhenTheUserSaysSo) {
   fixture.AddSwap("sdb1");
   CDriveAccess unmounting(fixture.Roots(), CSectorFile::kDefaultDurability, broker, MountPolicy::kUnmount);
   EXPECT_EQ(MessageOf([&] { unmounting.Open(DriveEntry(1)); }),
-            "Could not open drive\n" + fixture.Node("sdb") + " is in use: unmount it first.");
+            "Could not open drive\n" + fixture.Node("sdb") +
+                " is in use by the system (active swap or a mapped device on it) and cannot be used.");
   EXPECT_EQ(broker->unmounted.size(), 2u);
 }
 
@@ -442,18 +464,147 @@ TEST_F(DriveAccessTest, BothDurabilityModesWriteTheSameBytes) {
   }
 }
 
-TEST(SectorFileTest, ExclusiveOpenOfARegularFileIsHarmless) {
-  // O_EXCL without O_CREAT only means something for block devices; an image
-  // standing in for a drive opens as often as asked.
-  CDriveFixture fixture;
-  fixture.AddDisk("sda", 16, Bus::kUsb);
-  CSectorFile first(fixture.Node("sda"), 512, 16 * 512);
-  CSectorFile second(fixture.Node("sda"), 512, 16 * 512);
-  EXPECT_TRUE(first.Open());
-  EXPECT_TRUE(second.Open());
+// A fixture's node is a regular file, where O_EXCL claims nothing: it is
+// locked as an image is, so two writers exclude each other there as on a card.
+TEST_F(DriveAccessTest, AFixtureNodeIsHeldAsExclusivelyAsACard) {
+  const std::string held = "Could not open drive\n" + fixture.Node("sda") +
+                           " is in use by another program: close it and try again.";
+  const struct {
+    ImageAccess first, second;
+    bool secondOpens;
+  } pairs[] = {
+      {ImageAccess::kWrite, ImageAccess::kWrite, false},
+      {ImageAccess::kWrite, ImageAccess::kRead, false},
+      {ImageAccess::kRead, ImageAccess::kWrite, false},
+      {ImageAccess::kRead, ImageAccess::kRead, true},
+  };
+  for (const auto& pair : pairs) {
+    CDriveAccess first(fixture.Roots());
+    CDriveAccess second(fixture.Roots());
+    first.SetAccess(pair.first);
+    second.SetAccess(pair.second);
+    first.Open(DriveEntry(0));
+    EXPECT_EQ(MessageOf([&] { second.Open(DriveEntry(0)); }), pair.secondOpens ? "(no error)" : held);
+  }
   CSectorFile missing(fixture.Node("nothing"), 512, 0);
   EXPECT_FALSE(missing.Open());
   EXPECT_EQ(missing.LastError(), ENOENT);
+}
+
+// Another process holding the card is named where /proc shows it.
+TEST_F(DriveAccessTest, AHeldCardNamesTheProgramHoldingIt) {
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    CSectorFile file(fixture.Node("sda"), 512, 0);
+    const char done = file.Open() ? 1 : 0;
+    (void)!::write(ready[1], &done, 1);
+    ::pause();
+    ::_exit(0);
+  }
+  char done = 0;
+  ASSERT_EQ(::read(ready[0], &done, 1), 1);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  std::string comm;
+  std::getline(std::ifstream("/proc/self/comm"), comm);
+  CDriveAccess drive(fixture.Roots());
+  const std::string message = MessageOf([&] { drive.Open(DriveEntry(0)); });
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
+  EXPECT_EQ(done, 1);
+  EXPECT_EQ(message, "Could not open drive\n" + fixture.Node("sda") + " is in use by another program (" + comm +
+                         ", process " + std::to_string(holder) + "): close it and try again.");
+}
+
+// What only reads opens read-only, directly and through the service, and a
+// grant of the wrong access is not used; a grant without O_DSYNC gets each
+// write flushed instead.
+TEST_F(DriveAccessTest, EachOpenHasTheAccessItsActionNeeds) {
+  CDriveAccess reader(fixture.Roots());
+  reader.SetAccess(ImageAccess::kRead);
+  reader.Open(DriveEntry(0));
+  std::vector<std::uint8_t> sector(kSectorSize);
+  reader.ReadSectors(0, 1, sector.data());
+  EXPECT_EQ(MessageOf([&] { reader.WriteSectors(0, 1, sector.data()); }),
+            "Unable to write sector: Bad file descriptor");
+  reader.Close();
+
+  auto broker = std::make_shared<CFakeBroker>();
+  CUniqueFd readOnly(::open(fixture.Node("sda").c_str(), O_RDONLY | O_CLOEXEC));
+  CUniqueFd readWrite(::open(fixture.Node("sda").c_str(), O_RDWR | O_CLOEXEC));
+  const struct {
+    ImageAccess access;
+    int grant;
+    std::string result;
+  } cases[] = {
+      {ImageAccess::kRead, readOnly.Get(), "opened r"},
+      {ImageAccess::kRead, readWrite.Get(),
+       "Could not open drive\nudisks2 opened /dev/sda for writing, though only reading was asked; it was not used."},
+      {ImageAccess::kWrite, readWrite.Get(), "opened rw"},
+  };
+  const DriveRoots roots = fixture.Roots();
+  for (const auto& c : cases) {
+    broker->grant = c.grant;
+    const auto result = AsUnprivileged(fixture, fixture.Node("sda"), [&]() -> std::string {
+      CDriveAccess drive(roots, CSectorFile::kDefaultDurability, broker);
+      drive.SetAccess(c.access);
+      const std::string message = MessageOf([&] { drive.Open(DriveEntry(0)); });
+      return message == "(no error)" ? std::string("opened ") + (broker->openWritable ? "rw" : "r") : message;
+    });
+    if (!result) GTEST_SKIP() << "could not drop privileges";
+    EXPECT_EQ(*result, c.result);
+  }
+
+  for (const int extra : {0, O_DSYNC}) {
+    CSectorFile file(fixture.Node("sda"), 512, 0);
+    file.Adopt(CUniqueFd(::open(fixture.Node("sda").c_str(), O_RDWR | O_CLOEXEC | extra)));
+    EXPECT_EQ(file.GetDurability(), extra != 0 ? CSectorFile::Durability::kSyncEachWrite
+                                               : CSectorFile::Durability::kSyncAfterWrite);
+  }
+}
+
+// Who must unmount a card the user may not unmount.
+TEST_F(DriveAccessTest, ACardAnotherUserMountedNamesThatUser) {
+  const passwd* me = ::getpwuid(::geteuid());
+  ASSERT_NE(me, nullptr);
+  const struct {
+    BrokerFailure failure;
+    std::string mountPoint;
+    std::string reason;
+  } cases[] = {
+      {BrokerFailure::kNoAgent, "/media/alice/CARD",
+       "another user (alice) mounted /dev/sda1 at /media/alice/CARD: alice or an administrator must unmount it."},
+      {BrokerFailure::kRefused, "/run/media/bob/X",
+       "another user (bob) mounted /dev/sda1 at /run/media/bob/X: bob or an administrator must unmount it."},
+      {BrokerFailure::kRefused, "/mnt/card",
+       "you are not allowed to unmount /dev/sda1: unmount it yourself, or ask an administrator."},
+      {BrokerFailure::kNoAgent, "/mnt/card",
+       "Unmounting /dev/sda1 needs an administrator's password but this session cannot ask for one: unmount it "
+       "from the desktop, or ask an administrator."},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(BrokerFailureReason(CDriveBrokerError(c.failure, "no"), "/dev/sda1", true, c.mountPoint), c.reason);
+  }
+  EXPECT_EQ(OtherUserOf(std::string("/media/") + me->pw_name + "/CARD"), "");
+}
+
+// No bus to ask on is told apart from a service that is not there.
+TEST(Udisks2BrokerTest, NoSystemBusIsNotAMissingService) {
+  CDriveFixture fixture;
+  { std::ofstream(fixture.Dir() + "/not-a-socket").close(); }
+  for (const std::string address : {"/no-bus", "/not-a-socket"}) {
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + fixture.Dir() + address).c_str(), 1);
+    std::optional<BrokerFailure> kind;
+    try {
+      MakeUdisks2Broker()->OpenDevice("/dev/sda", false, 0);
+    } catch (const CDriveBrokerError& error) {
+      kind = error.Kind();
+    }
+    EXPECT_EQ(kind, BrokerFailure::kNoBus) << address;
+  }
+  ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
 }
 
 }  // namespace

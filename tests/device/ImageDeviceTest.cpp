@@ -1,7 +1,9 @@
 #include "device/ImageDevice.h"
 
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -111,16 +113,38 @@ TEST_F(ImageDeviceTest, OpenFailuresAreDeviceErrors) {
 }
 
 TEST_F(ImageDeviceTest, AWriteProtectedImageCanBeReadButNotWritten) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root ignores file permissions";
   std::string path = MakeImage("backup.img", 2 * 512);
   ::chmod(path.c_str(), 0444);
-  CImageDevice device(path);
-  device.Open(DeviceEntry{});
-  EXPECT_TRUE(device.IsReadOnly());
-  std::array<std::uint8_t, 512> sector{};
-  device.ReadSectors(1, 1, sector.data());
-  EXPECT_EQ(MessageOf([&] { device.WriteSectors(1, 1, sector.data()); }),
-            "Unable to write sector: Permission denied");
+  auto readThenWrite = [&] {
+    CImageDevice device(path);
+    device.Open(DeviceEntry{});
+    std::array<std::uint8_t, 512> sector{};
+    device.ReadSectors(1, 1, sector.data());
+    return std::string(device.IsReadOnly() ? "read-only: " : "writable: ") +
+           MessageOf([&] { device.WriteSectors(1, 1, sector.data()); });
+  };
+  std::string result;
+  if (::geteuid() != 0) {
+    result = readThenWrite();
+  } else {
+    // Root ignores file permissions: a child that became "nobody" tries.
+    fs::permissions(m_dir, fs::perms(0755));
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::close(out[0]);
+      const std::string text =
+          ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0 ? readThenWrite() : "no setuid";
+      ::_exit(::write(out[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 1);
+    }
+    ::close(out[1]);
+    char chunk[256];
+    for (ssize_t got; (got = ::read(out[0], chunk, sizeof chunk)) > 0;) result.append(chunk, got);
+    ::close(out[0]);
+    ::waitpid(child, nullptr, 0);
+  }
+  EXPECT_EQ(result, "read-only: Unable to write sector: Permission denied");
 }
 
 // Two programs on one image: readers share it, a writer has it alone, and the

@@ -59,13 +59,48 @@ TEST_F(DrivesCommandTest, DiskCommandsTakeAnOfferedDriveByName) {
   ASSERT_EQ(list.code, 0) << list.err;
   EXPECT_NE(list.out.find("\"disk\": \"PhysicalDrive1\""), std::string::npos) << list.out;
   EXPECT_NE(list.out.find("\"formatted\": true"), std::string::npos) << list.out;
+  // Or by its node, as lsblk shows it, directly or through a link to it.
+  fs::create_directories(m_dir / "by-id");
+  fs::create_symlink(m_dir / "tree/dev/sdb", m_dir / "by-id/usb-Generic_STORAGE_DEVICE-0:0");
+  for (const fs::path& node : {m_dir / "tree/dev/sdb", m_dir / "by-id/usb-Generic_STORAGE_DEVICE-0:0"}) {
+    Result byNode = Run("format " + node.string() + " --yes");
+    EXPECT_EQ(byNode.code, 0) << byNode.err;
+    EXPECT_EQ(byNode.out, "Formatted " + node.string() + "\n");
+  }
+}
+
+// Formatting erases the marks an earlier file system left beyond the header,
+// which the desktop would otherwise keep mounting.
+TEST_F(DrivesCommandTest, FormatErasesTheSignaturesOfAnEarlierFileSystem) {
+  const std::string node = (m_dir / "tree/dev/sdb").string();
+  const std::string erased = "Erased an old ";
+  const struct {
+    std::string make;
+    std::string said;  // after "Formatted PhysicalDrive1"
+  } formats[] = {
+      {"mkfs.ext4 -q -F " + node, erased + "ext4 signature at byte 1080 (left by an earlier format).\n"},
+      {"echo 'label: gpt' | sfdisk -q " + node,
+       erased + "gpt signature at byte 512 (left by an earlier format).\n" + erased + "gpt signature at byte " +
+           std::to_string(8 * 1024 * 1024 - 512) + " (left by an earlier format).\n"},
+      {"mkfs.vfat -F 32 " + node, ""},  // the header covers its boot sector
+  };
+  for (const auto& format : formats) {
+    ASSERT_EQ(std::system((format.make + " >/dev/null 2>&1").c_str()), 0) << format.make;
+    Result result = Run("format PhysicalDrive1 --yes");
+    EXPECT_EQ(result.code, 0) << result.err;
+    EXPECT_EQ(result.out, "Formatted PhysicalDrive1\n" + format.said);
+    EXPECT_NE(std::system(("blkid -p " + node + " >/dev/null 2>&1").c_str()), 0) << format.make;
+    Result list = Run("list PhysicalDrive1");
+    EXPECT_NE(list.out.find("0 routines"), std::string::npos) << list.out;
+  }
 }
 
 TEST_F(DrivesCommandTest, NoCommandReachesADriveThatIsNotOffered) {
   const fs::path system = m_dir / "tree/dev/sda";
   const auto before = fs::last_write_time(system);
+  const std::string byNode = "list " + system.string();
   for (const char* args : {"format PhysicalDrive0 --yes", "list PhysicalDrive0",
-                           "remove-last PhysicalDrive0 --yes", "list PhysicalDrive9"}) {
+                           "remove-last PhysicalDrive0 --yes", "list PhysicalDrive9", byNode.c_str()}) {
     Result refused = Run(args);
     EXPECT_EQ(refused.code, 1) << args;
     EXPECT_NE(refused.err.find("is not offered"), std::string::npos) << args << ": " << refused.err;

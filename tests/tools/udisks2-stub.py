@@ -28,11 +28,14 @@ BLOCKS = "/org/freedesktop/UDisks2/block_devices"
 ERROR = "org.freedesktop.UDisks2.Error."
 
 dev_dir, mountinfo, mode_file = sys.argv[1:4]
+# Each node as each request may want it, opened now while the rights are there.
 nodes = {}
 for name in sorted(os.listdir(dev_dir)):
     path = os.path.join(dev_dir, name)
     if os.path.isfile(path):
-        nodes[name] = os.open(path, os.O_RDWR | os.O_CLOEXEC)
+        nodes[name] = {"rw": os.open(path, os.O_RDWR | os.O_DSYNC | os.O_CLOEXEC),
+                       "r": os.open(path, os.O_RDONLY | os.O_CLOEXEC),
+                       "plain": os.open(path, os.O_RDWR | os.O_CLOEXEC)}
 
 
 def mode():
@@ -84,7 +87,8 @@ class Block(dbus.service.FallbackObject):
             fail("Failed", "Error opening /dev/%s: Device or resource busy" % name)
         if mode() == "wrongfd":
             name = next(other for other in nodes if other != name)
-        return dbus.types.UnixFd(nodes[name])
+        kind = {"dropflags": "plain" if access == "rw" else "r", "readonly": "r"}.get(mode(), access)
+        return dbus.types.UnixFd(nodes[name][kind])
 
     @dbus.service.method("org.freedesktop.UDisks2.Filesystem", in_signature="a{sv}", out_signature="",
                          rel_path_keyword="rel")

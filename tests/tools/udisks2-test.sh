@@ -100,6 +100,18 @@ run 0 "1 routine," list PhysicalDrive1
 grep -q "^ResolveDevice /dev/sdb$" "$mode.log" || { echo "FAIL: ResolveDevice did not get /dev/sdb"; failures=$((failures + 1)); }
 grep -q "^OpenDevice /dev/sdb rw O_EXCL|O_DSYNC|O_CLOEXEC interactive=True$" "$mode.log" ||
   { echo "FAIL: OpenDevice not asked read-write, exclusive, durable, with interaction allowed"; failures=$((failures + 1)); }
+# list only reads: it asks for "r".
+grep -q '^OpenDevice /dev/sdb r O_EXCL|O_DSYNC|O_CLOEXEC interactive=True$' "$mode.log" ||
+  { echo "FAIL: list did not ask OpenDevice for reading only"; failures=$((failures + 1)); }
+
+# A service that drops O_DSYNC still gives a durable add (flushed after each
+# piece); one that hands over a read-only descriptor for writing is not used.
+echo dropflags >"$mode"
+run 0 'Added "Song" as routine 2' add PhysicalDrive1 song.vorn
+run 0 "2 routines," list PhysicalDrive1
+run 0 "1 routine left" remove-last PhysicalDrive1 --yes
+echo readonly >"$mode"
+run 1 "udisks2 opened /dev/sdb for reading only; it was not used." format PhysicalDrive1 --yes
 
 # Each refusal says what to do.
 echo refused >"$mode"
@@ -109,14 +121,14 @@ run 1 "needs an administrator's password but this session cannot ask for one: st
 echo dismissed >"$mode"
 run 1 "Opening /dev/sdb was cancelled." list PhysicalDrive1
 echo busy >"$mode"
-run 1 "/dev/sdb is in use: unmount it first." list PhysicalDrive1
+run 1 "/dev/sdb is in use by another program: close it and try again." list PhysicalDrive1
 echo wrongfd >"$mode"
 run 1 "udisks2 handed over another device than /dev/sdb; it was not used." list PhysicalDrive1
 
 # A card the desktop mounted: refused, or unmounted on request and then used.
 echo ok >"$mode"
 echo "40 1 8:16 / /media/user/CARD rw,relatime shared:2 - vfat /dev/sdb rw" >>"$VORN_MOUNTINFO"
-run 1 "is in use: unmount it first. Give --unmount to unmount it." list PhysicalDrive1
+run 1 "is mounted at /media/user/CARD: unmount it first. Give --unmount to unmount it." list PhysicalDrive1
 echo unmount-busy >"$mode"
 run 1 "/dev/sdb is in use: close the files open on the card." list PhysicalDrive1 --unmount
 echo ok >"$mode"
@@ -139,6 +151,10 @@ fi
 kill "$STUB_PID"
 wait "$STUB_PID" 2>/dev/null || true
 run 1 "udisks2 is not running: install udisks2" list PhysicalDrive1
+# No system bus at all.
+kill "${pids[0]}"
+wait "${pids[0]}" 2>/dev/null || true
+run 1 "there is no system bus to ask udisks2 on" list PhysicalDrive1
 
 [ "$failures" -eq 0 ] && echo "PASS"
 exit $((failures > 0))

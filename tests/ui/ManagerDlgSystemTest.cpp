@@ -122,14 +122,14 @@ TEST_F(ManagerDlgSystemTest, AMountedCardIsUnmountedOnlyAfterTheUserAgrees) {
   m_fixture.AddPartition("sdb", 1, 8000);
   m_fixture.Mount("sdb1", "/media/user/CARD");
   Units({});
-  // No udisks2 to unmount with: a bus that is not there.
+  // No udisks2 to unmount with: not even a bus to ask on.
   ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + m_fixture.Dir() + "/no-bus").c_str(), 1);
   const std::string question = "The card is mounted at /media/user/CARD: unmount it and continue?";
   m_presenter.Answer(MessageAnswer::kNo);
   CTestManagerDlg dialog;  // selecting the card opens it
   EXPECT_EQ(m_presenter.Texts(),
             (std::vector<std::string>{question, "Could not open drive\n" + m_fixture.Node("sdb") +
-                                                    " is in use: unmount it first."}));
+                                                    " is mounted at /media/user/CARD: unmount it first."}));
   // Listed again after a device change it is not asked about again, only
   // said to be mounted; Refresh asks again.
   m_presenter.Clear();
@@ -139,8 +139,8 @@ TEST_F(ManagerDlgSystemTest, AMountedCardIsUnmountedOnlyAfterTheUserAgrees) {
   m_presenter.Answer(MessageAnswer::kYes);
   dialog.Button("m_refreshButton")->click();
   EXPECT_EQ(m_presenter.Texts(),
-            (std::vector<std::string>{question, "Could not open drive\n/dev/sdb1 is mounted and udisks2 is not "
-                                                "running: install udisks2 or unmount it yourself."}));
+            (std::vector<std::string>{question, "Could not open drive\n/dev/sdb1 is mounted and there is no system "
+                                                "bus to ask udisks2 on: unmount it yourself."}));
   ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
 }
 
