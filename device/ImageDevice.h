@@ -40,6 +40,8 @@ class CImageDevice final : public CSectorDevice {
   bool Identify() override { return true; }
 
   bool IsReadOnly() const { return m_readOnly; }
+  // errno of the read-write open that was refused (0 when read-only was asked for).
+  int ReadOnlyReason() const { return m_readOnlyReason; }
   // The file's size in bytes when it was opened (it may end in a part sector).
   std::uint64_t FileBytes() const { return m_fileBytes; }
 

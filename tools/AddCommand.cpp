@@ -56,22 +56,41 @@ int Run(const CCommandLine& commandLine) {
   }
   // One import: the files in order, the next one converted while one is
   // written; the first failure ends it, and the routines added before it stay
-  // on the disk.
+  // on the disk. A routine is reported added only once what was written has
+  // been read back: a card that garbles writes must not have said "Added".
   const std::vector<std::string> files(arguments.begin() + 1, arguments.end());
+  std::vector<std::string> reports;
   import.added = [&](std::size_t index) {
-    if (quiet) return;
     const RoutineEntry& added = disk.Table().back();
+    char line[160];
+    std::snprintf(line, sizeof line, " as routine %zu (%u sectors) from ", disk.Table().size(),
+                  added.endSector - added.startSector);
+    reports.push_back("Added \"" + PrintableText(added.DisplayTitle()) + "\"" + line +
+                      PrintableText(files[index]));
+  };
+  const auto report = [&](const char* suffix) {
+    if (quiet) return;
     if (statusLine) {  // clear the bar's line for the report
       statusLine->SetRange(0, 0);
       statusLine->SetText({});
     }
-    std::printf("Added \"%s\" as routine %zu (%u sectors) from %s\n",
-                PrintableText(added.DisplayTitle()).c_str(), disk.Table().size(),
-                added.endSector - added.startSector, PrintableText(files[index]).c_str());
+    for (const std::string& line : reports) std::printf("%s%s\n", line.c_str(), suffix);
     std::fflush(stdout);
   };
-  disk.AddRoutines(files, statusLine.get(), import);
+  try {
+    disk.AddRoutines(files, statusLine.get(), import);
+  } catch (const CCancelled&) {
+    report(" (not read back)");  // the user asked to stop, not to wait for the read-back
+    throw;
+  } catch (...) {
+    // The routines before the failed file stay on the disk: they are read
+    // back and reported as ever, then the failure is.
+    VerifyWritten(verifier, *device, options, statusLine.get(), statusLine.get());
+    report("");
+    throw;
+  }
   VerifyWritten(verifier, *device, options, statusLine.get(), statusLine.get());
+  report("");
   device->Close();
   return kExitOk;
 }

@@ -1,6 +1,7 @@
 // vorn3ctl create-image: a new, blank disk image file.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -29,8 +30,8 @@ int Run(const CCommandLine& commandLine) {
   const std::optional<std::uint64_t> parsed = ParseByteSize(text, kLargestImage);
   if (!parsed) {
     // Digits and a known suffix that do not fit: too large, not malformed.
-    const std::size_t digits = text.find_first_not_of("0123456789");
-    if (digits != 0 && ParseByteSize("1" + text.substr(digits == std::string::npos ? text.size() : digits))) {
+    const std::size_t digits = std::min(text.find_first_not_of("0123456789"), text.size());
+    if (digits != 0 && ParseByteSize("1" + text.substr(digits))) {
       throw CUsageError("the size must be below 2 TiB (2^32 - 1 sectors)");
     }
     throw CUsageError("invalid size '" + text + "' (bytes, or with K, M or G)");

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cstring>
 
 #include "device/DeviceExceptions.h"
 #include "device/ImageDevice.h"
@@ -78,6 +79,12 @@ std::unique_ptr<CSectorDevice> OpenDiskArgument(const std::string& argument, Ima
   if (::stat(argument.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
     auto device = std::make_unique<CImageDevice>(argument, /*durable=*/true, access);
     device->Open(CImageDevice::EntryFor(argument));
+    // Said before anything is converted or asked: the first write would fail
+    // only after minutes of work.
+    if (access == ImageAccess::kWrite && device->IsReadOnly()) {
+      throw CUsbDeviceException("The disk image " + argument + " is read-only (" +
+                                std::strerror(device->ReadOnlyReason()) + "): nothing was changed.");
+    }
     return device;
   }
   if (LooksLikeUnitName(argument)) {

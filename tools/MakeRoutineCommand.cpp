@@ -35,7 +35,10 @@ int ParseNumber(const std::string& option, const std::string& text, int low, int
 
 std::uint8_t ParseBaud(const std::string& text) {
   if (text == "DMX" || text == "dmx") return *BaudCodeForRate(kDmxBaudRate);
-  const auto code = BaudCodeForRate(ParseNumber("--baud", text, 0, kDmxBaudRate));
+  // Only the listed rates are valid, so anything else (0, 9600.0, "fast") is
+  // answered with that list, not with a range that would include 0.
+  const auto rate = ParseSigned(text, 1, kDmxBaudRate);
+  const auto code = rate ? BaudCodeForRate(static_cast<int>(*rate)) : std::nullopt;
   if (!code) {
     throw CUsageError("--baud wants 2400, 4800, 9600, 19200, 38400 or 250000 (DMX), not '" + text + "'");
   }

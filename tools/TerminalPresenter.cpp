@@ -72,24 +72,71 @@ void CTerminalStatusLine::Redraw() {
   m_drawn = true;
 }
 
-bool ConfirmOnTerminal(const std::string& question, bool yes) {
-  if (yes) return true;
-  if (::isatty(STDIN_FILENO) != 1) {
+void RequireConfirmation(bool yes) {
+  if (!yes && ::isatty(STDIN_FILENO) != 1) {
     throw CUsageError("this command changes the disk: confirm with --yes when not run from a terminal");
   }
-  return AskYesNo(question);
 }
+
+bool ConfirmOnTerminal(const std::string& question, bool yes) {
+  RequireConfirmation(yes);
+  return yes || AskYesNo(question);
+}
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at `at` (1 to 4), or 0 when the
+// bytes there are not one: a stray continuation byte, an overlong form, a
+// surrogate, a code point past U+10FFFF or a sequence cut short.
+std::size_t Utf8SequenceAt(const std::string& text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
+  const unsigned lead = byte(at);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+}  // namespace
 
 std::string PrintableText(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = Utf8SequenceAt(text, i);
     const auto u = static_cast<unsigned char>(text[i]);
+    if (length == 0) {
+      // Names from USB strings and sysfs are bytes, not text: a terminal would
+      // show garbage or swallow what follows. U+FFFD, as the JSON output writes.
+      out += "\xEF\xBF\xBD";
+      ++i;
+      continue;
+    }
     // C1 controls written as UTF-8 (C2 80..C2 9F) act on a terminal as well.
-    const bool c1 = u == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                    static_cast<unsigned char>(text[i + 1]) < 0xA0;
-    if (c1) ++i;
-    out += (u < 0x20 || u == 0x7F || c1) ? '?' : text[i];
+    const bool c1 = length == 2 && u == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+    if (u < 0x20 || u == 0x7F || c1) {
+      out += '?';
+    } else {
+      out.append(text, i, length);
+    }
+    i += length;
   }
   return out;
 }

@@ -58,11 +58,15 @@ class CTerminalStatusLine final : public CStatusText, public CProgressBar {
 // Asks a destructive command's question: true at once with --yes; on a terminal
 // asks it; otherwise throws CUsageError, because nobody can answer it.
 bool ConfirmOnTerminal(const std::string& question, bool yes);
+// The refusal of ConfirmOnTerminal alone, for a command that asks only once it
+// has read what to name in its question.
+void RequireConfirmation(bool yes);
 
 // A status line showing `text`, or none when the command runs --quiet.
 std::unique_ptr<CTerminalStatusLine> OptionalStatusLine(bool quiet, const std::string& text);
 
-// Characters a terminal would act on (C0 and C1 controls, DEL) shown as '?'.
+// Characters a terminal would act on (C0 and C1 controls, DEL) shown as '?',
+// bytes that are not UTF-8 as U+FFFD.
 std::string PrintableText(const std::string& text);
 
 // `text` (UTF-8) padded with spaces to `width` characters.

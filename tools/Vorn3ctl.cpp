@@ -8,6 +8,7 @@
 #include "device/DeviceExceptions.h"
 #include "platform/MessageBox.h"
 #include "tools/Command.h"
+#include "tools/StopSignals.h"
 #include "tools/TerminalPresenter.h"
 
 namespace vorn {
@@ -124,6 +125,14 @@ int RunOne(const Command& command, const std::vector<std::string>& args) {
       }
     });
   } catch (const CCancelled&) {
+    failure.reset();
+    usage.reset();
+    code = kExitCancelled;
+  }
+  // A stop request also cuts short a wait that is no cancellable step (the
+  // disk service's answer, a read of the terminal): the failure it caused
+  // ("Interrupted system call") is the stop, and is reported as one.
+  if (code == kExitCancelled || (failure && StopRequested())) {
     // Stopped on request: what the command was making has been taken back.
     std::fflush(stdout);
     std::fprintf(stderr, "vorn3ctl: %s: stopped; nothing of the unfinished step was kept\n", command.name);

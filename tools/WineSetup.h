@@ -12,8 +12,10 @@ inline constexpr const char* kDefaultWindowsPath =
     "C:\\Program Files\\VORN3 Manager\\VORN3Manager.exe";
 
 // Where the Windows path "X:\dir\name.exe" lies inside `prefix`; nullopt for
-// a path that is not absolute, has empty, "." or ".." parts or characters
-// Windows does not allow.
+// a path that is not absolute, has empty, "." or ".." parts, characters
+// Windows does not allow, a part ending in a dot or a space, or a reserved
+// device name (CON, NUL, COM1, ...). Parts that exist in the prefix under
+// another letter case take that spelling, as Windows paths ignore case.
 std::optional<std::filesystem::path> PathInPrefix(const std::filesystem::path& prefix,
                                                   const std::string& windowsPath);
 

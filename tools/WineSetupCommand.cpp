@@ -22,14 +22,46 @@ namespace {
 
 constexpr const char* kModuleName = "vorn3manager.exe.so";
 
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Device names Windows reserves in every directory, with any extension: a
+// program at C:\CON\x.exe or C:\dir\NUL.exe cannot be started there.
+bool IsReservedDeviceName(const std::string& part) {
+  const std::string stem = Lower(part.substr(0, part.find('.')));
+  if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul") return true;
+  return stem.size() == 4 && (stem.compare(0, 3, "com") == 0 || stem.compare(0, 3, "lpt") == 0) &&
+         stem[3] >= '1' && stem[3] <= '9';
+}
+
 bool IsBadWindowsName(const std::string& part) {
   if (part.empty() || part == "." || part == "..") return true;
+  // Windows drops a trailing dot or space ("C:\ZOV.\" is "C:\ZOV\"), so a
+  // name ending in one would be made here under a spelling the editor never uses.
+  if (part.back() == '.' || part.back() == ' ') return true;
+  if (IsReservedDeviceName(part)) return true;
   for (const char c : part) {
     if (static_cast<unsigned char>(c) < 32 || std::string_view("<>:\"|?*").find(c) != std::string_view::npos) {
       return true;
     }
   }
   return false;
+}
+
+// The entry of `directory` that is `part` but for letter case, as Windows
+// (and Wine) would find it; `part` itself when there is none or it exists as
+// spelled. A second tree under another spelling would be invisible to the editor.
+std::string ExistingSpelling(const fs::path& directory, const std::string& part) {
+  std::error_code error;
+  if (fs::exists(fs::symlink_status(directory / part, error))) return part;
+  const std::string wanted = Lower(part);
+  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (Lower(name) == wanted) return name;
+  }
+  return part;
 }
 
 }  // namespace
@@ -46,7 +78,7 @@ std::optional<fs::path> PathInPrefix(const fs::path& prefix, const std::string& 
   for (std::size_t i = 3; i <= windowsPath.size(); ++i) {
     if (i == windowsPath.size() || windowsPath[i] == '\\' || windowsPath[i] == '/') {
       if (IsBadWindowsName(part)) return std::nullopt;
-      path /= part;
+      path /= ExistingSpelling(path, part);
       part.clear();
     } else {
       part += windowsPath[i];
@@ -122,6 +154,7 @@ WineSetupResult SetUpWinePrefix(const fs::path& prefix, const std::string& windo
 namespace {
 
 int RunWineSetup(const CCommandLine& commandLine) {
+  if (commandLine.Positional()[0].empty()) throw CUsageError("PREFIX names no directory");
   const fs::path prefix = fs::absolute(commandLine.Positional()[0]);
   const std::string windowsPath = commandLine.Value("--as", kDefaultWindowsPath);
   const std::optional<fs::path> module = FindWineModule();

@@ -21,6 +21,7 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
 
 using Result = test::CommandResult;
 
@@ -158,12 +159,16 @@ TEST_F(UnitCommandsTest, WritesThatLandWrongAreCaughtByTheReadBack) {
       disk.AppendRoutine(entry, [&] { WriteRoutineSectors(device, entry); });
     }
   }
-  for (const char* command : {"format VORN3 --yes", "restore CARD VORN3 --yes"}) {
+  const std::string song = m_bed.Path("song.vorn");
+  ASSERT_EQ(Run("make-routine " + song + " --title Song").code, 0);
+  for (const char* command : {"format VORN3 --yes", "restore CARD VORN3 --yes", "add VORN3 SONG --yes"}) {
     std::string args = command;
     if (const auto at = args.find("CARD"); at != std::string::npos) args.replace(at, 4, card);
+    if (const auto at = args.find("SONG"); at != std::string::npos) args.replace(at, 4, song);
     const Result checked = Run(args);
     EXPECT_EQ(checked.code, 1) << command;
     EXPECT_THAT(checked.err, HasSubstr("Verify failed\nSector 0 of ")) << command;
+    EXPECT_THAT(checked.out, Not(HasSubstr("Added"))) << command;  // success is said only after the read-back
     EXPECT_EQ(Run(args + " --no-verify").code, 0) << command;  // the unit itself reports no error
   }
 }

@@ -60,10 +60,12 @@ class Vorn3ctlTest : public testing::Test {
       ::dup2(o, 1);
       ::dup2(e, 2);
       ClearDisplay();
-      std::vector<char*> argv{const_cast<char*>(VORN3CTL_PATH)};
+      std::vector<char*> argv;
+      for (std::string& word : m_runAs) argv.push_back(word.data());
+      argv.push_back(const_cast<char*>(VORN3CTL_PATH));
       for (std::string& arg : args) argv.push_back(arg.data());
       argv.push_back(nullptr);
-      ::execv(VORN3CTL_PATH, argv.data());
+      ::execv(argv[0], argv.data());
       ::_exit(127);
     }
     return pid;
@@ -131,6 +133,7 @@ class Vorn3ctlTest : public testing::Test {
 
   fs::path m_dir;
   std::string m_image;
+  std::vector<std::string> m_runAs;  // a command that runs vorn3ctl as another user
 };
 
 TEST_F(Vorn3ctlTest, CreateFormatListAndRemoveAnImage) {
@@ -236,6 +239,46 @@ TEST_F(Vorn3ctlTest, BackupAndRestoreCarryTheRoutinesFromDiskToDisk) {
   EXPECT_NE(tooSmall.err.find("too small"), std::string::npos) << tooSmall.err;
   EXPECT_NE(Run({"list", small, "--json"}).out.find("\"formatted\": true"), std::string::npos);
   EXPECT_EQ(Run({"restore", backup, backup, "--yes"}).code, 2);
+}
+
+// A write-protected image is refused by every command that would write it,
+// before it converts or asks anything, and stays as it was.
+TEST_F(Vorn3ctlTest, WritingCommandsRefuseAReadOnlyImageAtOnce) {
+  ASSERT_EQ(Run({"create-image", m_image, "--size", "1M"}).code, 0);
+  ASSERT_EQ(Run({"format", m_image, "--yes"}).code, 0);
+  AddRoutines(MakeRoutines(2, {4}));
+  const std::string song = (m_dir / "song.vorn").string(), copy = (m_dir / "copy.img").string();
+  ASSERT_EQ(Run({"make-routine", song, "--title", "Song"}).code, 0);
+  ASSERT_EQ(Run({"backup", m_image, copy, "--quiet"}).code, 0);
+  fs::permissions(m_image, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  // Root writes any file: the commands then run as nobody.
+  if (::geteuid() == 0) m_runAs = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+  const std::string before = ReadFileText(m_image);
+  const std::string refusal = "vorn3ctl: The disk image " + m_image + " is read-only (Permission denied): nothing was changed.\n";
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"add", m_image, song, "--yes"}, {"format", m_image, "--yes"},
+           {"remove-last", m_image, "--yes"}, {"restore", copy, m_image, "--yes"}}) {
+    const Result result = Run(args);
+    EXPECT_EQ(result.code, 1) << args[0];
+    EXPECT_EQ(result.err, refusal) << args[0];
+    EXPECT_EQ(result.out, "") << args[0];
+  }
+  EXPECT_EQ(ReadFileText(m_image), before);
+  EXPECT_EQ(Run({"list", m_image}).code, 0);  // reading it is fine
+}
+
+// Names that are bytes rather than UTF-8 reach the terminal as U+FFFD, as
+// they reach JSON, never raw.
+TEST_F(Vorn3ctlTest, NamesThatAreNotUtf8AreShownReplaced) {
+  const std::string odd = (m_dir / "card\xFF\xC3.img").string();
+  ASSERT_EQ(Run({"create-image", odd, "--size", "64K"}).code, 0);
+  const std::string shown = (m_dir / "card\xEF\xBF\xBD\xEF\xBF\xBD.img").string();
+  for (const char* command : {"list", "identify"}) {
+    const Result result = Run({command, odd});
+    EXPECT_EQ(result.code, 0) << command;
+    EXPECT_NE(result.out.find(shown), std::string::npos) << command << ": " << result.out;
+    EXPECT_EQ(result.out.find("card\xFF"), std::string::npos) << command;
+  }
 }
 
 // Two programs writing one image: one of them is refused at once, naming the
@@ -422,10 +465,18 @@ TEST_F(Vorn3ctlTest, OnATerminalTheQuestionIsAskedAndAnswered) {
   EXPECT_EQ(RunOnTerminal({"backup", m_image, copy, "--quiet"}, "y").code, 0);
   EXPECT_EQ(fs::file_size(copy), 1024u);
 
-  Result remove = RunOnTerminal({"remove-last", m_image}, "y");
-  EXPECT_NE(remove.out.find("Are you sure you want to remove the last track? [y/N]"), std::string::npos);
-  EXPECT_NE(remove.out.find("Too few tracks"), std::string::npos);
-  EXPECT_EQ(remove.code, 1);
+  // The question names the routine that goes; with none there is nothing to ask.
+  Result none = RunOnTerminal({"remove-last", m_image}, "y");
+  EXPECT_EQ(none.out.find("Are you sure"), std::string::npos) << none.out;
+  EXPECT_NE(none.out.find("Too few tracks"), std::string::npos);
+  EXPECT_EQ(none.code, 1);
+  AddRoutines(MakeRoutines(2, {1}));
+  Result keep = RunOnTerminal({"remove-last", m_image}, "n");
+  EXPECT_NE(keep.out.find("Are you sure you want to remove the last track, \"Routine 1\" (routine 2)? [y/N]"),
+            std::string::npos)
+      << keep.out;
+  EXPECT_EQ(keep.code, 1);
+  EXPECT_NE(Run({"list", m_image}).out.find("2 routines"), std::string::npos);
 }
 
 TEST_F(Vorn3ctlTest, UsageErrorsAreOneLineAndAPointerToHelp) {
@@ -458,6 +509,14 @@ TEST_F(Vorn3ctlTest, UsageErrorsAreOneLineAndAPointerToHelp) {
             usage("the size must be below 2 TiB (2^32 - 1 sectors)", "create-image")},
            {{"create-image", m_image, "--size", "64X"}, 2, "",
             usage("invalid size '64X' (bytes, or with K, M or G)", "create-image")},
+           {{"create-image", m_image, "--size", ""}, 2, "",
+            usage("invalid size '' (bytes, or with K, M or G)", "create-image")},
+           {{"create-image", m_image, "--size", "G"}, 2, "",
+            usage("invalid size 'G' (bytes, or with K, M or G)", "create-image")},
+           {{"make-routine", missing, "--baud", "9600.0"}, 2, "",
+            usage("--baud wants 2400, 4800, 9600, 19200, 38400 or 250000 (DMX), not '9600.0'", "make-routine")},
+           {{"make-routine", missing, "--baud", "0"}, 2, "",
+            usage("--baud wants 2400, 4800, 9600, 19200, 38400 or 250000 (DMX), not '0'", "make-routine")},
            {{"list", missing}, 1, "", "vorn3ctl: No such disk: " + missing + "\n"},
            {{"--help"}, 0, "Usage: vorn3ctl COMMAND [ARGUMENTS]\n", ""},
            {{"help"}, 0, "Usage: vorn3ctl COMMAND [ARGUMENTS]\n", ""},
@@ -550,7 +609,15 @@ TEST(WineSetupTest, WindowsPathsMapIntoThePrefixOrAreRefused) {
                         Case{"D:\\V.exe", "/p/dosdevices/d:/V.exe"}, Case{"V.exe", nullptr},
                         Case{"C:", nullptr}, Case{"C:\\", nullptr}, Case{"C:\\a\\..\\V.exe", nullptr},
                         Case{"C:\\a\\\\V.exe", nullptr}, Case{"C:\\a?.exe", nullptr},
-                        Case{"C:\\dir\\", nullptr}, Case{"1:\\V.exe", nullptr}}) {
+                        Case{"C:\\dir\\", nullptr}, Case{"1:\\V.exe", nullptr},
+                        // Names Windows trims or reserves would be a tree the editor never finds.
+                        Case{"C:\\ZOV.\\V.exe", nullptr}, Case{"C:\\ZOV \\V.exe", nullptr},
+                        Case{"C:\\V.exe.", nullptr}, Case{"C:\\CON\\V.exe", nullptr},
+                        Case{"C:\\dir\\nul.exe", nullptr}, Case{"C:\\Com1.txt\\V.exe", nullptr},
+                        Case{"C:\\LPT9\\V.exe", nullptr},
+                        Case{"C:\\CONSOLE\\V.exe", "/p/drive_c/CONSOLE/V.exe"},
+                        Case{"C:\\COM0\\V.exe", "/p/drive_c/COM0/V.exe"},
+                        Case{"C:\\.ZOV\\V.exe", "/p/drive_c/.ZOV/V.exe"}}) {
     SCOPED_TRACE(c.windows);
     const std::optional<fs::path> path = PathInPrefix(prefix, c.windows);
     ASSERT_EQ(path.has_value(), c.unix != nullptr);
@@ -576,6 +643,16 @@ TEST_F(Vorn3ctlTest, WineSetupLinksTheModuleOnceAndRefusesWhatItCannotUse) {
     EXPECT_EQ(result.out, windowsPath + "\n");
     EXPECT_EQ(fs::read_symlink(link), module);
   }
+  // Windows paths ignore case: another spelling of the same path is the same link.
+  const Result upper = Run({"wine-setup", prefix.string(), "--as",
+                            "C:\\PROGRAM FILES\\vorn3 manager\\VORN3MANAGER.EXE"});
+  EXPECT_EQ(upper.code, 0) << upper.err;
+  EXPECT_EQ(std::distance(fs::directory_iterator(prefix / "drive_c"), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(link.parent_path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(fs::read_symlink(link), module);
+  const Result empty = Run({"wine-setup", ""});
+  EXPECT_EQ(empty.code, 2) << empty.err;
+  EXPECT_NE(empty.err.find("PREFIX names no directory"), std::string::npos) << empty.err;
   // A link left by an older module is moved to this one.
   fs::remove(link);
   fs::create_symlink(m_dir / "old/vorn3manager.exe.so", link);

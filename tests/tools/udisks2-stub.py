@@ -12,11 +12,13 @@ one word, read on every call, that says how to answer:
     refused       NotAuthorized                 noagent    NotAuthorizedCanObtain
     dismissed     NotAuthorizedDismissed        busy       opening fails with EBUSY
     unmount-busy  DeviceBusy on unmount         wrongfd    hand over another node
+    slow          answer OpenDevice after 3 seconds (a password dialog open)
 
 Every call is logged to MODEFILE.log. Prints "ready" once the name is owned.
 """
 import os
 import sys
+import time
 
 import dbus
 import dbus.service
@@ -83,6 +85,8 @@ class Block(dbus.service.FallbackObject):
         if flags & (os.O_WRONLY | os.O_RDWR):
             fail("Failed", "Invalid flags: the access mode goes in the first argument")
         refuse_when_asked()
+        if mode() == "slow":
+            time.sleep(3)
         if mode() == "busy":
             fail("Failed", "Error opening /dev/%s: Device or resource busy" % name)
         if mode() == "wrongfd":

@@ -68,11 +68,12 @@ read -r -t 10 ready <&"${STUB[0]}" || true
 
 if [ "$(id -u)" -eq 0 ]; then
   chmod 600 "$node"
-  as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups -- "$@"; }
+  user_prefix=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
 else
   chmod 000 "$node"
-  as_user() { "$@"; }
+  user_prefix=()
 fi
+as_user() { "${user_prefix[@]}" "$@"; }
 
 failures=0
 run() {  # expected-exit expected-text args...
@@ -146,6 +147,24 @@ if [ -n "$ui_tests" ]; then
     failures=$((failures + 1))
   fi
 fi
+
+# Ctrl-C while the service has not answered yet (a password dialog open):
+# stopped, status 130, not a failure with "Interrupted system call".
+echo slow >"$mode"
+: >"$mode.log"
+(cd "$tmp" && exec "${user_prefix[@]}" "$vorn3ctl" add PhysicalDrive1 song.vorn --yes >"$tmp/slow.out" 2>&1 </dev/null) &
+slow=$!
+for _ in $(seq 200); do grep -q "^OpenDevice" "$mode.log" && break; sleep 0.02; done
+sleep 0.2
+kill -INT "$slow"
+status=0
+wait "$slow" || status=$?
+if [ "$status" -ne 130 ] || ! grep -q "add: stopped" "$tmp/slow.out"; then
+  echo "FAIL: Ctrl-C while udisks2 had not answered: exit $status (wanted 130), output:"
+  sed 's/^/    /' "$tmp/slow.out"
+  failures=$((failures + 1))
+fi
+echo ok >"$mode"
 
 # No udisks2 at all.
 kill "$STUB_PID"
