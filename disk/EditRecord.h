@@ -49,7 +49,7 @@ struct EditPlan {
   std::uint32_t oldTableSector = 1;
   std::vector<RoutineEntry> newTable;
   // Meanwhile the disk shows the first prefixCount routines of the new table,
-  // from a table at prefixTableSector (1 when the count is 0).
+  // from a table at prefixTableSector (1 on a disk with no room for it: count 0).
   std::uint32_t prefixCount = 0;
   std::uint32_t prefixTableSector = 1;
   std::vector<EditCopy> copies;

@@ -394,11 +394,13 @@ EditReport ApplyEdit(CVornDisk& disk, const CRoutineEdit& edit, const EditOption
   }
   // Their table goes behind everything the old show, the new one and the
   // moves touch; on a disk with no room there, the disk shows no routines
-  // meanwhile (still a prefix of the new show).
+  // meanwhile (still a prefix of the new show). An empty prefix points there
+  // too, so that it does not read like a freshly formatted disk, which a
+  // recovery must not take for this edit's.
   const std::uint64_t prefixAt = std::max({oldEnd, std::uint64_t{plan.oldTableSector} + SectorsRead(old.size()),
                                            newEnd + SectorsRead(fresh.size())});
   const std::uint64_t prefixEnd = prefixAt + SectorsRead(plan.prefixCount);
-  if (plan.prefixCount == 0 || prefixEnd > std::numeric_limits<std::uint32_t>::max() ||
+  if (prefixEnd > std::numeric_limits<std::uint32_t>::max() ||
       (deviceSectors != 0 && prefixEnd > deviceSectors)) {
     plan.prefixCount = 0;
     plan.prefixTableSector = 1;
