@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <exception>
+#include <future>
 #include <limits>
 #include <map>
 #include <memory>
@@ -155,30 +157,57 @@ void Finish(CSectorDevice& device, CEditRecord& record, const EditOptions& optio
     options.progress->SetPos(total ? static_cast<int>(before * 100 / total) : 0);
   }
 
-  std::vector<std::uint8_t> buffer;
-  std::uint64_t written = before;
+  // The pieces left, in order.
+  struct Piece {
+    std::uint32_t copy, offset, count;
+  };
+  std::vector<Piece> pieces;
   for (std::size_t c = start.copy; c < plan.copies.size(); ++c) {
     const EditCopy& copy = plan.copies[c];
-    std::uint32_t done = c == start.copy ? start.done : 0;
-    while (done < copy.count) {
-      ThrowIfCancelled(options.cancel);
+    for (std::uint32_t done = c == start.copy ? start.done : 0; done < copy.count;) {
       const std::uint32_t count = std::min(copy.piece, copy.count - done);
-      const std::uint32_t offset = copy.backward ? copy.count - done - count : done;
-      buffer.resize(std::size_t{count} * kSectorSize);
-      if (copy.stash >= 0) {
-        record.ReadStash(static_cast<std::size_t>(copy.stash), copy.from + offset, count, buffer.data());
-      } else {
-        device.ReadSectors(copy.from + offset, count, buffer.data());
-      }
-      device.WriteSectors(copy.to + offset, count, buffer.data());
-      report.writtenSectors += count;
-      report.movedSectors += count;
-      // Logged before the next write, which may overwrite this piece's source.
-      record.AddPiece({static_cast<std::uint32_t>(c), offset, count, EditHash(buffer.data(), buffer.size())});
+      pieces.push_back({static_cast<std::uint32_t>(c), copy.backward ? copy.count - done - count : done, count});
       done += count;
-      written += count;
-      if (options.progress && total) options.progress->SetPos(static_cast<int>(written * 100 / total));
     }
+  }
+  const auto read = [&](const Piece& piece, std::vector<std::uint8_t>& buffer) {
+    const EditCopy& copy = plan.copies[piece.copy];
+    buffer.resize(std::size_t{piece.count} * kSectorSize);
+    if (copy.stash >= 0) {
+      record.ReadStash(static_cast<std::size_t>(copy.stash), copy.from + piece.offset, piece.count, buffer.data());
+    } else {
+      device.ReadSectors(copy.from + piece.offset, piece.count, buffer.data());
+    }
+  };
+  std::vector<std::uint8_t> current, next;
+  std::uint64_t written = before;
+  if (!pieces.empty()) {
+    ThrowIfCancelled(options.cancel);
+    read(pieces.front(), current);
+  }
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const Piece& piece = pieces[i];
+    device.WriteSectors(plan.copies[piece.copy].to + piece.offset, piece.count, current.data());
+    report.writtenSectors += piece.count;
+    report.movedSectors += piece.count;
+    // Logged (and synced) before the next write, which may overwrite this
+    // piece's source; meanwhile the next piece is read, which changes nothing.
+    const EditPiece logged{piece.copy, piece.offset, piece.count, EditHash(current.data(), current.size())};
+    std::future<void> logging = std::async(std::launch::async, [&record, logged] { record.AddPiece(logged); });
+    std::exception_ptr readError;
+    if (i + 1 < pieces.size()) {
+      try {
+        ThrowIfCancelled(options.cancel);
+        read(pieces[i + 1], next);
+      } catch (...) {
+        readError = std::current_exception();
+      }
+    }
+    logging.get();
+    if (readError) std::rethrow_exception(readError);
+    std::swap(current, next);
+    written += piece.count;
+    if (options.progress && total) options.progress->SetPos(static_cast<int>(written * 100 / total));
   }
   VerifyPieces(device, record, options);
   SetText(options, "Writing the routine table");
