@@ -3,7 +3,8 @@
 namespace vorn {
 
 const std::vector<Command>& Commands() {
-  static const std::vector<Command> commands = {
+  static const std::vector<Command> commands = [] {
+    std::vector<Command> list = {
       CreateImageCommand(),
       ListCommand(),
       FormatCommand(),
@@ -18,7 +19,12 @@ const std::vector<Command>& Commands() {
       BackupCommand(),
       RestoreCommand(),
       WineSetupCommand(),
-  };
+    };
+    // The edits of any routine follow remove-last.
+    const std::vector<Command> edits = EditCommands();
+    list.insert(list.begin() + 4, edits.begin(), edits.end());
+    return list;
+  }();
   return commands;
 }
 

@@ -20,5 +20,7 @@ Command ExportCommand();
 Command BackupCommand();
 Command RestoreCommand();
 Command WineSetupCommand();
+// remove, move, replace, insert, retitle, set, recover (EditCommands.cpp).
+std::vector<Command> EditCommands();
 
 }  // namespace vorn

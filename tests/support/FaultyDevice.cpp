@@ -17,7 +17,9 @@ void CFaultyDevice::WriteSectors(std::uint32_t first, std::uint32_t count, const
   if (m_failed) throw CUsbDeviceException("Unable to write sector");
   if (m_writes == m_failingWrite) {
     m_failed = true;
-    std::uint32_t done = m_mode == FaultMode::kFirstHalfWritten ? count / 2 : 0;
+    std::uint32_t done = m_mode == FaultMode::kFirstHalfWritten ? count / 2
+                         : m_mode == FaultMode::kAllWritten   ? count
+                                                              : 0;
     if (done > 0) m_backing.WriteSectors(first, done, buffer);
     throw CUsbDeviceException("Unable to write sector");
   }

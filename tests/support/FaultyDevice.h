@@ -11,7 +11,8 @@
 
 namespace vorn {
 
-enum class FaultMode { kNothingWritten, kFirstHalfWritten };
+// kAllWritten: the write lands whole and the process ends right after it.
+enum class FaultMode { kNothingWritten, kFirstHalfWritten, kAllWritten };
 
 class CFaultyDevice : public CSectorDevice {
  public:
