@@ -241,6 +241,18 @@ quiet_ctl() {
 
 # libblkid finds no file system on the card any more.
 no_signature() { ! blkid -p "$card" >/dev/null 2>&1; }
+# What udisks2 does with the open flags the program asks for: the descriptor's
+# own flags, as the program checks them.
+granted_flags() {
+  as_user python3 -c 'import dbus, fcntl, os, sys
+bus = dbus.SystemBus()
+manager = bus.get_object("org.freedesktop.UDisks2", "/org/freedesktop/UDisks2/Manager")
+path = manager.ResolveDevice({"path": sys.argv[1]}, {}, dbus_interface="org.freedesktop.UDisks2.Manager")[0]
+block = bus.get_object("org.freedesktop.UDisks2", path)
+fd = block.OpenDevice("rw", {"flags": os.O_EXCL | os.O_DSYNC}, dbus_interface="org.freedesktop.UDisks2.Block").take()
+flags = fcntl.fcntl(fd, fcntl.F_GETFL)
+print("O_RDWR" if flags & os.O_ACCMODE == os.O_RDWR else "not O_RDWR", "O_DSYNC" if flags & os.O_DSYNC else "no O_DSYNC")' "$card"
+}
 stop() { kill "$1"; wait "$1" 2>/dev/null || true; }
 window() {
   [ -x "$tmp/ui_system_tests" ] || { echo "ui_system_tests not built"; return 1; }
@@ -256,6 +268,7 @@ steps=(
   "1|Opening $card needs an administrator's password but this session cannot ask for one|ctl list $D"
   "0||rule on"
   "0|$D (8.00MB) ()|ctl devices"
+  "0|O_RDWR O_DSYNC|granted_flags"
   "0|Formatted $D|ctl format $D --yes"
   "0|0 routines|ctl list $D"
   "0|Added \"Song\" as routine 1|ctl add $D song.vorn"
@@ -309,7 +322,8 @@ for step in "${steps[@]}"; do
   status=0
   eval "$command" >"$log" 2>&1 || status=$?
   if [ "$status" -eq "$want" ] && [[ "$(cat "$log")" == *"$text"* ]]; then
-    echo "ok    $command $(grep -m1 '^(' "$log" || true)"
+    note=$(grep -m1 '^(' "$log" || true)
+    echo "ok    $command${note:+ $note}"
   else
     echo "FAIL  $command: exit $status (wanted $want)${text:+, wanted the output to contain: $text}"
     sed 's/^/        /' "$log"
