@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <vector>
 
 #include "device/DeviceDiscovery.h"
@@ -21,8 +22,16 @@ std::optional<int> DriveArgumentNumber(const std::string& argument) {
 std::optional<int> DriveNumberOfNode(const std::string& path) {
   struct stat named {};
   if (::stat(path.c_str(), &named) != 0) return std::nullopt;
+  const DriveRoots roots = DriveRoots::FromEnvironment();
+  // A regular file is a drive's node only in a fixture tree's node directory;
+  // any other is an image, and needs no scan of the drives.
+  if (!S_ISBLK(named.st_mode)) {
+    std::error_code error;
+    const auto parent = std::filesystem::weakly_canonical(path, error).parent_path();
+    if (error || parent != std::filesystem::weakly_canonical(roots.dev, error)) return std::nullopt;
+  }
   CDriveTable table;
-  CLinuxDriveSource source(DriveRoots::FromEnvironment());
+  CLinuxDriveSource source(roots);
   table.Refresh(source);
   for (const PhysicalDriveInfo* drive : table.Drives()) {
     struct stat node {};

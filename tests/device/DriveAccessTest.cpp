@@ -1,7 +1,6 @@
 #include "device/DriveAccess.h"
 
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -563,48 +562,6 @@ TEST_F(DriveAccessTest, EachOpenHasTheAccessItsActionNeeds) {
     EXPECT_EQ(file.GetDurability(), extra != 0 ? CSectorFile::Durability::kSyncEachWrite
                                                : CSectorFile::Durability::kSyncAfterWrite);
   }
-}
-
-// Who must unmount a card the user may not unmount.
-TEST_F(DriveAccessTest, ACardAnotherUserMountedNamesThatUser) {
-  const passwd* me = ::getpwuid(::geteuid());
-  ASSERT_NE(me, nullptr);
-  const struct {
-    BrokerFailure failure;
-    std::string mountPoint;
-    std::string reason;
-  } cases[] = {
-      {BrokerFailure::kNoAgent, "/media/alice/CARD",
-       "another user (alice) mounted /dev/sda1 at /media/alice/CARD: alice or an administrator must unmount it."},
-      {BrokerFailure::kRefused, "/run/media/bob/X",
-       "another user (bob) mounted /dev/sda1 at /run/media/bob/X: bob or an administrator must unmount it."},
-      {BrokerFailure::kRefused, "/mnt/card",
-       "you are not allowed to unmount /dev/sda1: unmount it yourself, or ask an administrator."},
-      {BrokerFailure::kNoAgent, "/mnt/card",
-       "Unmounting /dev/sda1 needs an administrator's password but this session cannot ask for one: unmount it "
-       "from the desktop, or ask an administrator."},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(BrokerFailureReason(CDriveBrokerError(c.failure, "no"), "/dev/sda1", true, c.mountPoint), c.reason);
-  }
-  EXPECT_EQ(OtherUserOf(std::string("/media/") + me->pw_name + "/CARD"), "");
-}
-
-// No bus to ask on is told apart from a service that is not there.
-TEST(Udisks2BrokerTest, NoSystemBusIsNotAMissingService) {
-  CDriveFixture fixture;
-  { std::ofstream(fixture.Dir() + "/not-a-socket").close(); }
-  for (const std::string address : {"/no-bus", "/not-a-socket"}) {
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + fixture.Dir() + address).c_str(), 1);
-    std::optional<BrokerFailure> kind;
-    try {
-      MakeUdisks2Broker()->OpenDevice("/dev/sda", false, 0);
-    } catch (const CDriveBrokerError& error) {
-      kind = error.Kind();
-    }
-    EXPECT_EQ(kind, BrokerFailure::kNoBus) << address;
-  }
-  ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
 }
 
 }  // namespace

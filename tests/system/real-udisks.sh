@@ -141,7 +141,9 @@ uid=$(id -u "$user")
 cp "$build/tools/vorn3ctl" "$tmp/vorn3ctl"
 [ -x "$build/tests/ui/ui_system_tests" ] && cp "$build/tests/ui/ui_system_tests" "$tmp/ui_system_tests"
 "$tmp/vorn3ctl" make-routine "$tmp/song.vorn" --title Song >/dev/null
-chmod 644 "$tmp/song.vorn"
+head -c 2M /dev/urandom >"$tmp/frames.bin"
+"$tmp/vorn3ctl" make-routine "$tmp/big.vorn" --data "$tmp/frames.bin" --title Big >/dev/null
+chmod 644 "$tmp/song.vorn" "$tmp/big.vorn"
 chown "$user" "$tmp"
 
 as_user() { (cd "$tmp" && setpriv --reuid="$uid" --regid="$(id -g "$user")" --init-groups -- env HOME="$tmp" "$@"); }
@@ -177,8 +179,34 @@ hold_other() {
   pids+=($!)
   for _ in $(seq 100); do [ -s "$tmp/hold" ] && break; sleep 0.02; done
 }
-# A change on the medium (the loop's backing file) behind the service's
-# descriptor: only a read-back from the medium sees it.
+# A change on the medium behind the card's cache: the loop's backing file,
+# written over and over at the first sector of an empty card's first routine
+# while `add` writes it and the 4,000 sectors behind it. Only a read-back from
+# the medium, not from the cache, sees it. An unprivileged read-back can only
+# ask the kernel to drop the cached pages (root's BLKFLSBUF is refused), which
+# it may decline for a page someone holds at that moment; so up to three tries,
+# each on a freshly formatted card, and the log says how many it took.
+planted_add() {
+  local try status
+  for try in 1 2 3; do
+    ctl format "$D" --yes >/dev/null
+    udevadm settle --timeout=10
+    python3 -c 'import os,sys
+fd = os.open(sys.argv[1], os.O_WRONLY)
+os.pwrite(fd, b"\x5a", 512 + 17)
+print(flush=True)
+while True: os.pwrite(fd, b"\x5a", 512 + 17)' "$tmp/card.img" >"$tmp/planting" &
+    local planter=$!
+    for _ in $(seq 250); do [ -s "$tmp/planting" ] && break; sleep 0.02; done
+    status=0
+    ctl add "$D" big.vorn || status=$?
+    kill "$planter"
+    wait "$planter" 2>/dev/null || true
+    rm -f "$tmp/planting"
+    if [ "$status" -ne 0 ]; then echo "(caught on try $try)"; return "$status"; fi
+  done
+  return 0
+}
 # A file system from an earlier use, once udisks2 has seen it. (ext4: the
 # kernels of this machine kind may lack vfat.)
 make_fs() {
@@ -193,22 +221,38 @@ make_fs() {
 quiet_ctl() {
   local sysname
   sysname=$(basename "$(readlink -f "$card")")
+  # udevd watches a drive again only once it has handled its last event.
+  udevadm settle --timeout=10
   udevadm monitor --kernel --subsystem-match=block >"$tmp/events" 2>&1 &
   local monitor=$!
   sleep 0.2
   local status=0
   ctl "$@" || status=$?
-  udevadm settle --timeout=5
-  sleep 0.2
+  local event=
+  for _ in $(seq 15); do
+    grep -q "change .*/$sysname (block)" "$tmp/events" && { event=1; break; }
+    sleep 0.1
+  done
   kill "$monitor"
   wait "$monitor" 2>/dev/null || true
-  if grep -q "change .*/$sysname (block)" "$tmp/events"; then echo "a change event for $sysname"; return 1; fi
+  if [ -n "$event" ]; then echo "a change event for $sysname"; return 1; fi
   return "$status"
 }
 
 # libblkid finds no file system on the card any more.
 no_signature() { ! blkid -p "$card" >/dev/null 2>&1; }
-plant() { printf '\x5a' | dd of="$tmp/card.img" bs=1 seek=$((8 * 512 + 17)) conv=notrunc status=none; }
+# What udisks2 does with the open flags the program asks for: the descriptor's
+# own flags, as the program checks them.
+granted_flags() {
+  as_user python3 -c 'import dbus, fcntl, os, sys
+bus = dbus.SystemBus()
+manager = bus.get_object("org.freedesktop.UDisks2", "/org/freedesktop/UDisks2/Manager")
+path = manager.ResolveDevice({"path": sys.argv[1]}, {}, dbus_interface="org.freedesktop.UDisks2.Manager")[0]
+block = bus.get_object("org.freedesktop.UDisks2", path)
+fd = block.OpenDevice("rw", {"flags": os.O_EXCL | os.O_DSYNC}, dbus_interface="org.freedesktop.UDisks2.Block").take()
+flags = fcntl.fcntl(fd, fcntl.F_GETFL)
+print("O_RDWR" if flags & os.O_ACCMODE == os.O_RDWR else "not O_RDWR", "O_DSYNC" if flags & os.O_DSYNC else "no O_DSYNC")' "$card"
+}
 stop() { kill "$1"; wait "$1" 2>/dev/null || true; }
 window() {
   [ -x "$tmp/ui_system_tests" ] || { echo "ui_system_tests not built"; return 1; }
@@ -224,6 +268,7 @@ steps=(
   "1|Opening $card needs an administrator's password but this session cannot ask for one|ctl list $D"
   "0||rule on"
   "0|$D (8.00MB) ()|ctl devices"
+  "0|O_RDWR O_DSYNC|granted_flags"
   "0|Formatted $D|ctl format $D --yes"
   "0|0 routines|ctl list $D"
   "0|Added \"Song\" as routine 1|ctl add $D song.vorn"
@@ -243,6 +288,7 @@ steps=(
   "0||ctl restore card.bak $D --yes --quiet"
   "0||quiet_ctl export $D 1 song-back.vorn"
   "0||quiet_ctl identify $D"
+  "1|Sector 1 of $D reads back differently from what was written|planted_add"
   "0||make_fs"
   "0||mount_as_root"
   "1|is mounted at /media/root/CARD: unmount it first. Give --unmount to unmount it.|ctl list $D"
@@ -276,7 +322,8 @@ for step in "${steps[@]}"; do
   status=0
   eval "$command" >"$log" 2>&1 || status=$?
   if [ "$status" -eq "$want" ] && [[ "$(cat "$log")" == *"$text"* ]]; then
-    echo "ok    $command"
+    note=$(grep -m1 '^(' "$log" || true)
+    echo "ok    $command${note:+ $note}"
   else
     echo "FAIL  $command: exit $status (wanted $want)${text:+, wanted the output to contain: $text}"
     sed 's/^/        /' "$log"
