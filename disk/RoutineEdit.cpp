@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <future>
 #include <limits>
 #include <map>
@@ -324,6 +325,15 @@ std::string DiskIdentity(CSectorDevice& device) {
 
 bool EditPending(const std::string& identity, const std::string& recordRoot) {
   return CEditRecord::Find(recordRoot, identity) != nullptr;
+}
+
+bool DiscardEdit(const std::string& identity, const std::string& recordRoot) {
+  const std::string directory = CEditRecord::DirectoryFor(recordRoot, identity);
+  std::error_code error;
+  if (!std::filesystem::exists(directory + "/plan", error)) return false;
+  std::filesystem::remove(directory + "/plan", error);  // no record from here on
+  std::filesystem::remove_all(directory, error);
+  return true;
 }
 
 EditReport ApplyEdit(CVornDisk& disk, const CRoutineEdit& edit, const EditOptions& options) {

@@ -99,7 +99,9 @@ int RunEdit(const CCommandLine& commandLine, const std::vector<std::string>& fil
   CStopSignals stopSignals(&cancel);  // Ctrl-C: stop at the next safe point
   const std::string& argument = commandLine.Positional()[0];
   RefuseSameFile(argument, files);
-  auto device = OpenDiskArgument(argument, ImageAccess::kWrite, DiskOptionsOf(commandLine));
+  DiskOptions diskOptions = DiskOptionsOf(commandLine);
+  diskOptions.pendingEditAllowed = true;  // offered to be finished below
+  auto device = OpenDiskArgument(argument, ImageAccess::kWrite, diskOptions);
   const std::string identity = DiskIdentity(*device);
   CTerminalStatusLine status(stderr);
   if (OfferRecovery(*device, identity, argument, commandLine.Has("--yes"), &status, &cancel)) {
@@ -235,10 +237,37 @@ int RunRecover(const CCommandLine& commandLine) {
   CCancelFlag cancel;
   CStopSignals stopSignals(&cancel);
   const std::string& argument = commandLine.Positional()[0];
-  auto device = OpenDiskArgument(argument, ImageAccess::kWrite, DiskOptionsOf(commandLine));
+  DiskOptions diskOptions = DiskOptionsOf(commandLine);
+  diskOptions.pendingEditAllowed = true;  // offered to be finished below
+  auto device = OpenDiskArgument(argument, ImageAccess::kWrite, diskOptions);
   const std::string identity = DiskIdentity(*device);
   const bool json = commandLine.Has("--json");
-  if (!EditPending(identity)) {
+  if (commandLine.Has("--discard")) {
+    if (!ConfirmOnTerminal("Drop the record of the interrupted edit of " + argument +
+                           " without finishing it? Routine data only the record holds is lost.",
+                           commandLine.Has("--yes"))) {
+      std::fprintf(stderr, "Nothing was changed.\n");
+      return kExitFailure;
+    }
+    const bool dropped = DiscardEdit(identity);
+    if (json) {
+      std::fputs(JsonText({{"disk", argument}, {"pending", dropped}, {"outcome", dropped ? "dropped" : "none"}}).c_str(),
+                 stdout);
+    } else {
+      std::printf(dropped ? "Dropped the record of the interrupted edit of %s\n"
+                          : "No interrupted edit of %s; nothing to do\n",
+                  PrintableText(argument).c_str());
+    }
+    return kExitOk;
+  }
+  bool pending = false;
+  try {
+    pending = EditPending(identity);
+  } catch (const CEditRecordError& error) {
+    throw CEditRecordError(std::string(error.what()) + " ('vorn3ctl recover " + argument +
+                           " --discard' drops the record.)");
+  }
+  if (!pending) {
     if (json) {
       std::fputs(JsonText({{"disk", argument}, {"pending", false}}).c_str(), stdout);
     } else {
@@ -256,7 +285,13 @@ int RunRecover(const CCommandLine& commandLine) {
   options.status = &status;
   options.progress = &status;
   options.cancel = &cancel;
-  const RecoveryOutcome outcome = FinishEdit(*device, options);
+  RecoveryOutcome outcome = RecoveryOutcome::kNothingPending;
+  try {
+    outcome = FinishEdit(*device, options);
+  } catch (const CEditRecordError& error) {
+    throw CEditRecordError(std::string(error.what()) + " ('vorn3ctl recover " + argument +
+                           " --discard' drops the record.)");
+  }
   device->Close();
   status.SetRange(0, 0);
   status.SetText({});
@@ -293,8 +328,13 @@ std::vector<Command> EditCommands() {
         {"--baud", "RATE", "2400, 4800, 9600, 19200, 38400 or 250000 (DMX)"},
         {"--protocol", "CODE", "protocol code, the first controller setting byte (0-255)"}},
        2, 2, RunSet},
-      {"recover", "DISK [--yes] [--json] [--unmount]", "finish an edit of a disk that was interrupted",
-       "Does nothing, successfully, when no edit of DISK is waiting.", common, 1, 1, RunRecover},
+      {"recover", "DISK [--yes] [--discard] [--json] [--unmount]", "finish an edit of a disk that was interrupted",
+       "Does nothing, successfully, when no edit of DISK is waiting. A record that does\n"
+       "not match the disk (damaged, of another disk, the disk changed since) is not\n"
+       "applied; --discard drops it.",
+       {kYes, kJson, kUnmountOption,
+        {"--discard", nullptr, "drop the record without finishing the edit (asks first)"}},
+       1, 1, RunRecover},
   };
 }
 
