@@ -129,6 +129,7 @@ void VerifyPieces(CSectorDevice& device, CEditRecord& record, const EditOptions&
   std::vector<std::uint8_t> buffer(std::size_t{kMaxPiece} * kSectorSize);
   std::uint64_t done = 0;
   for (const auto& [key, piece] : pieces) {
+    ThrowIfCancelled(options.cancel);  // the next recovery reads them all again
     const std::uint32_t first = record.Plan().copies[piece.copy].to + piece.offset;
     if (buffer.size() < std::size_t{piece.count} * kSectorSize) buffer.resize(std::size_t{piece.count} * kSectorSize);
     device.ReadSectors(first, piece.count, buffer.data());

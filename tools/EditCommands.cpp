@@ -135,6 +135,11 @@ int RunEdit(const CCommandLine& commandLine, const std::vector<std::string>& fil
     std::fprintf(stderr, "vorn3ctl: stopped; %s shows the first routines of the new show until the edit is "
                  "finished: 'vorn3ctl recover %s'\n", argument.c_str(), argument.c_str());
     return kExitCancelled;
+  } catch (const CVornError& error) {
+    // A card pulled or failing half way: say how the edit is finished.
+    if (dynamic_cast<const CEditRecordError*>(&error) || !EditPending(identity)) throw;
+    throw CVornError(std::string(error.what()) + "\nThe edit is half done: 'vorn3ctl recover " + argument +
+                     "' finishes it once the disk can be written again.");
   }
   device->Close();
   status.SetRange(0, 0);
