@@ -1,5 +1,6 @@
 // vorn3ctl remove, move, replace, insert, retitle, set and recover: editing any
 // routine of a disk, and finishing an edit that was cut short.
+#include <array>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -11,6 +12,8 @@
 #include "disk/RoutineEdit.h"
 #include "disk/VornDisk.h"
 #include "platform/CheckedNumber.h"
+#include "platform/RegularFile.h"
+#include "platform/UniqueFile.h"
 #include "tools/Commands.h"
 #include "tools/DiskArgument.h"
 #include "tools/JsonText.h"
@@ -229,8 +232,22 @@ int RunSet(const CCommandLine& commandLine) {
     if (!code) throw CUsageError("--baud wants 2400, 4800, 9600, 19200, 38400 or 250000 (DMX), not '" + PrintableText(text) + "'");
     change.baudCode = *code;
   }
-  if (!change.frameRate && !change.protocol && !change.baudCode) {
-    throw CUsageError("give at least one of --frame-ms, --baud and --protocol");
+  if (commandLine.Has("--settings")) {
+    if (change.protocol) throw CUsageError("give --protocol or --settings, not both");
+    const std::string path = commandLine.Value("--settings");
+    std::string reason;
+    CUniqueFile file = OpenRegularFileStream(path, reason);
+    if (!file) throw CDriveAccessException("Could not open file " + path + ": " + reason);
+    std::array<std::uint8_t, 32> settings{};
+    char extra = 0;
+    if (std::fread(settings.data(), 1, settings.size(), file.get()) != settings.size() ||
+        std::fread(&extra, 1, 1, file.get()) != 0) {
+      throw CFileAccessException("The controller settings file " + path + " must hold exactly 32 bytes");
+    }
+    change.controllerSettings = settings;
+  }
+  if (!change.frameRate && !change.protocol && !change.baudCode && !change.controllerSettings) {
+    throw CUsageError("give at least one of --frame-ms, --baud, --protocol and --settings");
   }
   return RunEdit(commandLine, {}, {[&](CRoutineEdit& e) { e.ChangeSettings(position, change); },
                                    [&](const std::vector<RoutineEntry>& table) {
@@ -327,11 +344,12 @@ std::vector<Command> EditCommands() {
        RunInsert},
       {"retitle", "DISK N TITLE [--json] [--unmount]", "change the title of a routine",
        "At most 16 characters of the disk's code page (Windows-1252).", common, 3, 3, RunRetitle},
-      {"set", "DISK N [--frame-ms MS] [--baud RATE] [--protocol CODE] [--json] [--unmount]",
+      {"set", "DISK N [--frame-ms MS] [--baud RATE] [--protocol CODE | --settings FILE] [--json] [--unmount]",
        "change the settings of a routine", "",
        {kYes, kJson, kUnmountOption, {"--frame-ms", "MS", "frame period in milliseconds (0-255)"},
         {"--baud", "RATE", "2400, 4800, 9600, 19200, 38400 or 250000 (DMX)"},
-        {"--protocol", "CODE", "protocol code, the first controller setting byte (0-255)"}},
+        {"--protocol", "CODE", "protocol code, the first controller setting byte (0-255)"},
+        {"--settings", "FILE", "all 32 controller setting bytes, from a file of exactly 32 bytes"}},
        2, 2, RunSet},
       {"recover", "DISK [--yes] [--discard] [--json] [--unmount]", "finish an edit of a disk that was interrupted",
        "Does nothing, successfully, when no edit of DISK is waiting. A record that does\n"

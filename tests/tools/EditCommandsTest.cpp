@@ -91,6 +91,7 @@ TEST_F(EditCommandsTest, EachEditThroughTheCommandLine) {
       {{"remove", image, "x", "--yes"}, 2, "R4 R2 R1 R3"},           // not a position
       {{"remove", image, "1"}, 2, "R4 R2 R1 R3"},                    // nobody to answer the question
       {{"set", image, "1"}, 2, "R4 R2 R1 R3"},                       // nothing to set
+      {{"set", image, "2", "--settings", dir / "data0"}, 1, "R4 R2 R1 R3"},  // not 32 bytes
       {{"retitle", image, "1", "Seventeen chars!!"}, 1, "R4 R2 R1 R3"},
       {{"recover", image}, 0, "R4 R2 R1 R3"},                        // nothing pending
       {{"remove-last", image, "--yes"}, 0, "R4 R2 R1"},
