@@ -412,9 +412,13 @@ EditReport ApplyEdit(CVornDisk& disk, const CRoutineEdit& edit, const EditOption
     for (std::size_t k = 0; k < old.size(); ++k) {
       if (!(fresh[k] == old[k])) changed.push_back(k / kRoutinesPerTableSector);
     }
-    const bool placesKept = std::equal(fresh.begin(), fresh.end(), old.begin(), [](const auto& a, const auto& b) {
-      return a.startSector == b.startSector && a.dataSector == b.dataSector && a.endSector == b.endSector;
-    });
+    // Each routine is the one that was there (two of one size swapped would
+    // have the same sectors and other bytes).
+    bool placesKept = true;
+    for (std::size_t k = 0; k < old.size(); ++k) {
+      placesKept = placesKept && edit.Items()[k].oldIndex == k && fresh[k].startSector == old[k].startSector &&
+                   fresh[k].dataSector == old[k].dataSector && fresh[k].endSector == old[k].endSector;
+    }
     if (placesKept && std::adjacent_find(changed.begin(), changed.end(), std::not_equal_to<>()) == changed.end()) {
       const std::size_t first = changed.front() * kRoutinesPerTableSector;
       const std::size_t last = std::min(first + kRoutinesPerTableSector, fresh.size());
