@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <future>
 #include <limits>
 #include <map>
@@ -128,6 +129,7 @@ void VerifyPieces(CSectorDevice& device, CEditRecord& record, const EditOptions&
   std::vector<std::uint8_t> buffer(std::size_t{kMaxPiece} * kSectorSize);
   std::uint64_t done = 0;
   for (const auto& [key, piece] : pieces) {
+    ThrowIfCancelled(options.cancel);  // the next recovery reads them all again
     const std::uint32_t first = record.Plan().copies[piece.copy].to + piece.offset;
     if (buffer.size() < std::size_t{piece.count} * kSectorSize) buffer.resize(std::size_t{piece.count} * kSectorSize);
     device.ReadSectors(first, piece.count, buffer.data());
@@ -326,6 +328,15 @@ bool EditPending(const std::string& identity, const std::string& recordRoot) {
   return CEditRecord::Find(recordRoot, identity) != nullptr;
 }
 
+bool DiscardEdit(const std::string& identity, const std::string& recordRoot) {
+  const std::string directory = CEditRecord::DirectoryFor(recordRoot, identity);
+  std::error_code error;
+  if (!std::filesystem::exists(directory + "/plan", error)) return false;
+  std::filesystem::remove(directory + "/plan", error);  // no record from here on
+  std::filesystem::remove_all(directory, error);
+  return true;
+}
+
 EditReport ApplyEdit(CVornDisk& disk, const CRoutineEdit& edit, const EditOptions& options) {
   CSectorDevice& device = disk.Device();
   if (!disk.IsValid()) throw CEditError("The disk is not formatted as a VORN disk; there is nothing to edit.");
@@ -401,9 +412,13 @@ EditReport ApplyEdit(CVornDisk& disk, const CRoutineEdit& edit, const EditOption
     for (std::size_t k = 0; k < old.size(); ++k) {
       if (!(fresh[k] == old[k])) changed.push_back(k / kRoutinesPerTableSector);
     }
-    const bool placesKept = std::equal(fresh.begin(), fresh.end(), old.begin(), [](const auto& a, const auto& b) {
-      return a.startSector == b.startSector && a.dataSector == b.dataSector && a.endSector == b.endSector;
-    });
+    // Each routine is the one that was there (two of one size swapped would
+    // have the same sectors and other bytes).
+    bool placesKept = true;
+    for (std::size_t k = 0; k < old.size(); ++k) {
+      placesKept = placesKept && edit.Items()[k].oldIndex == k && fresh[k].startSector == old[k].startSector &&
+                   fresh[k].dataSector == old[k].dataSector && fresh[k].endSector == old[k].endSector;
+    }
     if (placesKept && std::adjacent_find(changed.begin(), changed.end(), std::not_equal_to<>()) == changed.end()) {
       const std::size_t first = changed.front() * kRoutinesPerTableSector;
       const std::size_t last = std::min(first + kRoutinesPerTableSector, fresh.size());

@@ -116,6 +116,11 @@ enum class RecoveryOutcome {
 // for a damaged record or one of another disk).
 bool EditPending(const std::string& identity, const std::string& recordRoot = CEditRecord::DefaultRoot());
 
+// Drops the record of the disk's interrupted edit without applying it (one
+// that cannot be applied: damaged, stale); false when there was none. The
+// routine data only the record held is lost.
+bool DiscardEdit(const std::string& identity, const std::string& recordRoot = CEditRecord::DefaultRoot());
+
 // Finishes the interrupted edit of the disk on `device`, if any. A record that
 // is damaged, of another disk, or does not match what the disk holds is not
 // applied: CEditRecordError, and nothing is written.

@@ -10,6 +10,7 @@
 #include "device/UsbDevice.h"
 #include "device/UsbUnit.h"
 #include "disk/ImageCheck.h"
+#include "disk/RoutineEdit.h"
 #include "tools/DriveArgument.h"
 
 namespace vorn {
@@ -64,8 +65,10 @@ void RefuseForeignImage(CSectorDevice& device, bool force) {
   }
 }
 
-std::unique_ptr<CSectorDevice> OpenDiskArgument(const std::string& argument, ImageAccess access,
-                                                const DiskOptions& options) {
+namespace {
+
+std::unique_ptr<CSectorDevice> OpenNamedDisk(const std::string& argument, ImageAccess access,
+                                             const DiskOptions& options) {
   // A drive name wins over a file of that name; "./PhysicalDrive1" is the file.
   if (std::optional<int> drive = DriveArgumentNumber(argument)) {
     return OpenDriveArgument(argument, *drive, options.unmount, access);
@@ -91,6 +94,26 @@ std::unique_ptr<CSectorDevice> OpenDiskArgument(const std::string& argument, Ima
     if (const struct usb_device* record = FindUnitByName(argument)) return OpenUnit(*record, argument);
   }
   throw CUsbDeviceException("No such disk: " + argument);
+}
+
+}  // namespace
+
+std::unique_ptr<CSectorDevice> OpenDiskArgument(const std::string& argument, ImageAccess access,
+                                                const DiskOptions& options) {
+  auto device = OpenNamedDisk(argument, access, options);
+  if (access != ImageAccess::kWrite || options.pendingEditAllowed) return device;
+  bool pending = true;
+  try {
+    pending = EditPending(DiskIdentity(*device));
+  } catch (const CEditRecordError& error) {
+    throw CEditRecordError(std::string(error.what()) + " ('vorn3ctl recover " + argument +
+                           " --discard' drops the record.)");
+  }
+  if (pending) {
+    throw CEditRecordError("An edit of " + argument + " was interrupted and the disk holds part of the new show; "
+                           "finish it first ('vorn3ctl recover " + argument + "').");
+  }
+  return device;
 }
 
 }  // namespace vorn

@@ -17,6 +17,9 @@ namespace vorn {
 struct DiskOptions {
   bool unmount = false;  // --unmount: unmount a mounted card instead of refusing it
   bool verify = true;    // off with --no-verify
+  // A disk whose edit was interrupted holds part of its show only in the
+  // edit's record: every other writer is refused until it is finished.
+  bool pendingEditAllowed = false;
 };
 
 // The options of the table entries below, as this command line gives them.

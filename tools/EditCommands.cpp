@@ -1,5 +1,6 @@
 // vorn3ctl remove, move, replace, insert, retitle, set and recover: editing any
 // routine of a disk, and finishing an edit that was cut short.
+#include <array>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -11,6 +12,8 @@
 #include "disk/RoutineEdit.h"
 #include "disk/VornDisk.h"
 #include "platform/CheckedNumber.h"
+#include "platform/RegularFile.h"
+#include "platform/UniqueFile.h"
 #include "tools/Commands.h"
 #include "tools/DiskArgument.h"
 #include "tools/JsonText.h"
@@ -99,7 +102,9 @@ int RunEdit(const CCommandLine& commandLine, const std::vector<std::string>& fil
   CStopSignals stopSignals(&cancel);  // Ctrl-C: stop at the next safe point
   const std::string& argument = commandLine.Positional()[0];
   RefuseSameFile(argument, files);
-  auto device = OpenDiskArgument(argument, ImageAccess::kWrite, DiskOptionsOf(commandLine));
+  DiskOptions diskOptions = DiskOptionsOf(commandLine);
+  diskOptions.pendingEditAllowed = true;  // offered to be finished below
+  auto device = OpenDiskArgument(argument, ImageAccess::kWrite, diskOptions);
   const std::string identity = DiskIdentity(*device);
   CTerminalStatusLine status(stderr);
   if (OfferRecovery(*device, identity, argument, commandLine.Has("--yes"), &status, &cancel)) {
@@ -133,6 +138,11 @@ int RunEdit(const CCommandLine& commandLine, const std::vector<std::string>& fil
     std::fprintf(stderr, "vorn3ctl: stopped; %s shows the first routines of the new show until the edit is "
                  "finished: 'vorn3ctl recover %s'\n", argument.c_str(), argument.c_str());
     return kExitCancelled;
+  } catch (const CVornError& error) {
+    // A card pulled or failing half way: say how the edit is finished.
+    if (dynamic_cast<const CEditRecordError*>(&error) || !EditPending(identity)) throw;
+    throw CVornError(std::string(error.what()) + "\nThe edit is half done: 'vorn3ctl recover " + argument +
+                     "' finishes it once the disk can be written again.");
   }
   device->Close();
   status.SetRange(0, 0);
@@ -222,8 +232,22 @@ int RunSet(const CCommandLine& commandLine) {
     if (!code) throw CUsageError("--baud wants 2400, 4800, 9600, 19200, 38400 or 250000 (DMX), not '" + PrintableText(text) + "'");
     change.baudCode = *code;
   }
-  if (!change.frameRate && !change.protocol && !change.baudCode) {
-    throw CUsageError("give at least one of --frame-ms, --baud and --protocol");
+  if (commandLine.Has("--settings")) {
+    if (change.protocol) throw CUsageError("give --protocol or --settings, not both");
+    const std::string path = commandLine.Value("--settings");
+    std::string reason;
+    CUniqueFile file = OpenRegularFileStream(path, reason);
+    if (!file) throw CDriveAccessException("Could not open file " + path + ": " + reason);
+    std::array<std::uint8_t, 32> settings{};
+    char extra = 0;
+    if (std::fread(settings.data(), 1, settings.size(), file.get()) != settings.size() ||
+        std::fread(&extra, 1, 1, file.get()) != 0) {
+      throw CFileAccessException("The controller settings file " + path + " must hold exactly 32 bytes");
+    }
+    change.controllerSettings = settings;
+  }
+  if (!change.frameRate && !change.protocol && !change.baudCode && !change.controllerSettings) {
+    throw CUsageError("give at least one of --frame-ms, --baud, --protocol and --settings");
   }
   return RunEdit(commandLine, {}, {[&](CRoutineEdit& e) { e.ChangeSettings(position, change); },
                                    [&](const std::vector<RoutineEntry>& table) {
@@ -235,10 +259,37 @@ int RunRecover(const CCommandLine& commandLine) {
   CCancelFlag cancel;
   CStopSignals stopSignals(&cancel);
   const std::string& argument = commandLine.Positional()[0];
-  auto device = OpenDiskArgument(argument, ImageAccess::kWrite, DiskOptionsOf(commandLine));
+  DiskOptions diskOptions = DiskOptionsOf(commandLine);
+  diskOptions.pendingEditAllowed = true;  // offered to be finished below
+  auto device = OpenDiskArgument(argument, ImageAccess::kWrite, diskOptions);
   const std::string identity = DiskIdentity(*device);
   const bool json = commandLine.Has("--json");
-  if (!EditPending(identity)) {
+  if (commandLine.Has("--discard")) {
+    if (!ConfirmOnTerminal("Drop the record of the interrupted edit of " + argument +
+                           " without finishing it? Routine data only the record holds is lost.",
+                           commandLine.Has("--yes"))) {
+      std::fprintf(stderr, "Nothing was changed.\n");
+      return kExitFailure;
+    }
+    const bool dropped = DiscardEdit(identity);
+    if (json) {
+      std::fputs(JsonText({{"disk", argument}, {"pending", dropped}, {"outcome", dropped ? "dropped" : "none"}}).c_str(),
+                 stdout);
+    } else {
+      std::printf(dropped ? "Dropped the record of the interrupted edit of %s\n"
+                          : "No interrupted edit of %s; nothing to do\n",
+                  PrintableText(argument).c_str());
+    }
+    return kExitOk;
+  }
+  bool pending = false;
+  try {
+    pending = EditPending(identity);
+  } catch (const CEditRecordError& error) {
+    throw CEditRecordError(std::string(error.what()) + " ('vorn3ctl recover " + argument +
+                           " --discard' drops the record.)");
+  }
+  if (!pending) {
     if (json) {
       std::fputs(JsonText({{"disk", argument}, {"pending", false}}).c_str(), stdout);
     } else {
@@ -256,7 +307,13 @@ int RunRecover(const CCommandLine& commandLine) {
   options.status = &status;
   options.progress = &status;
   options.cancel = &cancel;
-  const RecoveryOutcome outcome = FinishEdit(*device, options);
+  RecoveryOutcome outcome = RecoveryOutcome::kNothingPending;
+  try {
+    outcome = FinishEdit(*device, options);
+  } catch (const CEditRecordError& error) {
+    throw CEditRecordError(std::string(error.what()) + " ('vorn3ctl recover " + argument +
+                           " --discard' drops the record.)");
+  }
   device->Close();
   status.SetRange(0, 0);
   status.SetText({});
@@ -287,14 +344,20 @@ std::vector<Command> EditCommands() {
        RunInsert},
       {"retitle", "DISK N TITLE [--json] [--unmount]", "change the title of a routine",
        "At most 16 characters of the disk's code page (Windows-1252).", common, 3, 3, RunRetitle},
-      {"set", "DISK N [--frame-ms MS] [--baud RATE] [--protocol CODE] [--json] [--unmount]",
+      {"set", "DISK N [--frame-ms MS] [--baud RATE] [--protocol CODE | --settings FILE] [--json] [--unmount]",
        "change the settings of a routine", "",
        {kYes, kJson, kUnmountOption, {"--frame-ms", "MS", "frame period in milliseconds (0-255)"},
         {"--baud", "RATE", "2400, 4800, 9600, 19200, 38400 or 250000 (DMX)"},
-        {"--protocol", "CODE", "protocol code, the first controller setting byte (0-255)"}},
+        {"--protocol", "CODE", "protocol code, the first controller setting byte (0-255)"},
+        {"--settings", "FILE", "all 32 controller setting bytes, from a file of exactly 32 bytes"}},
        2, 2, RunSet},
-      {"recover", "DISK [--yes] [--json] [--unmount]", "finish an edit of a disk that was interrupted",
-       "Does nothing, successfully, when no edit of DISK is waiting.", common, 1, 1, RunRecover},
+      {"recover", "DISK [--yes] [--discard] [--json] [--unmount]", "finish an edit of a disk that was interrupted",
+       "Does nothing, successfully, when no edit of DISK is waiting. A record that does\n"
+       "not match the disk (damaged, of another disk, the disk changed since) is not\n"
+       "applied; --discard drops it.",
+       {kYes, kJson, kUnmountOption,
+        {"--discard", nullptr, "drop the record without finishing the edit (asks first)"}},
+       1, 1, RunRecover},
   };
 }
 

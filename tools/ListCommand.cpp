@@ -4,6 +4,7 @@
 
 #include "disk/DiskText.h"
 #include "disk/RoutineCells.h"
+#include "disk/RoutineEdit.h"
 #include "disk/VornDisk.h"
 #include "tools/Commands.h"
 #include "tools/DiskArgument.h"
@@ -63,6 +64,15 @@ int Run(const CCommandLine& commandLine) {
   CTerminalStatusLine status(stderr);
   CVornDisk disk(*device, &status);
   disk.ReadTable();
+  // The table of a disk whose edit was cut short is the front of the new show.
+  try {
+    if (EditPending(DiskIdentity(*device))) {
+      std::fprintf(stderr, "vorn3ctl: an edit of %s was interrupted; 'vorn3ctl recover %s' finishes it\n",
+                   PrintableText(argument).c_str(), PrintableText(argument).c_str());
+    }
+  } catch (const CEditRecordError& error) {
+    std::fprintf(stderr, "vorn3ctl: %s\n", error.what());
+  }
   if (commandLine.Has("--json")) {
     PrintJson(device->GetName(), *device, disk);
   } else {

@@ -33,6 +33,7 @@ struct EditCase {
   std::size_t routines;
   std::function<void(CRoutineEdit&, const std::vector<std::string>& files)> build;
   bool full = false;  // no free sector behind the old table
+  std::vector<std::uint32_t> sizes = {600, 3, 700, 520, 1, 900};  // sectors of the routines, cycled
 };
 
 class RoutineEditTest : public ::testing::Test {
@@ -50,9 +51,10 @@ class RoutineEditTest : public ::testing::Test {
              write("Data only", {}, test::PatternBytes(1500, 5))};
   }
 
-  // Routines of 600, 3, 700, 520, 1 and 900 sectors (cycled), their bytes in place.
-  static CMemoryDevice BuildDisk(std::size_t routines, bool full) {
-    const std::vector<RoutineEntry> table = MakeRoutines(routines, {600, 3, 700, 520, 1, 900});
+  // The routines with their bytes in place.
+  static CMemoryDevice BuildDisk(std::size_t routines, bool full,
+                                 const std::vector<std::uint32_t>& sizes = EditCase{}.sizes) {
+    const std::vector<RoutineEntry> table = MakeRoutines(routines, sizes);
     const std::uint32_t end = table.empty() ? 1 : table.back().endSector;
     CMemoryDevice device(full ? end + static_cast<std::uint32_t>(routines / 8 + 1) : end + 2000);
     for (const RoutineEntry& entry : table) FillRoutine(device, entry);
@@ -97,8 +99,8 @@ class RoutineEditTest : public ::testing::Test {
   void Sweep(const EditCase& c, int& prefixes) {
     SCOPED_TRACE(c.name);
     // Without failures: what the edit leaves, checked against the sources.
-    CMemoryDevice original = BuildDisk(c.routines, c.full);
-    CMemoryDevice done = BuildDisk(c.routines, c.full);
+    CMemoryDevice original = BuildDisk(c.routines, c.full, c.sizes);
+    CMemoryDevice done = BuildDisk(c.routines, c.full, c.sizes);
     const ReferenceReading oldReading = *ReferenceReadTable(original);
     CFaultyDevice counting(done, 0);
     Run(c, counting, dir / "dry");
@@ -126,7 +128,7 @@ class RoutineEditTest : public ::testing::Test {
         const std::string where = "write " + std::to_string(k) + " of " + std::to_string(writes) + " mode " +
                                   std::to_string(static_cast<int>(mode));
         const std::string root = dir / ("cut-" + std::to_string(k) + "-" + std::to_string(static_cast<int>(mode)));
-        CMemoryDevice device = BuildDisk(c.routines, c.full);
+        CMemoryDevice device = BuildDisk(c.routines, c.full, c.sizes);
         CFaultyDevice faulty(device, k, mode);
         EXPECT_THROW(Run(c, faulty, root), CUsbDeviceException) << where;
 
@@ -190,6 +192,7 @@ TEST_F(RoutineEditTest, EveryEditKindCutAtEveryWrite) {
          e.ChangeSettings(2, {.frameRate = 25, .baudCode = {}, .protocol = {}, .controllerSettings = {}});
        }},
       {"remove the first of a full disk", 6, [](CRoutineEdit& e, auto&) { e.Remove({0}); }, true},
+      {"swap two of one size", 3, [](CRoutineEdit& e, auto&) { e.Move(0, 1); }, false, {600}},
   };
   int prefixes = 0;
   for (const EditCase& c : cases) Sweep(c, prefixes);
