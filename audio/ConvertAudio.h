@@ -1,7 +1,7 @@
 #pragma once
 // Turns a routine's audio section into MP3 data of the disk's kind: nothing for
 // no audio, the routine file itself when it already is of that kind, else a
-// converted temporary file.
+// converted temporary file that has no name (nothing of it outlives the process).
 
 #include <cstdint>
 #include <cstdio>
@@ -11,12 +11,10 @@
 #include "platform/Cancel.h"
 #include "platform/ProgressBar.h"
 #include "platform/StatusText.h"
-#include "platform/TempFiles.h"
 
 namespace vorn {
 
 struct ConversionContext {
-  CTempFileList& tempFiles;  // the disk action's named temporary files (a conversion makes none)
   CStatusText* status = nullptr;
   CProgressBar* progress = nullptr;
   const CCancelFlag* cancel = nullptr;  // checked between pieces and by blocking decoder calls
