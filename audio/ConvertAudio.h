@@ -31,8 +31,10 @@ struct ConversionContext {
 // routineFile stands at the first audio byte. On return mp3Size bytes are to be
 // read from mp3Stream (the routine file itself when passed through, a new stream
 // the caller closes when converted, untouched when mp3Size is 0). Throws
-// CFileAccessException on failure, CCancelled when the cancel flag was set (the
-// converted file is then unfinished and not handed out).
+// CFileAccessException on failure (a decoding step's with the decoder's
+// caption, each failure one error for the caller to show), what checkRoom
+// throws, and CCancelled when the cancel flag was set (the converted file is
+// then unfinished and not handed out).
 void ConvertAudio(const RoutineFileHeader& header, std::FILE* routineFile, std::uint32_t& mp3Size,
                   std::FILE*& mp3Stream, const ConversionContext& context);
 
