@@ -16,6 +16,7 @@
 #include "audio/SegmentEncoder.h"
 #include "device/DeviceExceptions.h"
 #include "platform/UniqueFd.h"
+#include "platform/TempFiles.h"
 #include "platform/UniqueFile.h"
 
 namespace vorn {

@@ -1,7 +1,7 @@
 #pragma once
 // Turns a routine's audio section into MP3 data of the disk's kind: nothing for
 // no audio, the routine file itself when it already is of that kind, else a
-// converted temporary file.
+// converted temporary file that has no name (nothing of it outlives the process).
 
 #include <cstdint>
 #include <cstdio>
@@ -11,12 +11,10 @@
 #include "platform/Cancel.h"
 #include "platform/ProgressBar.h"
 #include "platform/StatusText.h"
-#include "platform/TempFiles.h"
 
 namespace vorn {
 
 struct ConversionContext {
-  CTempFileList& tempFiles;  // the disk action's named temporary files (a conversion makes none)
   CStatusText* status = nullptr;
   CProgressBar* progress = nullptr;
   const CCancelFlag* cancel = nullptr;  // checked between pieces and by blocking decoder calls
@@ -33,8 +31,10 @@ struct ConversionContext {
 // routineFile stands at the first audio byte. On return mp3Size bytes are to be
 // read from mp3Stream (the routine file itself when passed through, a new stream
 // the caller closes when converted, untouched when mp3Size is 0). Throws
-// CFileAccessException on failure, CCancelled when the cancel flag was set (the
-// converted file is then unfinished and not handed out).
+// CFileAccessException on failure (a decoding step's with the decoder's
+// caption, each failure one error for the caller to show), what checkRoom
+// throws, and CCancelled when the cancel flag was set (the converted file is
+// then unfinished and not handed out).
 void ConvertAudio(const RoutineFileHeader& header, std::FILE* routineFile, std::uint32_t& mp3Size,
                   std::FILE*& mp3Stream, const ConversionContext& context);
 

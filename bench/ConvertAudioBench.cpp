@@ -27,12 +27,11 @@ int main(int argc, char** argv) {
   header.audioFormat = 0;  // anything but MP3 frames of the disk's kind: always converted
   header.audioSize = static_cast<std::uint32_t>(std::filesystem::file_size(argv[1]));
 
-  CTempFileList tempFiles;
   std::uint32_t mp3Size = 0;
   std::FILE* mp3Stream = nullptr;
   const auto start = std::chrono::steady_clock::now();
   try {
-    ConvertAudio(header, input.get(), mp3Size, mp3Stream, ConversionContext{tempFiles});
+    ConvertAudio(header, input.get(), mp3Size, mp3Stream, ConversionContext{});
   } catch (const CFileAccessException& e) {
     std::fprintf(stderr, "%s\n", e.GetMessage().c_str());
     return 1;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <vector>
 
@@ -57,17 +58,23 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: not a 44.1 kHz 16-bit stereo WAV\n", argv[1]);
     return 1;
   }
-  vorn::CMp3Writer writer;
-  if (!writer.Open(argv[2])) return 1;
-  std::int32_t frames[1024];
-  std::uint64_t left = dataBytes / 4;
-  while (left > 0) {
-    const std::size_t want = left < 1024 ? static_cast<std::size_t>(left) : 1024;
-    const std::size_t got = std::fread(frames, 4, want, wav.get());
-    if (!writer.Write(frames, static_cast<int>(got))) return 1;
-    if (got < want) break;
-    left -= got;
+  try {
+    vorn::CMp3Writer writer;
+    if (!writer.Open(argv[2])) return 1;
+    std::int32_t frames[1024];
+    std::uint64_t left = dataBytes / 4;
+    while (left > 0) {
+      const std::size_t want = left < 1024 ? static_cast<std::size_t>(left) : 1024;
+      const std::size_t got = std::fread(frames, 4, want, wav.get());
+      if (!writer.Write(frames, static_cast<int>(got))) return 1;
+      if (got < want) break;
+      left -= got;
+    }
+    if (!writer.Close()) return 1;
+  } catch (const std::exception& e) {
+    // The writer raises its failures for its caller to show.
+    std::fprintf(stderr, "%s: %s\n", argv[2], e.what());
+    return 1;
   }
-  if (!writer.Close()) return 1;
   return 0;
 }

@@ -77,18 +77,16 @@ class CHeldControls final : public CStatusText, public CProgressBar {
   int m_step = 1;
 };
 
-// One file converted on its own thread. Its temporary files are its own, so
-// they go as soon as the routine is on the disk rather than piling up.
+// One file converted on its own thread.
 class CBackgroundPreparation {
  public:
   // `room`: the disk's room as it stood when the preparation started (the
   // routines written meanwhile are not in it; the exact check still follows).
   CBackgroundPreparation(std::string path, unsigned threads,
                          std::function<bool(std::uint64_t)> room)
-      : m_tempFiles(std::make_unique<CTempFileList>()),
-        m_thread([this, path = std::move(path), threads, room = std::move(room)] {
+      : m_thread([this, path = std::move(path), threads, room = std::move(room)] {
           try {
-            ConversionContext context{*m_tempFiles, &m_controls, &m_controls, &m_cancel};
+            ConversionContext context{&m_controls, &m_controls, &m_cancel};
             context.threads = threads;
             context.lastStretch = [this] {
               {
@@ -142,12 +140,10 @@ class CBackgroundPreparation {
     }
     m_thread.join();
     if (m_error) std::rethrow_exception(m_error);
-    m_routine->tempFiles = std::move(m_tempFiles);
     return std::move(*m_routine);
   }
 
  private:
-  std::unique_ptr<CTempFileList> m_tempFiles;
   CHeldControls m_controls;
   CCancelFlag m_cancel;
   std::optional<PreparedRoutine> m_routine;
@@ -181,7 +177,7 @@ void CVornDisk::AddRoutines(const std::vector<std::string>& paths, CProgressBar*
     startNext();
     ThrowIfCancelled(options.cancel);
     WritePreparedRoutine(*routine, progress, options.cancel);
-    routine.reset();  // closes its files and deletes its temporary files
+    routine.reset();  // closes its files, which ends its temporary ones
     if (options.added) options.added(k);
     current = std::move(next);
   }

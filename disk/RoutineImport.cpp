@@ -131,7 +131,7 @@ PreparedRoutine PrepareRoutine(const std::string& path, const ConversionContext&
 void CVornDisk::AddRoutine(const std::string& path, CProgressBar* progress,
                            const CCancelFlag* cancel) {
   PreparedRoutine routine = PrepareRoutine(
-      path, ConversionContext{m_tempFiles, m_status, progress, cancel}, RoomForNextRoutine());
+      path, ConversionContext{m_status, progress, cancel}, RoomForNextRoutine());
   WritePreparedRoutine(routine, progress, cancel);
 }
 

@@ -4,14 +4,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
-#include <memory>
 #include <string>
 
 #include "audio/RoutineFileHeader.h"
 #include "device/SectorDevice.h"
 #include "platform/Cancel.h"
 #include "platform/ProgressBar.h"
-#include "platform/TempFiles.h"
 #include "platform/UniqueFile.h"
 
 namespace vorn {
@@ -35,8 +33,6 @@ struct PreparedRoutine {
   RoutineFileHeader header;
   std::uint32_t mp3Size = 0;
   CUniqueFile convertedStream;  // the converted MP3; none when passed through or empty
-  // The routine's own temporary files, when it keeps them apart from the disk's.
-  std::unique_ptr<CTempFileList> tempFiles;
 
   std::FILE* Mp3Stream() const { return convertedStream ? convertedStream.get() : routineFile.get(); }
 };

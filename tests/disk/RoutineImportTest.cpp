@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 
 #include "audio/Mp3Frames.h"
@@ -247,6 +249,43 @@ TEST_F(RoutineImportTest, BrokenFilesFailBeforeTheDiskIsTouched) {
   }
   EXPECT_TRUE(device.Writes().empty());
   EXPECT_TRUE(disk.Table().empty());
+}
+
+// Ten minutes of silence are a small FLAC file but 106 MB of PCM and 9.6 MB of
+// MP3: on a 2 MB disk the import is refused by the length the stream states,
+// before anything is decoded. A file size limit of 4 MB stands in for a small
+// temporary directory: a refusal only after decoding would hit it first.
+TEST_F(RoutineImportTest, AudioTooLongForTheDiskIsRefusedBeforeItIsDecoded) {
+  if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg makes the FLAC file";
+  const std::string flac = dir / "silence.flac";
+  ASSERT_TRUE(test::RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i anullsrc=r=44100:cl=stereo -t 600 "
+                               "-c:a flac '" + flac + "'"));
+  const auto audio = test::ReadBytes(flac);
+  const std::string path = File(test::MakeHeader("long", 0, static_cast<std::uint32_t>(audio.size()), 0), audio, {});
+  const auto before = device.Bytes();
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = 4 << 20;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  for (const bool batch : {false, true}) {
+    CVornDisk disk(device, &status);
+    disk.ReadTable();
+    try {
+      if (batch) {
+        disk.AddRoutines({path}, &progress, ImportOptions{});
+      } else {
+        disk.AddRoutine(path, &progress);
+      }
+      ADD_FAILURE() << "imported";
+    } catch (const CVornError& e) {
+      EXPECT_STREQ(e.what(), "Not enough free space on the disk for this routine") << batch;
+    }
+  }
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_TRUE(device.Bytes() == before);
 }
 
 TEST_F(RoutineImportTest, SectionsCutShortFailAndAppendNothing) {

@@ -1,7 +1,10 @@
 // vorn3ctl make-routine, add and export, run in-process on disk images.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -227,6 +230,63 @@ TEST_F(ImportCommandsTest, AStopRequestEndsAnAddWithNothingLeftBehind) {
   EXPECT_EQ(code, kExitCancelled);
   EXPECT_TRUE(std::filesystem::is_empty(temp));
   EXPECT_TRUE(test::ReadBytes(image) == before);
+}
+
+// Whether process `pid` holds a file of `dir` open (unnamed ones included).
+bool HoldsFileIn(pid_t pid, const std::filesystem::path& dir) {
+  std::error_code error;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    const std::string target = std::filesystem::read_symlink(fd.path(), error).string();
+    if (!error && target.rfind(dir.string() + "/", 0) == 0) return true;
+  }
+  return false;
+}
+
+// kill -9 at any moment of an add, of one file or of a batch converting on
+// several threads, leaves nothing in the temporary directory: the sweep kills
+// the real program after growing delays, many of them inside the conversion.
+TEST_F(ImportCommandsTest, AnAddKilledAtAnyMomentLeavesNoTemporaryFile) {
+  const std::string image = Path("disk.img");
+  ASSERT_EQ(Ctl({"create-image", image, "--size", "64M"}), 0);
+  ASSERT_EQ(Ctl({"format", image, "--yes"}), 0);
+  test::WriteBytes(Path("long.wav"), test::WavBytes(test::Tone(20 * 44100, 440, 660)));
+  for (const char* name : {"a.vorn", "b.vorn"}) {
+    ASSERT_EQ(Ctl({"make-routine", Path(name), "--audio", Path("long.wav")}), 0);
+  }
+  const std::filesystem::path temp = Path("temp");
+  std::filesystem::create_directory(temp);
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+  };
+  const Case cases[] = {
+      {"one file", {"add", image, Path("a.vorn"), "--threads", "1", "--quiet"}},
+      {"batch", {"add", image, Path("a.vorn"), Path("b.vorn"), "--threads", "2", "--quiet"}},
+  };
+  for (const Case& c : cases) {
+    int caught = 0;  // kills that landed while temporary files were open
+    for (int delay : {0, 3, 10, 25, 50, 80, 120, 170, 230, 300, 400, 550, 750, 1000}) {
+      std::vector<char*> argv{const_cast<char*>(VORN3CTL_PATH)};
+      for (const std::string& arg : c.args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      const pid_t child = ::fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        ::setenv("TMPDIR", temp.c_str(), 1);
+        ::execv(VORN3CTL_PATH, argv.data());
+        ::_exit(127);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+      if (HoldsFileIn(child, temp)) ++caught;
+      ::kill(child, SIGKILL);
+      int status = 0;
+      ::waitpid(child, &status, 0);
+      EXPECT_TRUE(std::filesystem::is_empty(temp)) << c.name << ", killed after " << delay << " ms";
+      std::filesystem::remove_all(temp);
+      std::filesystem::create_directory(temp);
+    }
+    EXPECT_GE(caught, 2) << c.name << ": too few kills inside the conversion to tell";
+  }
 }
 
 TEST_F(ImportCommandsTest, ExportGivesBackTheFileThatWasAdded) {
