@@ -352,12 +352,11 @@ EditReport ApplyEdit(CVornDisk& disk, const CRoutineEdit& edit, const EditOption
   const std::uint64_t oldEnd = old.empty() ? 1 : old.back().endSector;
 
   // Convert the files first, as an import does; nothing touches the disk yet.
-  CTempFileList tempFiles;
   std::map<std::size_t, PreparedItem> prepared;
   for (std::size_t k = 0; k < edit.Items().size(); ++k) {
     const CRoutineEdit::Item& item = edit.Items()[k];
     if (item.oldIndex) continue;
-    PreparedItem p{PrepareRoutine(item.path, ConversionContext{tempFiles, options.status, options.progress,
+    PreparedItem p{PrepareRoutine(item.path, ConversionContext{options.status, options.progress,
                                                                 options.cancel}),
                    0, 0};
     p.mp3Sectors = static_cast<std::uint32_t>(SectorsFor(p.routine.mp3Size));
