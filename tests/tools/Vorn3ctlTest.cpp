@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -265,6 +266,41 @@ TEST_F(Vorn3ctlTest, WritingCommandsRefuseAReadOnlyImageAtOnce) {
   }
   EXPECT_EQ(ReadFileText(m_image), before);
   EXPECT_EQ(Run({"list", m_image}).code, 0);  // reading it is fine
+}
+
+// kill -9 at any point of a backup, new or replacing another: no temporary
+// file is left beside the target, and the target is the old file or the whole
+// new one.
+TEST_F(Vorn3ctlTest, ABackupKilledAtAnyPointLeavesNoFileBehind) {
+  constexpr std::uintmax_t kBytes = 24u << 20;
+  {
+    std::ofstream card(m_image, std::ios::binary);
+    const std::string chunk(1 << 20, 'x');  // data all along, so every piece is written
+    for (std::uintmax_t k = 0; k < kBytes >> 20; ++k) card << chunk;
+  }
+  const std::string target = (m_dir / "backup.img").string();
+  const std::set<std::string> expected = {"card.img", "backup.img", "stdout", "stderr"};
+  int finished = 0;
+  for (int delayMs = 0; delayMs <= 120; delayMs += 4) {
+    const bool replacing = delayMs % 8 == 4;
+    fs::remove(target);
+    if (replacing) std::ofstream(target) << "old";
+    const pid_t pid = Start({"backup", m_image, target, "--whole", "--quiet", "--force"}, "");
+    ::usleep(static_cast<useconds_t>(delayMs) * 1000);
+    ::kill(pid, SIGKILL);
+    Finish(pid, "");
+    for (const auto& entry : fs::directory_iterator(m_dir)) {
+      EXPECT_TRUE(expected.count(entry.path().filename().string())) << entry.path() << " after " << delayMs << " ms";
+    }
+    if (fs::exists(target) && fs::file_size(target) == kBytes) {
+      ++finished;
+    } else if (replacing) {
+      EXPECT_EQ(ReadFileText(target), "old") << delayMs;
+    } else {
+      EXPECT_FALSE(fs::exists(target)) << delayMs;
+    }
+  }
+  EXPECT_LT(finished, 31);  // some runs were cut short, or the sweep proves nothing
 }
 
 // Names that are bytes rather than UTF-8 reach the terminal as U+FFFD, as
