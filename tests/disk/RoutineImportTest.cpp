@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "audio/Mp3Frames.h"
 #include "device/DeviceExceptions.h"
@@ -415,41 +416,32 @@ TEST_F(RoutineBatchTest, FailureOrCancelStopsTheBatchAtThatFileWithNothingOfItOn
 }
 
 // A device that takes larger transfers gets the same bytes and the progress
-// bar the same steps; only the pieces are grouped, up to its transfer size.
+// bar the same steps; only the pieces are grouped, end to end, up to its size.
 TEST(WriteFromFileTest, PiecesGoInTransfersOfTheDevicesSizeWithTheSameProgressSteps) {
   struct CSizedDevice final : CMemoryDevice {
-    CSizedDevice(std::uint32_t sectors, std::uint32_t size) : CMemoryDevice(sectors), transfer(size) {}
+    CSizedDevice(std::uint32_t size) : CMemoryDevice(2048), transfer(size) {}
     std::uint32_t TransferSectors() override { return transfer; }
     std::uint32_t transfer;
   };
   CScratchDir dir;
-  const std::uint8_t* pattern = g_mp3SectorFiller.data();
   for (const std::uint32_t bytes : {512u, 1024u, 70000u, 3u * 65536u, 300001u}) {
-    const std::string path = dir / ("section" + std::to_string(bytes));
-    test::WriteBytes(path, test::PatternBytes(bytes, 7));
+    test::WriteBytes(dir / "section", test::PatternBytes(bytes, 7));
     std::vector<std::uint8_t> reference;
     std::vector<std::string> steps;
     for (const std::uint32_t transfer : {128u, 256u, 300u, 8192u}) {
       SCOPED_TRACE(std::to_string(bytes) + " bytes, transfers of " + std::to_string(transfer));
-      CSizedDevice device(2048, transfer);
+      CSizedDevice device(transfer);
       test::CRecordingProgress progress;
-      CUniqueFile file(std::fopen(path.c_str(), "rb"));
-      ASSERT_TRUE(WriteFromFile(device, file.get(), 5, bytes, pattern, &progress));
+      CUniqueFile file(std::fopen((dir / "section").c_str(), "rb"));
+      ASSERT_TRUE(WriteFromFile(device, file.get(), 5, bytes, g_mp3SectorFiller.data(), &progress));
       const std::uint32_t sectors = (bytes + kSectorSize - 1) / kSectorSize;
-      const auto written = Sectors(device, 5, sectors);
-      if (transfer == 128) {
-        reference = written;
-        steps = progress.calls;
-      }
-      EXPECT_EQ(written, reference);
+      if (transfer == 128) std::tie(reference, steps) = std::tie(device.Bytes(), progress.calls);
+      EXPECT_EQ(device.Bytes(), reference);
       EXPECT_EQ(progress.calls, steps);
-      // End to end from sector 5, none larger than the transfer (rounded down
-      // to whole pieces), and as few as that allows.
-      const std::uint32_t most = std::max(128u, transfer / 128 * 128);
       std::uint32_t next = 5;
       for (const Transfer& write : device.Writes()) {
         EXPECT_EQ(write.first, next);
-        EXPECT_LE(write.count, most);
+        EXPECT_LE(write.count, std::max(128u, transfer / 128 * 128));
         next += write.count;
       }
       EXPECT_EQ(next, 5 + sectors);
@@ -464,19 +456,11 @@ TEST(WriteFromFileTest, StopsWithFalseWhenTheFileEndsEarly) {
   CScratchDir dir;
   const std::string path = dir / "bytes";
   test::WriteBytes(path, test::PatternBytes(1200));
-  struct CSizedDevice final : CMemoryDevice {
-    using CMemoryDevice::CMemoryDevice;
-    std::uint32_t TransferSectors() override { return large ? 8192 : 128; }
-    bool large = false;
-  };
-  for (const bool large : {false, true}) {
-    CSizedDevice device(16);
-    device.large = large;
-    CUniqueFile file(std::fopen(path.c_str(), "rb"));
-    EXPECT_FALSE(WriteFromFile(device, file.get(), 2, 1500, nullptr, nullptr));
-    // The whole sectors before the shortfall are written; the short tail is not.
-    EXPECT_EQ(device.Writes(), (std::vector<Transfer>{{true, 2, 2}})) << large;
-  }
+  CMemoryDevice device(16);
+  CUniqueFile file(std::fopen(path.c_str(), "rb"));
+  EXPECT_FALSE(WriteFromFile(device, file.get(), 2, 1500, nullptr, nullptr));
+  // The whole sectors before the shortfall are written; the short tail is not.
+  EXPECT_EQ(device.Writes(), (std::vector<Transfer>{{true, 2, 2}}));
 }
 
 }  // namespace
