@@ -142,7 +142,7 @@ echo slow >"$mode"
 : >"$mode.log"
 (cd "$tmp" && exec "${user_prefix[@]}" "$vorn3ctl" add PhysicalDrive1 song.vorn --yes >"$tmp/slow.out" 2>&1 </dev/null) &
 slow=$!
-for _ in $(seq 200); do grep -q "^OpenDevice" "$mode.log" && break; sleep 0.02; done
+for _ in $(seq 1000); do grep -q "^OpenDevice" "$mode.log" && break; sleep 0.02; done
 sleep 0.2
 kill -INT "$slow"
 status=0
