@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -110,27 +111,22 @@ TEST(DiskCopyTest, ABackupKeepsTheDisksZerosAsHoles) {
   constexpr std::uint32_t kSectors = 64 * 2048;  // 64 MiB
   CMemoryDevice disk(kSectors);
   MakeDisk(disk, 9);
-  for (const std::uint32_t sector : {5000u, 5001u, 40007u, kSectors - 1}) {
-    std::memset(disk.Sector(sector), 0x5A, kSectorSize);
-  }
-  disk.Sector(70000)[511] = 1;  // one byte set in a sector of zeros
-  char pattern[] = "/tmp/vorn-sparse-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  const std::string dir = pattern, path = dir + "/backup.img";
+  for (const std::uint32_t sector : {5000u, 5001u, 40007u, kSectors - 1}) disk.Sector(sector)[7] = 0x5A;
+  char dir[] = "/tmp/vorn-sparse-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/backup.img";
+  COutputFile(path, {}, {}).Commit();  // replaced below, as a user's --force does
   {
     COutputFile file(path, {}, {});
     CopyDiskToFile(disk, kSectors, file, nullptr);
   }
   struct stat info {};
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
-  EXPECT_EQ(static_cast<std::uint64_t>(info.st_size), std::uint64_t{kSectors} * kSectorSize);
-  // Six 4 KiB blocks of data (a file system may add a little of its own).
+  // Five 4 KiB blocks of data (a file system may add a little of its own).
   EXPECT_LE(static_cast<std::uint64_t>(info.st_blocks) * 512, 256u * 1024) << info.st_blocks;
   std::ifstream in(path, std::ios::binary);
-  const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-  EXPECT_TRUE(bytes == disk.Bytes());
-  ::unlink(path.c_str());
-  ::rmdir(dir.c_str());
+  EXPECT_TRUE(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}) == disk.Bytes());
+  std::filesystem::remove_all(dir);
 }
 
 TEST(DiskCopyTest, ATargetTooSmallIsRefusedBeforeAnyWriteAndOneOfUnknownSizeIsNot) {
