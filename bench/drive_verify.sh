@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Read-back after writing: 100 MiB written durably (O_DSYNC, as shipped) through
-# CDriveAccess in 128-sector pieces, then read back from the medium and
+# CDriveAccess in 128-sector pieces, then read back from the medium (direct I/O) and
 # compared (CVerifyingDevice), against the same write without the read-back,
 # both to sparse image files in one directory on this machine's disk. Prints
 # the time ratio write+verify / write (goal: <= 1.5). Best of three, alternating.

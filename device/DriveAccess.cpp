@@ -230,6 +230,10 @@ std::uint32_t CDriveAccess::GetSectorCount() {
 
 std::string CDriveAccess::GetName() { return StripDevicePath(m_path); }
 
+std::uint32_t CDriveAccess::TransferSectors() {
+  return m_file ? m_file->PieceSectors() : CSectorDevice::TransferSectors();
+}
+
 std::optional<PhysicalDriveInfo> CDriveAccess::Scan(int number) const {
   CDriveTable table;
   CLinuxDriveSource source(m_roots);
@@ -342,6 +346,10 @@ void CDriveAccess::ReadSectors(std::uint32_t first, std::uint32_t count, void* b
 
 void CDriveAccess::WriteSectors(std::uint32_t first, std::uint32_t count, const void* buffer) {
   if (!m_file || !m_file->Seek(first)) throw CUsbDeviceException("Unable to seek during write");
+  // Direct I/O is for the read-back only; our buffers are not aligned for it.
+  if (m_file->DirectReads() && !m_file->SetDirectReads(false)) {
+    throw CUsbDeviceException(std::string("Unable to write sector: ") + std::strerror(m_file->LastError()));
+  }
   if (count == 0) return;
   if (!m_file->WriteSectors(buffer, count)) {
     throw CUsbDeviceException(std::string("Unable to write sector: ") + std::strerror(m_file->LastError()));

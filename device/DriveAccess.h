@@ -65,6 +65,8 @@ class CDriveAccess : public CSectorDevice {
   void Open(const DeviceEntry& entry) override;  // entry.key: the drive number
   void Close() override;
   bool Identify() override { return true; }
+  // 4 MiB, or the drive's optimal I/O size when that is larger (see CSectorFile).
+  std::uint32_t TransferSectors() override;
 
   // `refusalHint` follows the refusal of a card that could have been
   // unmounted ("Give --unmount to unmount it.").
@@ -80,6 +82,9 @@ class CDriveAccess : public CSectorDevice {
   bool UnmountDeclined() const { return m_unmountDeclined; }
   // Makes the next reads come from the medium rather than the kernel's cache.
   bool DropCache() { return m_file && m_file->DropCache(); }
+  // While on, reads bypass the kernel's cache (direct I/O) and come from the
+  // medium. False when the drive takes no direct I/O: use DropCache instead.
+  bool ReadFromMedium(bool on) { return m_file && m_file->SetDirectReads(on); }
 
  private:
   std::optional<PhysicalDriveInfo> Scan(int number) const;

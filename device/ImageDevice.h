@@ -38,6 +38,8 @@ class CImageDevice final : public CSectorDevice {
   void Open(const DeviceEntry& entry) override;
   void Close() override;
   bool Identify() override { return true; }
+  // 4 MiB: each durable write costs a flush of the file's storage.
+  std::uint32_t TransferSectors() override { return 8192; }
 
   bool IsReadOnly() const { return m_readOnly; }
   // errno of the read-write open that was refused (0 when read-only was asked for).

@@ -11,6 +11,8 @@
 namespace vorn {
 
 inline constexpr std::uint32_t kSectorSize = 512;
+// The unit protocol's transfer: at most 128 sectors (64 KiB) per call.
+inline constexpr std::uint32_t kProtocolPieceSectors = 128;
 
 class CSectorDevice {
  public:
@@ -23,6 +25,12 @@ class CSectorDevice {
   virtual void Open(const DeviceEntry& entry) = 0;
   virtual void Close() = 0;
   virtual bool Identify() = 0;
+
+  // Sectors one transfer should move for the device to keep its pace, a
+  // multiple of kProtocolPieceSectors. Callers copying many sectors group their
+  // pieces into transfers this large. A unit takes its protocol's size; a drive
+  // or an image file, where every durable write waits for a flush, far more.
+  virtual std::uint32_t TransferSectors() { return kProtocolPieceSectors; }
 };
 
 }  // namespace vorn

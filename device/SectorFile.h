@@ -59,11 +59,29 @@ class CSectorFile {
   // dropped (or there is none to drop).
   bool DropCache();
 
-  void Close() { m_fd.Reset(); }
+  // Turns direct I/O (O_DIRECT) for the reads on or off, on whatever
+  // descriptor is open, the one a disk service handed over included; reads
+  // then come from the medium, whatever the cache holds. False, nothing
+  // changed, when the node takes no direct I/O. Writes must not run while it
+  // is on (their buffers are not aligned for it).
+  bool SetDirectReads(bool on);
+  bool DirectReads() const { return m_direct; }
+
+  // Sectors per transfer that keep the drive at its pace: 4 MiB, or the
+  // drive's optimal I/O size when it reports a larger one (16 MiB at most),
+  // in multiples of 64 KiB. A durable write waits for the medium once per
+  // transfer, so fewer, larger transfers cost far fewer flushes.
+  std::uint32_t PieceSectors() const;
+
+  void Close() {
+    m_fd.Reset();
+    m_direct = false;
+  }
 
  private:
   std::uint64_t Clamp(std::uint64_t bytes) const;
   bool Fail(int error);
+  bool ReadDirect(unsigned char* out, std::uint64_t bytes);
 
   std::string m_node;
   std::uint32_t m_bytesPerSector;
@@ -72,6 +90,7 @@ class CSectorFile {
   CUniqueFd m_fd;
   std::uint64_t m_position = 0;
   int m_error = 0;
+  bool m_direct = false;
 };
 
 }  // namespace vorn

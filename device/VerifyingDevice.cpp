@@ -10,7 +10,32 @@
 namespace vorn {
 namespace {
 
-constexpr std::uint32_t kChunkSectors = 256;  // 128 KiB per read-back
+// The read-back reads at least this much per transfer (128 KiB, two of the
+// unit protocol's pieces), and as much as the device takes well.
+constexpr std::uint32_t kLeastChunkSectors = 256;
+
+// Reads a drive from its medium for as long as it lives: with direct I/O
+// where the drive takes it, else after syncing it and dropping its cache.
+class CMediumReads {
+ public:
+  explicit CMediumReads(CSectorDevice& device) : m_drive(dynamic_cast<CDriveAccess*>(&device)) {
+    if (!m_drive) return;
+    m_direct = m_drive->ReadFromMedium(true);
+    if (!m_direct && !m_drive->DropCache()) {
+      throw CUsbDeviceException("Verify failed\nThe written sectors of " + device.GetName() +
+                                " cannot be read back from the card itself.");
+    }
+  }
+  ~CMediumReads() {
+    if (m_direct) m_drive->ReadFromMedium(false);
+  }
+  CMediumReads(const CMediumReads&) = delete;
+  CMediumReads& operator=(const CMediumReads&) = delete;
+
+ private:
+  CDriveAccess* m_drive;
+  bool m_direct = false;
+};
 
 }  // namespace
 
@@ -70,19 +95,17 @@ std::uint64_t CVerifyingDevice::PendingSectors() const {
 }
 
 void CVerifyingDevice::Verify(CProgressBar* progress, const CCancelFlag* cancel) {
-  if (auto* drive = dynamic_cast<CDriveAccess*>(&m_inner); drive && !drive->DropCache()) {
-    throw CUsbDeviceException("Verify failed\nThe written sectors of " + m_inner.GetName() +
-                              " cannot be read back from the card itself.");
-  }
+  CMediumReads fromMedium(m_inner);
+  const std::uint32_t chunkSectors = std::max(kLeastChunkSectors, m_inner.TransferSectors());
   const std::uint64_t total = PendingSectors();
   std::uint64_t done = 0;
   int shown = -1;
   if (progress) progress->SetRange(0, 100);
-  std::vector<unsigned char> buffer(std::size_t{kChunkSectors} * kSectorSize);
+  std::vector<unsigned char> buffer(std::size_t{chunkSectors} * kSectorSize);
   for (const auto& [first, hashes] : m_runs) {
-    for (std::size_t offset = 0; offset < hashes.size(); offset += kChunkSectors) {
+    for (std::size_t offset = 0; offset < hashes.size(); offset += chunkSectors) {
       ThrowIfCancelled(cancel);
-      const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(kChunkSectors, hashes.size() - offset));
+      const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(chunkSectors, hashes.size() - offset));
       const auto sector = static_cast<std::uint32_t>(first + offset);
       m_inner.ReadSectors(sector, count, buffer.data());
       for (std::uint32_t i = 0; i < count; ++i) {

@@ -5,8 +5,10 @@
 // or garbles writes is then caught while the user still has the files.
 //
 // The read-back has to bypass the kernel's cache of a drive, or it would only
-// compare the cache with itself: before reading, a raw drive is synced and its
-// cached pages dropped. A USB unit has no such cache; its reads cross the wire.
+// compare the cache with itself: a raw drive is read with direct I/O, in the
+// drive's own transfer size; where the drive takes no direct I/O it is synced
+// and its cached pages dropped first. A USB unit has no such cache; its reads
+// cross the wire.
 
 #include <cstdint>
 #include <map>
@@ -34,6 +36,7 @@ class CVerifyingDevice final : public CSectorDevice {
   void Open(const DeviceEntry& entry) override { m_inner.Open(entry); }
   void Close() override { m_inner.Close(); }
   bool Identify() override { return m_inner.Identify(); }
+  std::uint32_t TransferSectors() override { return m_inner.TransferSectors(); }
 
   // Reads back every sector written since the last Verify and compares it.
   // Throws CUsbDeviceException naming the first sector that differs, CCancelled

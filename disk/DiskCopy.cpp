@@ -14,8 +14,57 @@
 namespace vorn {
 namespace {
 
-// The import's piece size: 64 KiB per transfer suits drives and units alike.
-constexpr std::uint32_t kPieceSectors = 128;
+// The progress bar's step: the unit protocol's piece.
+constexpr std::uint32_t kPieceSectors = kProtocolPieceSectors;
+
+// A new image file that starts as one hole, written so that it keeps its
+// holes: only the 4 KiB blocks (a filesystem's block) that hold anything but
+// zeros are written, the rest already reads as zeros. A backup of a mostly
+// empty card then takes the space of its data, as `cp --sparse` makes it.
+// Right only while no sector is written twice with data in between.
+class CHoleKeepingImage final : public CSectorDevice {
+ public:
+  explicit CHoleKeepingImage(CSectorDevice& file) : m_file(file) {}
+
+  std::uint32_t GetSectorCount() override { return m_file.GetSectorCount(); }
+  std::string GetName() override { return m_file.GetName(); }
+  void ReadSectors(std::uint32_t first, std::uint32_t count, void* buffer) override {
+    m_file.ReadSectors(first, count, buffer);
+  }
+  void WriteSectors(std::uint32_t first, std::uint32_t count, const void* buffer) override {
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    const std::uint64_t end = std::uint64_t{first} + count;
+    std::uint64_t runStart = 0;
+    bool inRun = false;
+    for (std::uint64_t at = first; at < end;) {
+      // To the next block boundary, counted in the disk's sectors.
+      const std::uint64_t next = std::min(end, (at / kBlockSectors + 1) * kBlockSectors);
+      const bool zero = IsZero(bytes + (at - first) * kSectorSize, (next - at) * kSectorSize);
+      if (!zero && !inRun) runStart = at;
+      if (zero && inRun) Write(runStart, at, first, bytes);
+      inRun = !zero;
+      at = next;
+    }
+    if (inRun) Write(runStart, end, first, bytes);
+  }
+  void Open(const DeviceEntry& entry) override { m_file.Open(entry); }
+  void Close() override { m_file.Close(); }
+  bool Identify() override { return m_file.Identify(); }
+  std::uint32_t TransferSectors() override { return m_file.TransferSectors(); }
+
+ private:
+  static constexpr std::uint64_t kBlockSectors = 4096 / kSectorSize;
+
+  static bool IsZero(const std::uint8_t* bytes, std::size_t size) {
+    return std::all_of(bytes, bytes + size, [](std::uint8_t b) { return b == 0; });
+  }
+  void Write(std::uint64_t from, std::uint64_t to, std::uint32_t first, const std::uint8_t* bytes) {
+    m_file.WriteSectors(static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(to - from),
+                        bytes + (from - first) * kSectorSize);
+  }
+
+  CSectorDevice& m_file;
+};
 
 }  // namespace
 
@@ -60,19 +109,27 @@ void CopyDisk(CSectorDevice& from, CSectorDevice& to, std::uint32_t count, CProg
   const std::vector<std::uint8_t> cleared(kSectorSize, 0);
   to.WriteSectors(0, 1, cleared.data());
 
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(kPieceSectors) * kSectorSize);
+  // The progress runs over 128-sector pieces; the copy moves as many of them
+  // per transfer as both devices take well (a unit keeps its protocol's size).
+  const std::uint32_t transfer =
+      std::max(kPieceSectors, std::min(from.TransferSectors(), to.TransferSectors()) / kPieceSectors * kPieceSectors);
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(transfer) * kSectorSize);
   // 64-bit, so the last piece of a disk that ends at sector 2^32 - 1 does not
   // wrap the counter back to 0.
-  for (std::uint64_t first = 0; first < count; first += kPieceSectors) {
+  for (std::uint64_t first = 0; first < count; first += transfer) {
     // The first piece starts behind the header, which goes last.
     const auto start = static_cast<std::uint32_t>(first == 0 ? 1 : first);
-    const auto end = static_cast<std::uint32_t>(std::min<std::uint64_t>(first + kPieceSectors, count));
+    const auto end = static_cast<std::uint32_t>(std::min<std::uint64_t>(first + transfer, count));
     ThrowIfCancelled(cancel);
     if (end > start) {
       from.ReadSectors(start, end - start, buffer.data());
       to.WriteSectors(start, end - start, buffer.data());
     }
-    if (progress) progress->SetPos(static_cast<int>(first / kPieceSectors + 1));
+    if (progress) {
+      for (std::uint64_t piece = first; piece < end; piece += kPieceSectors) {
+        progress->SetPos(static_cast<int>(piece / kPieceSectors + 1));
+      }
+    }
   }
   to.WriteSectors(0, 1, header.data());
 }
@@ -86,7 +143,8 @@ void CopyDiskToFile(CSectorDevice& disk, std::uint32_t count, COutputFile& file,
   // the end makes the whole backup durable.
   CImageDevice image(file.TempPath(), /*durable=*/false);
   image.Open(CImageDevice::EntryFor(file.TempPath()));
-  CopyDisk(disk, image, count, progress, cancel);
+  CHoleKeepingImage sparse(image);
+  CopyDisk(disk, sparse, count, progress, cancel);
   image.Close();
   file.Commit();
 }

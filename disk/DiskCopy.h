@@ -22,7 +22,8 @@ std::uint32_t UsedSectorCount(CSectorDevice& disk);
 // The same for a disk whose table has been read already.
 std::uint32_t UsedSectorCount(const CVornDisk& disk);
 
-// Copies sectors [0, count) of `from` onto `to`, in pieces of 128 sectors.
+// Copies sectors [0, count) of `from` onto `to`, in pieces of 128 sectors,
+// as many per transfer as both devices' TransferSectors hold.
 // Sector 0 of `to` is cleared first and written last: a copy that fails part
 // way leaves a disk that reads as unformatted, never a header that points at a
 // half-copied table. Throws CUsbDeviceException when `to` knows its size and

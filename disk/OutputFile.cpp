@@ -41,6 +41,11 @@ bool InUse(const std::string& target) {
   return fd.IsValid() && IsFileLockedByOthers(fd.Get());
 }
 
+// A template for mkstemp beside `target`: ".NAME.XXXXXX".
+std::string TempNameBeside(const std::string& target) {
+  return DirectoryOf(target) + "/." + BaseOf(target) + ".XXXXXX";
+}
+
 // Renames `from` to `to` unless `to` exists; false with errno EEXIST if it does.
 // Where the filesystem lacks the no-replace rename, a hard link does the same.
 bool PlaceWithoutReplacing(const std::string& from, const std::string& to) {
@@ -94,8 +99,19 @@ COutputFile::COutputFile(const std::string& path, const std::vector<std::string>
   // A name that is taken (a dangling link included) is replaced only when asked.
   if (m_replaces && mayReplace) mayReplace(path);
 
-  m_tempPath = DirectoryOf(m_target) + "/." + BaseOf(m_target) + ".XXXXXX";
-  m_fd.Reset(::mkostemp(m_tempPath.data(), O_CLOEXEC));
+  // A file with no name in the target's directory, given one only at the
+  // commit: a command killed before then (kill -9, a power cut) leaves
+  // nothing behind, where a named temporary file would stay for good.
+  m_fd.Reset(::open(DirectoryOf(m_target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (m_fd.IsValid()) {
+    m_unnamed = true;
+    m_tempPath = "/proc/self/fd/" + std::to_string(m_fd.Get());
+  } else {
+    // A filesystem without unnamed files: the named one, removed on every
+    // way out but a kill.
+    m_tempPath = TempNameBeside(m_target);
+    m_fd.Reset(::mkostemp(m_tempPath.data(), O_CLOEXEC));
+  }
   if (!m_fd.IsValid()) {
     const int error = errno;
     m_tempPath.clear();
@@ -108,7 +124,7 @@ COutputFile::COutputFile(const std::string& path, const std::vector<std::string>
 COutputFile::~COutputFile() {
   m_stream.reset();
   m_fd.Reset();
-  if (!m_committed && !m_tempPath.empty()) ::unlink(m_tempPath.c_str());
+  if (!m_committed && !m_unnamed && !m_tempPath.empty()) ::unlink(m_tempPath.c_str());
 }
 
 int COutputFile::Fd() const { return m_stream ? ::fileno(m_stream.get()) : m_fd.Get(); }
@@ -129,8 +145,38 @@ void COutputFile::Fail(const std::string& what, int error) const {
 void COutputFile::Commit() {
   if (m_stream && std::fflush(m_stream.get()) != 0) Fail("Error writing ", errno);
   if (::fsync(Fd()) != 0) Fail("Error writing ", errno);
+  if (m_unnamed) {
+    // The unnamed file gets its name while it is still open: for a new output
+    // the target's own (refused when someone made it meanwhile); for a
+    // replaced one a temporary name, renamed over the old file at once.
+    const std::string self = m_tempPath;
+    for (int attempt = 0;; ++attempt) {
+      m_tempPath = m_replaces ? DirectoryOf(m_target) + "/." + BaseOf(m_target) + "." + std::to_string(::getpid()) +
+                                    "-" + std::to_string(attempt)
+                              : m_target;
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, m_tempPath.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
+      const int error = errno;
+      if (error == EEXIST && !m_replaces) {
+        m_tempPath = self;
+        throw CFileAccessException(m_path + " was created by another program meanwhile; it was kept");
+      }
+      if (error != EEXIST || attempt >= 100) {
+        m_tempPath = self;
+        Fail("Could not write ", error);
+      }
+    }
+    m_unnamed = false;  // from here it has a name, removed if the rest fails
+    if (!m_replaces) {
+      m_tempPath.clear();  // in place already
+      m_committed = true;
+    }
+  }
   const int closed = m_stream ? std::fclose(m_stream.release()) : ::close(m_fd.Release());
   if (closed != 0) Fail("Error writing ", errno);
+  if (m_committed) {
+    SyncDirectory();
+    return;
+  }
 
   if (m_replaces) {
     if (::rename(m_tempPath.c_str(), m_target.c_str()) != 0) Fail("Could not write ", errno);
@@ -142,7 +188,11 @@ void COutputFile::Commit() {
     Fail("Could not write ", error);
   }
   m_committed = true;
-  // The new name is durable once its directory is.
+  SyncDirectory();
+}
+
+// The new name is durable once its directory is.
+void COutputFile::SyncDirectory() const {
   CUniqueFd directory(::open(DirectoryOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (directory.IsValid()) ::fsync(directory.Get());
 }

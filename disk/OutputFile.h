@@ -1,7 +1,8 @@
 #pragma once
 // A file the program makes (vorn3ctl's export, make-routine, backup and
-// create-image; the window's backup and export), written the one safe way: into a new temporary file beside it, put in place
-// by a rename only when everything went through. A command that fails or is
+// create-image; the window's backup and export), written the one safe way: into a new temporary file beside it (one
+// without a name where the filesystem allows, so a killed command leaves none), put in place only when everything
+// went through. A command that fails or is
 // cut short leaves the old file, if any, as it was; a file the command did not
 // create is never truncated or removed.
 //
@@ -35,7 +36,8 @@ class COutputFile {
   COutputFile& operator=(const COutputFile&) = delete;
 
   const std::string& Path() const { return m_path; }
-  // The temporary file being written.
+  // A path that opens the temporary file being written (it may have no name
+  // of its own: then a /proc/self/fd path).
   const std::string& TempPath() const { return m_tempPath; }
   int Fd() const;
   // A stream on the temporary file ("wb+"), made on first use; Fd() then
@@ -49,12 +51,14 @@ class COutputFile {
 
  private:
   [[noreturn]] void Fail(const std::string& what, int error) const;
+  void SyncDirectory() const;
 
   std::string m_path;    // as the user named it
   std::string m_target;  // the file renamed over (a symbolic link's target)
   std::string m_tempPath;
   bool m_replaces = false;
   bool m_committed = false;
+  bool m_unnamed = false;  // an O_TMPFILE file: nothing to remove, gone with its descriptor
   CUniqueFd m_fd;
   CUniqueFile m_stream;
 };

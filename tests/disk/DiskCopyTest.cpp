@@ -4,11 +4,23 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "device/DeviceExceptions.h"
+#include "disk/OutputFile.h"
 #include "disk/VornDisk.h"
+#include "tests/audio/RecordingControls.h"
 #include "tests/support/FaultyDevice.h"
 #include "tests/support/ReferenceTable.h"
 
@@ -66,6 +78,55 @@ TEST(DiskCopyTest, ACopyOfTheUsedSectorsReadsAsTheSameDiskInBothReaders) {
     for (const RoutineEntry& entry : ReadWith(copy)) EXPECT_TRUE(RoutineIntact(copy, entry));
     EXPECT_TRUE(std::equal(copy.Bytes().begin(), copy.Bytes().end(), source.Bytes().begin()));
   }
+}
+
+// Devices that take larger transfers get them (the smaller of the two sizes),
+// with the progress bar stepping over 128-sector pieces as ever.
+TEST(DiskCopyTest, TransfersFollowTheSlowerDeviceWithTheSameProgressSteps) {
+  struct CSizedDevice final : CMemoryDevice {
+    CSizedDevice(std::uint32_t size) : CMemoryDevice(3000), transfer(size) {}
+    std::uint32_t TransferSectors() override { return transfer; }
+    std::uint32_t transfer;
+  };
+  std::vector<std::string> steps;
+  for (const auto& [from, to] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{
+           {128, 128}, {8192, 128}, {8192, 8192}, {1024, 8192}, {300, 8192}}) {
+    CSizedDevice source(from), target(to);
+    MakeDisk(source, 40);
+    for (std::uint32_t k = 200; k < 3000; ++k) std::memset(source.Sector(k), static_cast<int>(k), kSectorSize);
+    test::CRecordingProgress progress;
+    CopyDisk(source, target, 3000, &progress);
+    EXPECT_EQ(target.Bytes(), source.Bytes()) << from << " -> " << to;
+    if (steps.empty()) steps = progress.calls;
+    EXPECT_EQ(progress.calls, steps) << from << " -> " << to;
+    const std::uint32_t most = std::max(128u, std::min(from, to) / 128 * 128);
+    // The header twice, then the pieces, none larger than the smaller transfer.
+    EXPECT_EQ(target.Writes().size(), 2 + (3000 + most - 1) / most) << from << " -> " << to;
+  }
+}
+
+// A backup writes none of the disk's zeros: they stay holes in the new file,
+// which reads back as the disk byte for byte.
+TEST(DiskCopyTest, ABackupKeepsTheDisksZerosAsHoles) {
+  constexpr std::uint32_t kSectors = 64 * 2048;  // 64 MiB
+  CMemoryDevice disk(kSectors);
+  MakeDisk(disk, 9);
+  for (const std::uint32_t sector : {5000u, 5001u, 40007u, kSectors - 1}) disk.Sector(sector)[7] = 0x5A;
+  char dir[] = "/tmp/vorn-sparse-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/backup.img";
+  COutputFile(path, {}, {}).Commit();  // replaced below, as a user's --force does
+  {
+    COutputFile file(path, {}, {});
+    CopyDiskToFile(disk, kSectors, file, nullptr);
+  }
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  // Five 4 KiB blocks of data (a file system may add a little of its own).
+  EXPECT_LE(static_cast<std::uint64_t>(info.st_blocks) * 512, 256u * 1024) << info.st_blocks;
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_TRUE(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}) == disk.Bytes());
+  std::filesystem::remove_all(dir);
 }
 
 TEST(DiskCopyTest, ATargetTooSmallIsRefusedBeforeAnyWriteAndOneOfUnknownSizeIsNot) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstring>
+#include <tuple>
 
 #include "audio/Mp3Frames.h"
 #include "device/DeviceExceptions.h"
@@ -452,6 +453,43 @@ TEST_F(RoutineBatchTest, FailureOrCancelStopsTheBatchAtThatFileWithNothingOfItOn
   EXPECT_EQ(faulty.WritesSeen(), 2u);
   CVornDisk after(backing, nullptr);
   EXPECT_EQ(after.ReadTable().size(), 1u);
+}
+
+// A device that takes larger transfers gets the same bytes and the progress
+// bar the same steps; only the pieces are grouped, end to end, up to its size.
+TEST(WriteFromFileTest, PiecesGoInTransfersOfTheDevicesSizeWithTheSameProgressSteps) {
+  struct CSizedDevice final : CMemoryDevice {
+    CSizedDevice(std::uint32_t size) : CMemoryDevice(2048), transfer(size) {}
+    std::uint32_t TransferSectors() override { return transfer; }
+    std::uint32_t transfer;
+  };
+  CScratchDir dir;
+  for (const std::uint32_t bytes : {512u, 1024u, 70000u, 3u * 65536u, 300001u}) {
+    test::WriteBytes(dir / "section", test::PatternBytes(bytes, 7));
+    std::vector<std::uint8_t> reference;
+    std::vector<std::string> steps;
+    for (const std::uint32_t transfer : {128u, 256u, 300u, 8192u}) {
+      SCOPED_TRACE(std::to_string(bytes) + " bytes, transfers of " + std::to_string(transfer));
+      CSizedDevice device(transfer);
+      test::CRecordingProgress progress;
+      CUniqueFile file(std::fopen((dir / "section").c_str(), "rb"));
+      ASSERT_TRUE(WriteFromFile(device, file.get(), 5, bytes, g_mp3SectorFiller.data(), &progress));
+      const std::uint32_t sectors = (bytes + kSectorSize - 1) / kSectorSize;
+      if (transfer == 128) std::tie(reference, steps) = std::tie(device.Bytes(), progress.calls);
+      EXPECT_EQ(device.Bytes(), reference);
+      EXPECT_EQ(progress.calls, steps);
+      std::uint32_t next = 5;
+      for (const Transfer& write : device.Writes()) {
+        EXPECT_EQ(write.first, next);
+        EXPECT_LE(write.count, std::max(128u, transfer / 128 * 128));
+        next += write.count;
+      }
+      EXPECT_EQ(next, 5 + sectors);
+      if (transfer >= sectors) {
+        EXPECT_EQ(device.Writes().size(), 1u);
+      }
+    }
+  }
 }
 
 TEST(WriteFromFileTest, StopsWithFalseWhenTheFileEndsEarly) {

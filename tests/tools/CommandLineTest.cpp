@@ -77,16 +77,12 @@ TEST(TerminalTest, ControlCharactersOfDiskTextsAreNotSentToTheTerminal) {
   EXPECT_EQ(PrintableText("\xC2\x9B" "2J \xC2\xA0\xC3\xA9"), "?2J \xC2\xA0\xC3\xA9");  // C1 CSI, then text
   // Bytes that are not UTF-8 (USB strings, sysfs names) become U+FFFD, one per byte.
   const std::string bad = "\xEF\xBF\xBD";
+  // A stray byte, a continuation byte, a cut-short sequence (at the end, by ASCII), overlong forms, a
+  // surrogate, past U+10FFFF; then valid four- and three-byte characters.
   for (const auto& [raw, shown] : std::vector<std::pair<std::string, std::string>>{
-           {"\xFF" "a", bad + "a"},                           // never a UTF-8 byte
-           {"a\x80", "a" + bad},                              // a stray continuation byte
-           {"\xC3", bad},                                     // cut short at the end
-           {"\xC3" "A", bad + "A"},                           // cut short by an ASCII byte
-           {"\xC0\xAF", bad + bad},                            // overlong '/'
-           {"\xE0\x80\xAF", bad + bad + bad},                   // overlong, three bytes
-           {"\xED\xA0\x80", bad + bad + bad},                   // a surrogate
-           {"\xF4\x90\x80\x80", bad + bad + bad + bad},          // past U+10FFFF
-           {"\xF0\x9F\x8E\xB5\xE2\x82\xAC", "\xF0\x9F\x8E\xB5\xE2\x82\xAC"}}) {  // valid 4 and 3 bytes
+           {"\xFF" "a", bad + "a"}, {"a\x80", "a" + bad}, {"\xC3", bad}, {"\xC3" "A", bad + "A"},
+           {"\xC0\xAF", bad + bad}, {"\xE0\x80\xAF", bad + bad + bad}, {"\xED\xA0\x80", bad + bad + bad},
+           {"\xF4\x90\x80\x80", bad + bad + bad + bad}, {"\xF0\x9F\x8E\xB5\xE2\x82\xAC", "\xF0\x9F\x8E\xB5\xE2\x82\xAC"}}) {
     EXPECT_EQ(PrintableText(raw), shown) << testing::PrintToString(raw);
   }
   EXPECT_EQ(PadRight("\xC3\xA9t\xC3\xA9", 5), "\xC3\xA9t\xC3\xA9  ");

@@ -62,7 +62,9 @@ chmod 666 "$tmp/bus" 2>/dev/null || true
 mode=$tmp/mode
 echo ok >"$mode"
 coproc STUB { exec /usr/bin/python3 "$src/tests/tools/udisks2-stub.py" "$VORN_DEV_ROOT" "$VORN_MOUNTINFO" "$mode"; }
-pids+=("$STUB_PID")
+# Kept apart: bash unsets STUB_PID as soon as it reaps the stub.
+stub_pid=$STUB_PID
+pids+=("$stub_pid")
 read -r -t 10 ready <&"${STUB[0]}" || true
 [ "${ready:-}" = ready ] || { echo "FAIL: the stub udisks2 did not start"; exit 1; }
 
@@ -154,7 +156,7 @@ echo slow >"$mode"
 : >"$mode.log"
 (cd "$tmp" && exec "${user_prefix[@]}" "$vorn3ctl" add PhysicalDrive1 song.vorn --yes >"$tmp/slow.out" 2>&1 </dev/null) &
 slow=$!
-for _ in $(seq 200); do grep -q "^OpenDevice" "$mode.log" && break; sleep 0.02; done
+for _ in $(seq 1000); do grep -q "^OpenDevice" "$mode.log" && break; sleep 0.02; done
 sleep 0.2
 kill -INT "$slow"
 status=0
@@ -167,8 +169,8 @@ fi
 echo ok >"$mode"
 
 # No udisks2 at all.
-kill "$STUB_PID"
-wait "$STUB_PID" 2>/dev/null || true
+kill "$stub_pid" 2>/dev/null || true
+wait "$stub_pid" 2>/dev/null || true
 run 1 "udisks2 is not running: install udisks2" list PhysicalDrive1
 # No system bus at all.
 kill "${pids[0]}"
