@@ -503,16 +503,7 @@ void CManagerDlg::RefreshRoutines() {
   }
   if (device) {
     CVornDisk disk(*device, &m_statusText);
-    const bool read = ShowingErrors([&] {
-      const std::vector<RoutineEntry>& table = disk.ReadTable();
-      for (std::size_t k = 0; k < table.size(); ++k) {
-        const auto texts = RoutineCellTexts(table[k]);
-        for (std::size_t column = 0; column < texts.size(); ++column) {
-          list->SetCellText(static_cast<int>(k), static_cast<int>(column),
-                            QString::fromStdString(DiskTextToUtf8(texts[column])));
-        }
-      }
-    }, "Disk: " + diskText);
+    const bool read = ShowingErrors([&] { ShowRoutines(disk.ReadTable()); }, "Disk: " + diskText);
     // A unit tells its size and model only when asked; a card reader's text
     // carries its size already.
     std::string model;
@@ -552,6 +543,30 @@ void CManagerDlg::RefreshRoutines() {
   RefreshIfHeld();
 }
 
+void CManagerDlg::ShowRoutines(const std::vector<RoutineEntry>& table) {
+  CControlList* list = m_ui->m_routineList;
+  list->DeleteAllRows();
+  for (std::size_t k = 0; k < table.size(); ++k) {
+    const auto texts = RoutineCellTexts(table[k]);
+    for (std::size_t column = 0; column < texts.size(); ++column) {
+      list->SetCellText(static_cast<int>(k), static_cast<int>(column),
+                        QString::fromStdString(DiskTextToUtf8(texts[column])));
+    }
+  }
+  FitColumns();
+}
+
+bool CManagerDlg::event(QEvent* event) {
+  // Another program may have changed the disk while the window was in the
+  // background: coming back to it reads the table again, once nothing runs.
+  if (event->type() == QEvent::WindowActivate) {
+    QMetaObject::invokeMethod(this, [this] {
+      if (!IsBusy() && m_holdingDisk == 0) RefreshRoutines();
+    }, Qt::QueuedConnection);
+  }
+  return QDialog::event(event);
+}
+
 void CManagerDlg::OnRefresh() {
   m_mountedKept.clear();
   RefreshDevices();
@@ -584,7 +599,9 @@ void CManagerDlg::OnFormatDisk() {
     CVerifyingDevice verifier(*device);
     CVornDisk disk(verifier, &m_statusText);
     ShowingErrors([&] {
-      disk.ReadTable();
+      // The grid shows what the question is about, though another program
+      // changed the disk since it was listed.
+      ShowRoutines(disk.ReadTable());
       if (AskYesNo(disk.IsValid() ? kAskFormatValid : kAskFormatInvalid,
                    LossDetail(ComboText(), disk, false))) {
         disk.Format();
@@ -612,7 +629,7 @@ void CManagerDlg::OnRemoveLastRoutine() {
     // The table is read first, so that the question can name the routine.
     CVornDisk disk(*device, &m_statusText);
     ShowingErrors([&] {
-      disk.ReadTable();
+      ShowRoutines(disk.ReadTable());
       if (!AskYesNo(kAskRemoveLast, LossDetail(ComboText(), disk, true))) return;
       const std::string title = disk.Table().empty() ? std::string() : disk.Table().back().DisplayTitle();
       disk.RemoveLastRoutine();
@@ -995,7 +1012,7 @@ void CManagerDlg::RestoreDisk() {
   bool restored = false;
   ShowingErrors([&] {
     CVornDisk disk(*device, nullptr);
-    disk.ReadTable();
+    ShowRoutines(disk.ReadTable());
     const std::string question = "The disk will be overwritten with the " + Plural(routines, "routine") +
                                  " of " + sourcePath + ".\n\nDo you wish to continue?";
     if (!AskYesNo(question, LossDetail(ComboText(), disk, false))) return;
@@ -1039,6 +1056,7 @@ void CManagerDlg::ExportRoutine(int row) {
     CVornDisk disk(*device, nullptr);
     const std::vector<RoutineEntry>& table = disk.ReadTable();
     // The grid shows the table of the last refresh; the disk may have changed since.
+    ShowRoutines(table);
     if (static_cast<std::size_t>(row) >= table.size() ||
         QString::fromStdString(table[static_cast<std::size_t>(row)].DisplayTitle()) != title) {
       throw CFileAccessException("The disk has changed since it was listed; nothing was exported");

@@ -19,6 +19,7 @@
 #include "device/DeviceEntry.h"
 #include "device/ImageDevice.h"
 #include "device/SectorDevice.h"
+#include "disk/RoutineEntry.h"
 #include "platform/Cancel.h"
 #include "ui/DeviceSource.h"
 #include "ui/QtProgressBar.h"
@@ -122,6 +123,7 @@ class CManagerDlg : public QDialog {
   void contextMenuEvent(QContextMenuEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  bool event(QEvent* event) override;
 
  public:
   void reject() override;  // escape and the close box
@@ -171,6 +173,8 @@ class CManagerDlg : public QDialog {
   void UpdateActions();
   void ShowDiskState(const QString& info, const QString& placeholder);
   void FitColumns();
+  // The table read from the disk, in the grid.
+  void ShowRoutines(const std::vector<RoutineEntry>& table);
   void LayOut();
   bool AskToCloseDuringImport(int result);
   // Runs `work` off the UI thread with `status` on the status line and the

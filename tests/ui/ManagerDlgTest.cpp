@@ -26,6 +26,9 @@
 #include "disk/VornDisk.h"
 #include "ui/ControlList.h"
 #include "ui/DialogUnits.h"
+#include "ui/MainWindowMode.h"
+#include "ui/QtMessagePresenter.h"
+#include "ui/RunningWindow.h"
 #include "ui/TerminationSignals.h"
 
 namespace vorn {
@@ -1050,6 +1053,71 @@ TEST_F(ManagerDlgTest, EverythingIsReachableThroughTheAccessibilityTree) {
   QAccessibleInterface* status = FindAccessible(root, "Status", QAccessible::EditableText);
   ASSERT_NE(status, nullptr);
   EXPECT_EQ(status->text(QAccessible::Value), "Import cancelled; nothing was added");
+}
+
+// A termination signal while a box of the window's making is up (here: the
+// card cannot be opened) ends the start as Cancel would, not the process.
+TEST_F(ManagerDlgTest, ATerminationSignalWhileTheWindowIsMadeEndsItQuietly) {
+  m_shared->drives = {(m_dir / "missing.img").string()};
+  CQtMessagePresenter boxes;
+  SetMessagePresenter(&boxes);
+  bool raised = false;
+  QTimer poke;
+  QObject::connect(&poke, &QTimer::timeout, [&] {
+    if (!QApplication::activeModalWidget() || raised) return;
+    raised = true;
+    ::raise(SIGTERM);
+  });
+  poke.start(5);
+  EXPECT_EQ(RunManagerWindow(std::make_unique<CImageSource>(m_shared), &boxes, {}), 0);
+  SetMessagePresenter(&m_presenter);
+  EXPECT_TRUE(raised);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// A second start knocks; the running window comes back from the taskbar.
+TEST_F(ManagerDlgTest, ASecondStartBringsTheRunningWindowToTheFront) {
+  const std::string socket = (m_dir / "window").string();
+  CTestManagerDlg& dialog = Dialog();
+  dialog.showMinimized();
+  EXPECT_FALSE(KnockOnRunningWindow(socket));
+  {
+    const CRunningWindowBeacon beacon(socket, [&dialog] { BringToFront(&dialog); });
+    EXPECT_TRUE(KnockOnRunningWindow(socket));
+    EXPECT_TRUE(test::WaitUntil([&] { return !dialog.isMinimized(); }));
+  }
+  EXPECT_FALSE(KnockOnRunningWindow(socket));
+}
+
+// Another program changed the disk behind the window: coming back to the
+// window shows the disk as it is now, and so does an action's question.
+TEST_F(ManagerDlgTest, TheGridFollowsTheDiskWhenTheWindowIsActivatedOrAnActionAsks) {
+  const std::string image = Image("card.img");
+  FormatEmpty(image);
+  m_shared->drives = {image};
+  CTestManagerDlg& dialog = Dialog();
+  Import({QString::fromStdString(Routine("a", 100))});
+  const auto addBehind = [&](const std::string& name) {
+    CImageDevice device(image, false);
+    device.Open(CImageDevice::EntryFor(image));
+    CVornDisk disk(device, nullptr);
+    disk.ReadTable();
+    disk.AddRoutines({Routine(name, 100)}, nullptr, {});
+    device.Close();
+  };
+  addBehind("b");
+  EXPECT_EQ(Column(0), QStringList{"a"});
+  QEvent activated(QEvent::WindowActivate);
+  QApplication::sendEvent(&dialog, &activated);
+  EXPECT_TRUE(test::WaitUntil([&] { return Column(0) == QStringList({"a", "b"}); }));
+
+  addBehind("c");
+  QStringList atQuestion;
+  m_presenter.DuringNext([&] { atQuestion = Column(0); });
+  m_presenter.Answer(MessageAnswer::kNo);
+  Click("m_removeButton");
+  ASSERT_TRUE(test::WaitUntil([&] { return !m_presenter.Requests().empty(); }));
+  EXPECT_EQ(atQuestion, (QStringList{"a", "b", "c"}));
 }
 
 TEST(RoutineFileDialogTest, OpensSeveralFilesAndShowsTheFilterDescriptionsAsWritten) {
