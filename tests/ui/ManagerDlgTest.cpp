@@ -96,10 +96,21 @@ class ManagerDlgTest : public testing::Test {
                                   version);
   }
   CTestManagerDlg& Dialog() {
-    if (!m_dialog) m_dialog = std::make_unique<CTestManagerDlg>(std::make_unique<CImageSource>(m_shared));
+    if (!m_dialog) {
+      m_dialog = std::make_unique<CTestManagerDlg>(std::make_unique<CImageSource>(m_shared));
+      Settle();
+    }
     return *m_dialog;
   }
-  void Click(const char* button) { Dialog().Button(button)->click(); }
+  // Until what the window started has ended (it reads and writes disks off
+  // the user-interface thread).
+  void Settle() { EXPECT_TRUE(test::WaitUntil([this] { return !m_dialog || !m_dialog->IsBusy(); })); }
+  // Clicks and lets the action end; Add and Cancel are clicked while a test
+  // watches what happens meanwhile.
+  void Click(const char* button) {
+    Dialog().Button(button)->click();
+    if (std::string(button) != "m_addButton" && std::string(button) != "m_cancelButton") Settle();
+  }
   void Import(const QStringList& files) {
     Dialog().files = files;
     Click("m_addButton");
@@ -256,17 +267,20 @@ TEST_F(ManagerDlgTest, EnterPressesTheFocusedButtonAndExitEverywhereElse) {
   dialog.show();
   const int enumerations = m_shared->enumerations;
   QTest::keyClick(dialog.Button("m_refreshButton"), Qt::Key_Return);
+  Settle();
   EXPECT_EQ(m_shared->enumerations, enumerations + 1);
   EXPECT_TRUE(dialog.isVisible());
 
   m_presenter.Answer(MessageAnswer::kNo);
   QTest::keyClick(dialog.Button("m_formatButton"), Qt::Key_Enter, Qt::KeypadModifier);
+  Settle();
   EXPECT_EQ(m_presenter.Texts(), std::vector<std::string>{kAskFormatInvalid});
   EXPECT_TRUE(dialog.isVisible());
 
   // Enter on the grid, with a row selected, leaves the window as it is.
   FormatEmpty(m_shared->drives[0]);
   dialog.RefreshRoutines();
+  Settle();
   dialog.RoutineList()->SetCellText(0, 0, "row");
   dialog.RoutineList()->selectRow(0);
   QTest::keyClick(dialog.RoutineList(), Qt::Key_Return);
@@ -297,8 +311,11 @@ TEST_F(ManagerDlgTest, WithoutAnyDiskTheDiskActionsAreDisabledAndTouchNothing) {
   dialog.files = {QString::fromStdString(Routine("one", 100))};
   Click("m_addButton");
   dialog.ImportFiles(dialog.files);
+  Settle();
   dialog.BackupDisk();
+  Settle();
   dialog.RestoreDisk();
+  Settle();
   EXPECT_FALSE(dialog.IsImporting());
   EXPECT_TRUE(m_presenter.Requests().empty());
   EXPECT_TRUE(dialog.asked.empty());
@@ -306,6 +323,7 @@ TEST_F(ManagerDlgTest, WithoutAnyDiskTheDiskActionsAreDisabledAndTouchNothing) {
   // A disk arriving enables them.
   m_shared->drives = {Image("card.img", 64)};
   dialog.OnDeviceChange();
+  Settle();
   EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 0);
   for (const char* name : {"m_addButton", "m_removeButton", "m_formatButton"}) {
     EXPECT_TRUE(dialog.Button(name)->isEnabled()) << name;
@@ -446,9 +464,11 @@ TEST_F(ManagerDlgTest, ADeviceChangeReselectsTheSameTextElseTheFirstItem) {
   m_shared->units = {b};
   CTestManagerDlg& dialog = Dialog();
   dialog.DeviceCombo()->setCurrentIndex(1);
+  Settle();
 
   m_shared->drives = {c, a};
   dialog.OnDeviceChange();
+  Settle();
   ASSERT_EQ(dialog.DeviceCombo()->count(), 3);
   EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 2);
   // A unit's item tells its size once it has been opened.
@@ -458,6 +478,7 @@ TEST_F(ManagerDlgTest, ADeviceChangeReselectsTheSameTextElseTheFirstItem) {
   // the next Format would hit, and the disk actions wait for a choice.
   m_shared->units.clear();
   dialog.OnDeviceChange();
+  Settle();
   EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), -1);
   EXPECT_EQ(dialog.GetSelectedDevice(), nullptr);
   EXPECT_FALSE(dialog.Button("m_formatButton")->isEnabled());
@@ -466,13 +487,17 @@ TEST_F(ManagerDlgTest, ADeviceChangeReselectsTheSameTextElseTheFirstItem) {
   // Nor does a later change pick one for the user.
   m_shared->units = {b};
   dialog.OnDeviceChange();
+  Settle();
   EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 2);  // the same disk came back
   m_shared->units.clear();
   dialog.OnDeviceChange();
+  Settle();
   m_shared->drives = {a};
   dialog.OnDeviceChange();
+  Settle();
   EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), -1);
   dialog.DeviceCombo()->setCurrentIndex(0);
+  Settle();
   EXPECT_TRUE(dialog.Button("m_formatButton")->isEnabled());
   EXPECT_TRUE(m_presenter.Requests().empty());
 }
@@ -484,13 +509,17 @@ TEST_F(ManagerDlgTest, AUnitEnumerationErrorIsShownOnceAndKeepsTheUnitsFoundBefo
   CTestManagerDlg& dialog = Dialog();
   EXPECT_EQ(dialog.DeviceCombo()->count(), 1);
   dialog.OnDeviceChange();
+  Settle();
   dialog.OnDeviceChange();
+  Settle();
   EXPECT_EQ(m_presenter.Texts(), std::vector<std::string>{*m_shared->unitError});
 
   m_shared->unitError.reset();
   dialog.OnDeviceChange();
+  Settle();
   m_shared->unitError = "Unable to read manufacturer string (err=-5)";
   dialog.OnDeviceChange();
+  Settle();
   EXPECT_EQ(m_presenter.Texts().size(), 2u);
 }
 
@@ -601,7 +630,9 @@ TEST_F(ManagerDlgTest, QuestionsNameTheDiskAndWhatWouldBeLost) {
   const std::string blank = Image("blank.img", 64);
   m_shared->drives = {image, blank};
   Dialog().OnDeviceChange();
+  Settle();
   Dialog().DeviceCombo()->setCurrentIndex(1);
+  Settle();
   m_presenter.Clear();
   m_presenter.Answer(MessageAnswer::kNo);
   Click("m_formatButton");
@@ -631,6 +662,7 @@ TEST_F(ManagerDlgTest, TheDiskStateShowsBelowAndInsideTheGrid) {
 
   FormatEmpty(image);
   dialog.RefreshRoutines();
+  Settle();
   EXPECT_EQ(dialog.RoutineList()->PlaceholderText(), "No routines");
   EXPECT_EQ(dialog.DiskInfo()->text(), "0 routines - 4.00 MB, 4.00 MB free");
 
@@ -666,7 +698,9 @@ TEST_F(ManagerDlgTest, AnImportEndsWithAStatusThatSaysWhatHappened) {
   // Another disk picked: the last words about the old one go.
   m_shared->drives = {image, Image("other.img", 64)};
   dialog.OnDeviceChange();
+  Settle();
   dialog.DeviceCombo()->setCurrentIndex(1);
+  Settle();
   EXPECT_FALSE(dialog.ProgressBar()->isTextVisible());
   EXPECT_EQ(dialog.StatusField()->text(), "Ready");
 }
@@ -772,6 +806,7 @@ TEST_F(ManagerDlgTest, DroppedRoutineFilesAreAddedInTheirOrder) {
   QApplication::sendEvent(target, &refused);
   EXPECT_FALSE(refused.isAccepted());
   dialog.DeviceCombo()->setCurrentIndex(-1);
+  Settle();
   QDragEnterEvent noDisk(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(target, &noDisk);
   EXPECT_FALSE(noDisk.isAccepted());
@@ -799,6 +834,7 @@ TEST_F(ManagerDlgTest, AnOpenedImageJoinsTheComboAndIsSelected) {
   // Opened twice, listed once; a device change keeps it.
   Click("m_openImageButton");
   dialog.OnDeviceChange();
+  Settle();
   EXPECT_EQ(dialog.DeviceCombo()->count(), 2);
   EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 1);
   EXPECT_EQ(NewRoutineFileDialog(nullptr, dialog.LastFolder())->directory().absolutePath().toStdString(),
@@ -868,6 +904,7 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
   const std::string accented = (m_dir / "accented.vorn").string();
   dialog.path = QString::fromStdString(accented);
   dialog.ExportRoutine(2);
+  Settle();
   EXPECT_EQ(std::string(&test::ReadWholeFile(accented)[1]), "Caf\xE9");
   EXPECT_EQ(dialog.StatusField()->text(), QString::fromUtf8("Exported \"Caf\xC3\xA9\" to ") + dialog.path);
   Click("m_removeButton");
@@ -893,6 +930,7 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
   });
   slowCard.start(5);
   dialog.BackupDisk();
+  Settle();
   m_shared->readDelayMs = 0;
   EXPECT_EQ(dialog.StatusField()->text(), "Backup cancelled; nothing was written");
   EXPECT_FALSE(fs::exists(backup));
@@ -902,12 +940,14 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
   m_presenter.Clear();
 
   dialog.BackupDisk();
+  Settle();
   EXPECT_EQ(TableOf(backup).size(), 2u);
   EXPECT_EQ(dialog.StatusField()->text().toStdString(), "Backed up 2 routines to " + backup);
 
   const std::string exported = (m_dir / "two-again.vorn").string();
   dialog.path = QString::fromStdString(exported);
   dialog.ExportRoutine(1);
+  Settle();
   const std::vector<char> routine = test::ReadWholeFile(exported);
   ASSERT_GE(routine.size(), 68u + 3000u);
   EXPECT_EQ(std::string(&routine[1]), "two");
@@ -919,10 +959,12 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
   m_presenter.Answer(MessageAnswer::kNo);
   dialog.path = QString::fromStdString(backup);
   dialog.RestoreDisk();
+  Settle();
   EXPECT_TRUE(TableOf(image).empty());
   // Writes that land wrong on the card are caught by the read-back.
   m_shared->garbleWrites = true;
   dialog.RestoreDisk();
+  Settle();
   m_shared->garbleWrites = false;
   ASSERT_EQ(m_presenter.Requests().size(), 3u);
   EXPECT_EQ(m_presenter.Texts()[2].rfind("Verify failed\nSector ", 0), 0u) << m_presenter.Texts()[2];
@@ -952,6 +994,7 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
   });
   watch.start(5);
   dialog.RestoreDisk();
+  Settle();
   EXPECT_TRUE(sawRestore);
   ASSERT_EQ(m_presenter.Requests().size(), 1u) << ::testing::PrintToString(m_presenter.Texts());
   EXPECT_EQ(m_presenter.Requests()[0].caption, "Confirm");
@@ -967,9 +1010,12 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
   const std::vector<char> before = test::ReadWholeFile(image);
   m_shared->drives = {};
   dialog.OpenDiskImage(QString::fromStdString(image));
+  Settle();
   dialog.path = QString::fromStdString(image);
   dialog.BackupDisk();
+  Settle();
   dialog.ExportRoutine(0);
+  Settle();
   EXPECT_EQ(test::ReadWholeFile(image), before);
   ASSERT_EQ(m_presenter.Requests().size(), 2u);
   EXPECT_NE(m_presenter.Texts()[0].find("cannot be backed up onto itself"), std::string::npos);
@@ -981,6 +1027,7 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
     m_presenter.Clear();
     dialog.path = QString::fromStdString(backup);
     dialog.BackupDisk();
+    Settle();
     ASSERT_EQ(m_presenter.Requests().size(), 1u);
     EXPECT_EQ(m_presenter.Texts()[0], backup + " is in use by another program; nothing was written");
     EXPECT_EQ(test::ReadWholeFile(backup), held);
@@ -1107,7 +1154,8 @@ TEST_F(ManagerDlgTest, TheGridFollowsTheDiskWhenTheWindowIsActivatedOrAnActionAs
   };
   addBehind("b");
   EXPECT_EQ(Column(0), QStringList{"a"});
-  QEvent activated(QEvent::WindowActivate);
+  QEvent deactivated(QEvent::WindowDeactivate), activated(QEvent::WindowActivate);
+  QApplication::sendEvent(&dialog, &deactivated);
   QApplication::sendEvent(&dialog, &activated);
   EXPECT_TRUE(test::WaitUntil([&] { return Column(0) == QStringList({"a", "b"}); }));
 
