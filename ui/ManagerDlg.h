@@ -123,7 +123,6 @@ class CManagerDlg : public QDialog, private CActionHost {
 
   std::unique_ptr<Ui::ManagerDlg> m_ui;
   std::unique_ptr<CDeviceSource> m_source;
-  CDiskActionRunner m_runner;
   CDiskListModel m_disks;
   CRoutineTableModel m_routines;
   CManagerActions* m_actions = nullptr;
@@ -137,6 +136,9 @@ class CManagerDlg : public QDialog, private CActionHost {
   // change does not ask again; picking it, Refresh or an action does.
   std::string m_mountedKept;
   bool m_wasInBackground = false;  // another window was active since the disk was read
+  // Last, so destroyed first: work still running (the window is destroyed
+  // without a close) is stopped and waited for while what it uses still lives.
+  CDiskActionRunner m_runner;
 };
 
 }  // namespace vorn
