@@ -116,6 +116,14 @@ class ManagerDlgTest : public testing::Test {
     Click("m_addButton");
     ASSERT_TRUE(test::WaitUntil([&] { return !Dialog().IsImporting(); }));
   }
+  // Those of the named buttons that are enabled.
+  QStringList EnabledOf(std::initializer_list<const char*> names) {
+    QStringList enabled;
+    for (const char* name : names) {
+      if (Dialog().Button(name)->isEnabled()) enabled << name;
+    }
+    return enabled;
+  }
   QStringList Column(int column) {
     QStringList texts;
     for (int row = 0; row < Dialog().RoutineList()->rowCount(); ++row) {
@@ -300,12 +308,9 @@ TEST_F(ManagerDlgTest, WithoutAnyDiskTheDiskActionsAreDisabledAndTouchNothing) {
   EXPECT_EQ(dialog.RoutineList()->rowCount(), 0);
   EXPECT_EQ(dialog.GetSelectedDevice(), nullptr);
   EXPECT_EQ(dialog.DiskInfo()->text(), "No disk found");
-  for (const char* name : {"m_addButton", "m_removeButton", "m_formatButton"}) {
-    EXPECT_FALSE(dialog.Button(name)->isEnabled()) << name;
-  }
-  for (const char* name : {"m_refreshButton", "m_openImageButton", "m_exitButton"}) {
-    EXPECT_TRUE(dialog.Button(name)->isEnabled()) << name;
-  }
+  EXPECT_EQ(EnabledOf({"m_addButton", "m_removeButton", "m_formatButton"}), QStringList{});
+  EXPECT_EQ(EnabledOf({"m_refreshButton", "m_openImageButton", "m_exitButton"}),
+            (QStringList{"m_refreshButton", "m_openImageButton", "m_exitButton"}));
   Click("m_formatButton");
   Click("m_removeButton");
   dialog.files = {QString::fromStdString(Routine("one", 100))};
@@ -325,9 +330,8 @@ TEST_F(ManagerDlgTest, WithoutAnyDiskTheDiskActionsAreDisabledAndTouchNothing) {
   dialog.OnDeviceChange();
   Settle();
   EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 0);
-  for (const char* name : {"m_addButton", "m_removeButton", "m_formatButton"}) {
-    EXPECT_TRUE(dialog.Button(name)->isEnabled()) << name;
-  }
+  EXPECT_EQ(EnabledOf({"m_addButton", "m_removeButton", "m_formatButton"}),
+            (QStringList{"m_addButton", "m_removeButton", "m_formatButton"}));
 }
 
 TEST_F(ManagerDlgTest, FormattingAnUnformattedDiskAsksWithTheDeleteAllDataText) {
@@ -354,27 +358,29 @@ TEST_F(ManagerDlgTest, FormattingAnUnformattedDiskAsksWithTheDeleteAllDataText) 
   EXPECT_EQ(dialog.RoutineList()->rowCount(), 0);
 }
 
-TEST_F(ManagerDlgTest, ImportingOntoAnUnformattedDiskAnsweredNoWritesNothing) {
-  const std::string image = Image("card.img", 256);
-  m_shared->drives = {image};
-  const std::vector<char> before = test::ReadWholeFile(image);
-  m_presenter.Answer(MessageAnswer::kNo);
-  Import({QString::fromStdString(Routine("one", 100))});
+// No writes nothing and leaves the window usable; Yes formats the disk with the
+// first routine.
+TEST_F(ManagerDlgTest, ImportingOntoAnUnformattedDiskAsksToFormatIt) {
+  for (const MessageAnswer answer : {MessageAnswer::kNo, MessageAnswer::kYes}) {
+    const std::string image = Image(answer == MessageAnswer::kNo ? "no.img" : "yes.img", 8192);
+    m_shared->drives = {image};
+    m_dialog.reset();
+    m_presenter.Clear();
+    const std::vector<char> before = test::ReadWholeFile(image);
+    m_presenter.Answer(answer);
+    Import({QString::fromStdString(Routine("one", 100))});
 
-  EXPECT_EQ(m_presenter.Texts(), std::vector<std::string>{kAskFormatInvalid});
-  EXPECT_EQ(test::ReadWholeFile(image), before);
-  EXPECT_TRUE(Dialog().Button("m_formatButton")->isEnabled());
-  EXPECT_TRUE(Dialog().RoutineList()->isEnabled());
-}
-
-TEST_F(ManagerDlgTest, ImportingOntoAnUnformattedDiskAnsweredYesFormatsIt) {
-  const std::string image = Image("card.img");
-  m_shared->drives = {image};
-  Import({QString::fromStdString(Routine("one", 100))});
-  EXPECT_EQ(m_presenter.Texts(), std::vector<std::string>{kAskFormatInvalid});
-  ASSERT_EQ(TableOf(image).size(), 1u);
-  EXPECT_EQ(TableOf(image)[0].startSector, 1u);
-  EXPECT_EQ(Column(0), QStringList{"one"});
+    EXPECT_EQ(m_presenter.Texts(), std::vector<std::string>{kAskFormatInvalid});
+    if (answer == MessageAnswer::kNo) {
+      EXPECT_EQ(test::ReadWholeFile(image), before);
+      EXPECT_TRUE(Dialog().Button("m_formatButton")->isEnabled());
+      EXPECT_TRUE(Dialog().RoutineList()->isEnabled());
+    } else {
+      ASSERT_EQ(TableOf(image).size(), 1u);
+      EXPECT_EQ(TableOf(image)[0].startSector, 1u);
+      EXPECT_EQ(Column(0), QStringList{"one"});
+    }
+  }
 }
 
 TEST_F(ManagerDlgTest, AFailingFileStopsTheImportAndKeepsTheRoutinesBeforeIt) {
@@ -542,10 +548,8 @@ TEST_F(ManagerDlgTest, DuringAnImportFormatCloseAndDeviceChangesWait) {
   Click("m_addButton");
   ASSERT_TRUE(test::WaitUntil([&] { return m_shared->writesWaiting.load() > 0; }));
 
-  for (const char* name : {"m_refreshButton", "m_addButton", "m_removeButton", "m_formatButton",
-                           "m_exitButton"}) {
-    EXPECT_FALSE(dialog.Button(name)->isEnabled()) << name;
-  }
+  EXPECT_EQ(EnabledOf({"m_refreshButton", "m_addButton", "m_removeButton", "m_formatButton", "m_exitButton"}),
+            QStringList{});
   EXPECT_FALSE(dialog.DeviceCombo()->isEnabled());
   EXPECT_FALSE(dialog.RoutineList()->isEnabled());
 
@@ -982,9 +986,8 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
     if (m_shared->writesWaiting.load() == 0) return;
     watch.stop();
     sawRestore = dialog.StatusField()->text() == "Restoring";
-    for (const char* name : {"m_refreshButton", "m_addButton", "m_removeButton", "m_formatButton", "m_exitButton"}) {
-      EXPECT_FALSE(dialog.Button(name)->isEnabled()) << name;
-    }
+    EXPECT_EQ(EnabledOf({"m_refreshButton", "m_addButton", "m_removeButton", "m_formatButton", "m_exitButton"}),
+              QStringList{});
     EXPECT_FALSE(dialog.Button("m_cancelButton")->isVisible());  // a restore is not cut short
     dialog.OnDeviceChange();
     dialog.reject();
