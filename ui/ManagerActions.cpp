@@ -20,6 +20,7 @@ CManagerActions::CManagerActions(QWidget* window) : QObject(window) {
   restore = make("Re&store disk...");
   exportRoutine = make("&Export routine...");
   about = make("&About VORN3 Manager...");
+  cancel->setVisible(false);  // only while what runs can stop
   // There is no system menu to extend on Linux desktops: the about box is on
   // the window's context menu and on F1.
   about->setShortcut(QKeySequence::HelpContents);
