@@ -60,8 +60,8 @@ CManagerDlg::CManagerDlg(std::unique_ptr<CDeviceSource> source, QWidget* parent)
   m_layout->Place(m_ui->m_progressBar, Follow::kBottomWidth);
   m_layout->Place(m_ui->m_cancelButton, Follow::kBottomRight);
   // The bottom row keeps its buttons spread over the width.
-  const QWidget* row[] = {m_ui->m_addButton, m_ui->m_removeButton, m_ui->m_formatButton, m_ui->m_exitButton};
-  for (int i = 0; i < 4; ++i) m_layout->Place(const_cast<QWidget*>(row[i]), Follow::kSpread, i, 3);
+  QWidget* const row[] = {m_ui->m_addButton, m_ui->m_removeButton, m_ui->m_formatButton, m_ui->m_exitButton};
+  for (int i = 0; i < 4; ++i) m_layout->Place(row[i], Follow::kSpread, i, 3);
   // The Cancel button takes the end of the bar's row while it shows.
   m_layout->EndBefore(m_ui->m_progressBar, m_ui->m_cancelButton, m_ui->m_statusEdit);
   setSizeGripEnabled(true);

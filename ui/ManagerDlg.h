@@ -119,7 +119,6 @@ class CManagerDlg : public QDialog, private CActionHost {
   void ShowDiskState(const QString& info, const QString& placeholder);
   void UpdateActions();
   void OnCancel();
-  void LayOut();
 
   std::unique_ptr<Ui::ManagerDlg> m_ui;
   std::unique_ptr<CDeviceSource> m_source;
