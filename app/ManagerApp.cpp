@@ -64,7 +64,12 @@ int CManagerApp::InitInstance(int argc, const char* const* argv) {
   RunMode mode = m_cmdInfo.IsListDevices() ? RunMode::kList
                        : m_cmdInfo.IsServer()    ? RunMode::kServer
                                                  : RunMode::kMainWindow;
-  if (!m_services.arbitrateMode(mode)) return kExitModeNotAllowed;
+  if (!m_services.arbitrateMode(mode)) {
+    // A double-click on the icon while the window runs must be seen to do
+    // something: the running window comes to the front (the status stays).
+    if (mode == RunMode::kMainWindow && m_handlers.showRunningWindow) m_handlers.showRunningWindow();
+    return kExitModeNotAllowed;
+  }
   return RunSelectedMode(mode);
 }
 

@@ -30,6 +30,8 @@ struct ModeHandlers {
   std::function<int()> runList;
   std::function<int(const CManagerCommandLineInfo&)> runServer;
   std::function<int()> runMainWindow;
+  // A window start refused because one runs: shows the running window.
+  std::function<void()> showRunningWindow;
 };
 
 // What start-up asks of the system; tests replace them.

@@ -37,6 +37,9 @@ int main(int argc, char** argv) {
   vorn::ModeHandlers handlers;
   vorn::AddServerModes(handlers);
   handlers.runMainWindow = [&argc, argv] { return RunMainWindow(argc, argv); };
+#ifdef VORN_WITH_UI
+  handlers.showRunningWindow = [] { vorn::ShowRunningMainWindow(); };
+#endif
   vorn::CManagerApp app(std::move(handlers));
   return app.InitInstance(argc, argv);
 }

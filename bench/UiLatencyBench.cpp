@@ -168,6 +168,8 @@ int main(int argc, char** argv) {
     dialog.show();
     dialog.files = {QString::fromStdString(routine.string())};
     QCoreApplication::processEvents();
+    // The disk is read off the user-interface thread at the start.
+    while (dialog.IsBusy()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 
     QElapsedTimer wall;
     wall.start();

@@ -1,6 +1,7 @@
 #include "ui/MainWindowMode.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -9,6 +10,7 @@
 #include "ui/DeviceSource.h"
 #include "ui/ManagerDlg.h"
 #include "ui/QtMessagePresenter.h"
+#include "ui/RunningWindow.h"
 #include "ui/TerminationSignals.h"
 #include "ui/UiResources.h"
 
@@ -38,15 +40,38 @@ int RunMainWindowMode(int argc, char** argv) {
 
   CQtMessagePresenter presenter;
   SetMessagePresenter(&presenter);
-  {
-    CManagerDlg dialog(MakeSystemDeviceSource());
-    CTerminationSignals termination([&dialog] { dialog.StopAndClose(); });
-    presenter.SetOwner(&dialog);
-    dialog.exec();
-    presenter.SetOwner(nullptr);
-  }
+  const int status = RunManagerWindow(MakeSystemDeviceSource(), &presenter, RunningWindowSocketPath());
   SetMessagePresenter(nullptr);
+  return status;
+}
+
+int RunManagerWindow(std::unique_ptr<CDeviceSource> source, CQtMessagePresenter* presenter,
+                     const std::string& beaconPath) {
+  CManagerDlg* window = nullptr;
+  bool stopped = false;
+  // Until the window exists, a request to end answers every box its making
+  // shows as Escape would, and the window is then not shown at all.
+  QTimer answerBoxes;
+  QObject::connect(&answerBoxes, &QTimer::timeout, [] {
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+  });
+  CTerminationSignals termination([&] {
+    if (window) return window->StopAndClose();
+    stopped = true;
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    answerBoxes.start(20);
+  });
+  CManagerDlg dialog(std::move(source));
+  answerBoxes.stop();
+  if (stopped) return 0;
+  window = &dialog;
+  const CRunningWindowBeacon beacon(beaconPath, [&dialog] { BringToFront(&dialog); });
+  if (presenter) presenter->SetOwner(&dialog);
+  dialog.exec();
+  if (presenter) presenter->SetOwner(nullptr);
   return 0;
 }
+
+void ShowRunningMainWindow() { KnockOnRunningWindow(RunningWindowSocketPath()); }
 
 }  // namespace vorn

@@ -14,7 +14,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/DisplayProbe.h"
@@ -112,7 +111,7 @@ class CLazyQtPresenter final : public CMessagePresenter {
 
   MessageAnswer Present(const MessageRequest& request) override {
     std::lock_guard lock(m_mutex);
-    if (!QCoreApplication::instance() && m_mainThread == std::this_thread::get_id()) {
+    if (!QCoreApplication::instance() && m_mainThread == QThread::currentThread()) {
       m_app = std::make_unique<QApplication>(m_argc, m_argv.data());
     }
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()) || !IsUiThread()) {
@@ -128,7 +127,7 @@ class CLazyQtPresenter final : public CMessagePresenter {
   }
 
   std::mutex m_mutex;
-  std::thread::id m_mainThread = std::this_thread::get_id();
+  QThread* m_mainThread = QThread::currentThread();
   int m_argc;
   std::vector<char*> m_argv;
   std::unique_ptr<QApplication> m_app;

@@ -30,6 +30,7 @@ class ManagerAppTest : public testing::Test {
       return m_modeResult;
     };
     handlers.runMainWindow = [this] { m_ran.push_back("window"); return m_modeResult; };
+    handlers.showRunningWindow = [this] { ++m_shownRunning; };
     StartupServices services;
     services.probeDirectXVersion = [this](std::uint32_t* packed, char* text, std::size_t size) {
       EXPECT_EQ(size, 256u);
@@ -52,6 +53,7 @@ class ManagerAppTest : public testing::Test {
   std::function<void()> m_throw;
   std::vector<std::string> m_ran;
   std::vector<RunMode> m_claimed;
+  int m_shownRunning = 0;
 };
 
 TEST_F(ManagerAppTest, DispatchesToExactlyOneModeAndTheListWins) {
@@ -70,10 +72,13 @@ TEST_F(ManagerAppTest, ModeResultBecomesTheExitStatus) {
   EXPECT_EQ(Start({"-listdevices"}), 7);
 }
 
+// A refused window start brings the running window to the front instead.
 TEST_F(ManagerAppTest, RefusedClaimRunsNothingAndSaysNothing) {
   m_allow = false;
   EXPECT_EQ(Start({"-server", "x", "9600"}), kExitModeNotAllowed);
+  EXPECT_EQ(m_shownRunning, 0);
   EXPECT_EQ(Start({}), kExitModeNotAllowed);
+  EXPECT_EQ(m_shownRunning, 1);
   EXPECT_TRUE(m_ran.empty());
   EXPECT_TRUE(m_presenter.requests.empty());
 }

@@ -69,6 +69,9 @@ class ManagerDlgSystemTest : public testing::Test {
     }
     return titles;
   }
+  // Until what the window started has ended (it reads and writes disks off
+  // the user-interface thread).
+  void Settle(CManagerDlg& dialog) { EXPECT_TRUE(test::WaitUntil([&] { return !dialog.IsBusy(); })); }
   void Import(CTestManagerDlg& dialog, const QStringList& files) {
     dialog.files = files;
     dialog.Button("m_addButton")->click();
@@ -88,28 +91,34 @@ TEST_F(ManagerDlgSystemTest, ListsCardReadersFirstThenUnitsAndWorksOnAUnit) {
   m_fixture.AddDisk("sdb", 8192, test::Bus::kUsb);
   Units({Unit(3, m_bed.Image("unit3.img", 16384))});
   CTestManagerDlg dialog;
+  Settle(dialog);
   ASSERT_EQ(dialog.DeviceCombo()->count(), 2);
   EXPECT_EQ(dialog.DeviceCombo()->itemText(0), "PhysicalDrive1 (4.00MB) ()");
   EXPECT_EQ(dialog.DeviceCombo()->itemText(1), "Calverin - VORN3 Unit (3)");
   EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 0);
 
   dialog.DeviceCombo()->setCurrentIndex(1);
+  Settle(dialog);
   Import(dialog, {Routine("hello", 3000), Routine("world", 700)});
   EXPECT_EQ(m_presenter.Texts().size(), 1u);  // the format question of a blank disk
   EXPECT_EQ(Titles(dialog), (QStringList{"hello", "world"}));
 
   m_presenter.Answer(MessageAnswer::kYes);
   dialog.Button("m_removeButton")->click();
+  Settle(dialog);
   EXPECT_EQ(Titles(dialog), QStringList{"hello"});
 
   // The card stays untouched by all that.
   dialog.DeviceCombo()->setCurrentIndex(0);
+  Settle(dialog);
   EXPECT_EQ(dialog.RoutineList()->rowCount(), 0);
   m_presenter.Clear();
   m_presenter.Answer(MessageAnswer::kYes);
   dialog.Button("m_formatButton")->click();
+  Settle(dialog);
   m_presenter.Answer(MessageAnswer::kNo);
   dialog.Button("m_formatButton")->click();
+  Settle(dialog);
   EXPECT_EQ(m_presenter.Texts(),
             (std::vector<std::string>{
                 "This drive must be formatted as an VORN disk and will DELETE ALL DATA.\n\nDo you "
@@ -127,6 +136,7 @@ TEST_F(ManagerDlgSystemTest, AMountedCardIsUnmountedOnlyAfterTheUserAgrees) {
   const std::string question = "The card is mounted at /media/user/CARD: unmount it and continue?";
   m_presenter.Answer(MessageAnswer::kNo);
   CTestManagerDlg dialog;  // selecting the card opens it
+  Settle(dialog);
   EXPECT_EQ(m_presenter.Texts(),
             (std::vector<std::string>{question, "Could not open drive\n" + m_fixture.Node("sdb") +
                                                     " is mounted at /media/user/CARD: unmount it first."}));
@@ -134,10 +144,12 @@ TEST_F(ManagerDlgSystemTest, AMountedCardIsUnmountedOnlyAfterTheUserAgrees) {
   // said to be mounted; Refresh asks again.
   m_presenter.Clear();
   dialog.OnDeviceChange();
+  Settle(dialog);
   EXPECT_TRUE(m_presenter.Texts().empty()) << ::testing::PrintToString(m_presenter.Texts());
   EXPECT_EQ(dialog.DiskInfo()->text(), "The card is mounted: Refresh asks again to unmount it");
   m_presenter.Answer(MessageAnswer::kYes);
   dialog.Button("m_refreshButton")->click();
+  Settle(dialog);
   EXPECT_EQ(m_presenter.Texts(),
             (std::vector<std::string>{question, "Could not open drive\n/dev/sdb1 is mounted and there is no system "
                                                 "bus to ask udisks2 on: unmount it yourself."}));
@@ -156,11 +168,13 @@ TEST_F(ManagerDlgSystemTest, ACardWithoutRightsOpensThroughUdisks2) {
   ::setenv("VORN_SWAPS", (root + "/swaps").c_str(), 1);
   Units({});
   CTestManagerDlg dialog;
+  Settle(dialog);
   ASSERT_EQ(dialog.DeviceCombo()->count(), 1);
   EXPECT_EQ(dialog.DeviceCombo()->itemText(0), "PhysicalDrive1 (8.00MB) ()");
   EXPECT_EQ(Titles(dialog), QStringList{"Song"});
   m_presenter.Answer(MessageAnswer::kYes);
   dialog.Button("m_formatButton")->click();
+  Settle(dialog);
   EXPECT_EQ(dialog.RoutineList()->rowCount(), 0);
   EXPECT_EQ(m_presenter.Texts(), std::vector<std::string>{"Are you sure you want to format the disk?"});
 }
@@ -169,11 +183,13 @@ TEST_F(ManagerDlgSystemTest, AUnitArrivingBeforeTheSelectedOneKeepsTheSelection)
   const std::string image3 = m_bed.Image("unit3.img", 4096);
   Units({Unit(3, image3)});
   CTestManagerDlg dialog;
+  Settle(dialog);
   // Once opened, the unit's item tells its size and model.
   ASSERT_EQ(dialog.DeviceCombo()->currentText(), "Calverin - VORN3 Unit (3) (2.00MB) VORN DISK");
 
   Units({Unit(2, m_bed.Image("unit2.img", 4096)), Unit(3, image3)});
   dialog.OnDeviceChange();
+  Settle(dialog);
   ASSERT_EQ(dialog.DeviceCombo()->count(), 2);
   EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 1);
   EXPECT_TRUE(dialog.DeviceCombo()->currentText().startsWith("Calverin - VORN3 Unit (3) "));
@@ -182,6 +198,7 @@ TEST_F(ManagerDlgSystemTest, AUnitArrivingBeforeTheSelectedOneKeepsTheSelection)
   // The selected unit leaves: the selection does not move to the other one.
   Units({Unit(2, m_bed.Image("unit2.img", 4096))});
   dialog.OnDeviceChange();
+  Settle(dialog);
   EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), -1);
   EXPECT_FALSE(dialog.Button("m_formatButton")->isEnabled());
   EXPECT_TRUE(m_presenter.Requests().empty());
@@ -192,9 +209,11 @@ TEST_F(ManagerDlgSystemTest, AUnitThatCannotBeOpenedIsReportedOnceAndTheOthersSt
   broken.faults = {"manufacturer-string"};
   Units({Unit(4, m_bed.Image("unit4.img", 4096)), broken});
   CTestManagerDlg dialog;
+  Settle(dialog);
   ASSERT_EQ(dialog.DeviceCombo()->count(), 1);
   EXPECT_TRUE(dialog.DeviceCombo()->itemText(0).startsWith("Calverin - VORN3 Unit (4)"));
   dialog.OnDeviceChange();
+  Settle(dialog);
   ASSERT_EQ(m_presenter.Requests().size(), 1u);
   EXPECT_EQ(m_presenter.Requests()[0].caption, "VORN3 Manager");
 }

@@ -26,6 +26,9 @@
 #include "disk/VornDisk.h"
 #include "ui/ControlList.h"
 #include "ui/DialogUnits.h"
+#include "ui/MainWindowMode.h"
+#include "ui/QtMessagePresenter.h"
+#include "ui/RunningWindow.h"
 #include "ui/TerminationSignals.h"
 
 namespace vorn {
@@ -93,14 +96,33 @@ class ManagerDlgTest : public testing::Test {
                                   version);
   }
   CTestManagerDlg& Dialog() {
-    if (!m_dialog) m_dialog = std::make_unique<CTestManagerDlg>(std::make_unique<CImageSource>(m_shared));
+    if (!m_dialog) {
+      m_dialog = std::make_unique<CTestManagerDlg>(std::make_unique<CImageSource>(m_shared));
+      Settle();
+    }
     return *m_dialog;
   }
-  void Click(const char* button) { Dialog().Button(button)->click(); }
+  // Until what the window started has ended (it reads and writes disks off
+  // the user-interface thread).
+  void Settle() { EXPECT_TRUE(test::WaitUntil([this] { return !m_dialog || !m_dialog->IsBusy(); })); }
+  // Clicks and lets the action end; Add and Cancel are clicked while a test
+  // watches what happens meanwhile.
+  void Click(const char* button) {
+    Dialog().Button(button)->click();
+    if (std::string(button) != "m_addButton" && std::string(button) != "m_cancelButton") Settle();
+  }
   void Import(const QStringList& files) {
     Dialog().files = files;
     Click("m_addButton");
     ASSERT_TRUE(test::WaitUntil([&] { return !Dialog().IsImporting(); }));
+  }
+  // Those of the named buttons that are enabled.
+  QStringList EnabledOf(std::initializer_list<const char*> names) {
+    QStringList enabled;
+    for (const char* name : names) {
+      if (Dialog().Button(name)->isEnabled()) enabled << name;
+    }
+    return enabled;
   }
   QStringList Column(int column) {
     QStringList texts;
@@ -253,17 +275,20 @@ TEST_F(ManagerDlgTest, EnterPressesTheFocusedButtonAndExitEverywhereElse) {
   dialog.show();
   const int enumerations = m_shared->enumerations;
   QTest::keyClick(dialog.Button("m_refreshButton"), Qt::Key_Return);
+  Settle();
   EXPECT_EQ(m_shared->enumerations, enumerations + 1);
   EXPECT_TRUE(dialog.isVisible());
 
   m_presenter.Answer(MessageAnswer::kNo);
   QTest::keyClick(dialog.Button("m_formatButton"), Qt::Key_Enter, Qt::KeypadModifier);
+  Settle();
   EXPECT_EQ(m_presenter.Texts(), std::vector<std::string>{kAskFormatInvalid});
   EXPECT_TRUE(dialog.isVisible());
 
   // Enter on the grid, with a row selected, leaves the window as it is.
   FormatEmpty(m_shared->drives[0]);
   dialog.RefreshRoutines();
+  Settle();
   dialog.RoutineList()->SetCellText(0, 0, "row");
   dialog.RoutineList()->selectRow(0);
   QTest::keyClick(dialog.RoutineList(), Qt::Key_Return);
@@ -283,19 +308,19 @@ TEST_F(ManagerDlgTest, WithoutAnyDiskTheDiskActionsAreDisabledAndTouchNothing) {
   EXPECT_EQ(dialog.RoutineList()->rowCount(), 0);
   EXPECT_EQ(dialog.GetSelectedDevice(), nullptr);
   EXPECT_EQ(dialog.DiskInfo()->text(), "No disk found");
-  for (const char* name : {"m_addButton", "m_removeButton", "m_formatButton"}) {
-    EXPECT_FALSE(dialog.Button(name)->isEnabled()) << name;
-  }
-  for (const char* name : {"m_refreshButton", "m_openImageButton", "m_exitButton"}) {
-    EXPECT_TRUE(dialog.Button(name)->isEnabled()) << name;
-  }
+  EXPECT_EQ(EnabledOf({"m_addButton", "m_removeButton", "m_formatButton"}), QStringList{});
+  EXPECT_EQ(EnabledOf({"m_refreshButton", "m_openImageButton", "m_exitButton"}),
+            (QStringList{"m_refreshButton", "m_openImageButton", "m_exitButton"}));
   Click("m_formatButton");
   Click("m_removeButton");
   dialog.files = {QString::fromStdString(Routine("one", 100))};
   Click("m_addButton");
   dialog.ImportFiles(dialog.files);
+  Settle();
   dialog.BackupDisk();
+  Settle();
   dialog.RestoreDisk();
+  Settle();
   EXPECT_FALSE(dialog.IsImporting());
   EXPECT_TRUE(m_presenter.Requests().empty());
   EXPECT_TRUE(dialog.asked.empty());
@@ -303,10 +328,10 @@ TEST_F(ManagerDlgTest, WithoutAnyDiskTheDiskActionsAreDisabledAndTouchNothing) {
   // A disk arriving enables them.
   m_shared->drives = {Image("card.img", 64)};
   dialog.OnDeviceChange();
+  Settle();
   EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 0);
-  for (const char* name : {"m_addButton", "m_removeButton", "m_formatButton"}) {
-    EXPECT_TRUE(dialog.Button(name)->isEnabled()) << name;
-  }
+  EXPECT_EQ(EnabledOf({"m_addButton", "m_removeButton", "m_formatButton"}),
+            (QStringList{"m_addButton", "m_removeButton", "m_formatButton"}));
 }
 
 TEST_F(ManagerDlgTest, FormattingAnUnformattedDiskAsksWithTheDeleteAllDataText) {
@@ -333,27 +358,29 @@ TEST_F(ManagerDlgTest, FormattingAnUnformattedDiskAsksWithTheDeleteAllDataText) 
   EXPECT_EQ(dialog.RoutineList()->rowCount(), 0);
 }
 
-TEST_F(ManagerDlgTest, ImportingOntoAnUnformattedDiskAnsweredNoWritesNothing) {
-  const std::string image = Image("card.img", 256);
-  m_shared->drives = {image};
-  const std::vector<char> before = test::ReadWholeFile(image);
-  m_presenter.Answer(MessageAnswer::kNo);
-  Import({QString::fromStdString(Routine("one", 100))});
+// No writes nothing and leaves the window usable; Yes formats the disk with the
+// first routine.
+TEST_F(ManagerDlgTest, ImportingOntoAnUnformattedDiskAsksToFormatIt) {
+  for (const MessageAnswer answer : {MessageAnswer::kNo, MessageAnswer::kYes}) {
+    const std::string image = Image(answer == MessageAnswer::kNo ? "no.img" : "yes.img", 8192);
+    m_shared->drives = {image};
+    m_dialog.reset();
+    m_presenter.Clear();
+    const std::vector<char> before = test::ReadWholeFile(image);
+    m_presenter.Answer(answer);
+    Import({QString::fromStdString(Routine("one", 100))});
 
-  EXPECT_EQ(m_presenter.Texts(), std::vector<std::string>{kAskFormatInvalid});
-  EXPECT_EQ(test::ReadWholeFile(image), before);
-  EXPECT_TRUE(Dialog().Button("m_formatButton")->isEnabled());
-  EXPECT_TRUE(Dialog().RoutineList()->isEnabled());
-}
-
-TEST_F(ManagerDlgTest, ImportingOntoAnUnformattedDiskAnsweredYesFormatsIt) {
-  const std::string image = Image("card.img");
-  m_shared->drives = {image};
-  Import({QString::fromStdString(Routine("one", 100))});
-  EXPECT_EQ(m_presenter.Texts(), std::vector<std::string>{kAskFormatInvalid});
-  ASSERT_EQ(TableOf(image).size(), 1u);
-  EXPECT_EQ(TableOf(image)[0].startSector, 1u);
-  EXPECT_EQ(Column(0), QStringList{"one"});
+    EXPECT_EQ(m_presenter.Texts(), std::vector<std::string>{kAskFormatInvalid});
+    if (answer == MessageAnswer::kNo) {
+      EXPECT_EQ(test::ReadWholeFile(image), before);
+      EXPECT_TRUE(Dialog().Button("m_formatButton")->isEnabled());
+      EXPECT_TRUE(Dialog().RoutineList()->isEnabled());
+    } else {
+      ASSERT_EQ(TableOf(image).size(), 1u);
+      EXPECT_EQ(TableOf(image)[0].startSector, 1u);
+      EXPECT_EQ(Column(0), QStringList{"one"});
+    }
+  }
 }
 
 TEST_F(ManagerDlgTest, AFailingFileStopsTheImportAndKeepsTheRoutinesBeforeIt) {
@@ -443,9 +470,11 @@ TEST_F(ManagerDlgTest, ADeviceChangeReselectsTheSameTextElseTheFirstItem) {
   m_shared->units = {b};
   CTestManagerDlg& dialog = Dialog();
   dialog.DeviceCombo()->setCurrentIndex(1);
+  Settle();
 
   m_shared->drives = {c, a};
   dialog.OnDeviceChange();
+  Settle();
   ASSERT_EQ(dialog.DeviceCombo()->count(), 3);
   EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 2);
   // A unit's item tells its size once it has been opened.
@@ -455,6 +484,7 @@ TEST_F(ManagerDlgTest, ADeviceChangeReselectsTheSameTextElseTheFirstItem) {
   // the next Format would hit, and the disk actions wait for a choice.
   m_shared->units.clear();
   dialog.OnDeviceChange();
+  Settle();
   EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), -1);
   EXPECT_EQ(dialog.GetSelectedDevice(), nullptr);
   EXPECT_FALSE(dialog.Button("m_formatButton")->isEnabled());
@@ -463,13 +493,17 @@ TEST_F(ManagerDlgTest, ADeviceChangeReselectsTheSameTextElseTheFirstItem) {
   // Nor does a later change pick one for the user.
   m_shared->units = {b};
   dialog.OnDeviceChange();
+  Settle();
   EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 2);  // the same disk came back
   m_shared->units.clear();
   dialog.OnDeviceChange();
+  Settle();
   m_shared->drives = {a};
   dialog.OnDeviceChange();
+  Settle();
   EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), -1);
   dialog.DeviceCombo()->setCurrentIndex(0);
+  Settle();
   EXPECT_TRUE(dialog.Button("m_formatButton")->isEnabled());
   EXPECT_TRUE(m_presenter.Requests().empty());
 }
@@ -481,13 +515,17 @@ TEST_F(ManagerDlgTest, AUnitEnumerationErrorIsShownOnceAndKeepsTheUnitsFoundBefo
   CTestManagerDlg& dialog = Dialog();
   EXPECT_EQ(dialog.DeviceCombo()->count(), 1);
   dialog.OnDeviceChange();
+  Settle();
   dialog.OnDeviceChange();
+  Settle();
   EXPECT_EQ(m_presenter.Texts(), std::vector<std::string>{*m_shared->unitError});
 
   m_shared->unitError.reset();
   dialog.OnDeviceChange();
+  Settle();
   m_shared->unitError = "Unable to read manufacturer string (err=-5)";
   dialog.OnDeviceChange();
+  Settle();
   EXPECT_EQ(m_presenter.Texts().size(), 2u);
 }
 
@@ -510,10 +548,8 @@ TEST_F(ManagerDlgTest, DuringAnImportFormatCloseAndDeviceChangesWait) {
   Click("m_addButton");
   ASSERT_TRUE(test::WaitUntil([&] { return m_shared->writesWaiting.load() > 0; }));
 
-  for (const char* name : {"m_refreshButton", "m_addButton", "m_removeButton", "m_formatButton",
-                           "m_exitButton"}) {
-    EXPECT_FALSE(dialog.Button(name)->isEnabled()) << name;
-  }
+  EXPECT_EQ(EnabledOf({"m_refreshButton", "m_addButton", "m_removeButton", "m_formatButton", "m_exitButton"}),
+            QStringList{});
   EXPECT_FALSE(dialog.DeviceCombo()->isEnabled());
   EXPECT_FALSE(dialog.RoutineList()->isEnabled());
 
@@ -598,7 +634,9 @@ TEST_F(ManagerDlgTest, QuestionsNameTheDiskAndWhatWouldBeLost) {
   const std::string blank = Image("blank.img", 64);
   m_shared->drives = {image, blank};
   Dialog().OnDeviceChange();
+  Settle();
   Dialog().DeviceCombo()->setCurrentIndex(1);
+  Settle();
   m_presenter.Clear();
   m_presenter.Answer(MessageAnswer::kNo);
   Click("m_formatButton");
@@ -628,6 +666,7 @@ TEST_F(ManagerDlgTest, TheDiskStateShowsBelowAndInsideTheGrid) {
 
   FormatEmpty(image);
   dialog.RefreshRoutines();
+  Settle();
   EXPECT_EQ(dialog.RoutineList()->PlaceholderText(), "No routines");
   EXPECT_EQ(dialog.DiskInfo()->text(), "0 routines - 4.00 MB, 4.00 MB free");
 
@@ -663,7 +702,9 @@ TEST_F(ManagerDlgTest, AnImportEndsWithAStatusThatSaysWhatHappened) {
   // Another disk picked: the last words about the old one go.
   m_shared->drives = {image, Image("other.img", 64)};
   dialog.OnDeviceChange();
+  Settle();
   dialog.DeviceCombo()->setCurrentIndex(1);
+  Settle();
   EXPECT_FALSE(dialog.ProgressBar()->isTextVisible());
   EXPECT_EQ(dialog.StatusField()->text(), "Ready");
 }
@@ -769,6 +810,7 @@ TEST_F(ManagerDlgTest, DroppedRoutineFilesAreAddedInTheirOrder) {
   QApplication::sendEvent(target, &refused);
   EXPECT_FALSE(refused.isAccepted());
   dialog.DeviceCombo()->setCurrentIndex(-1);
+  Settle();
   QDragEnterEvent noDisk(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(target, &noDisk);
   EXPECT_FALSE(noDisk.isAccepted());
@@ -796,6 +838,7 @@ TEST_F(ManagerDlgTest, AnOpenedImageJoinsTheComboAndIsSelected) {
   // Opened twice, listed once; a device change keeps it.
   Click("m_openImageButton");
   dialog.OnDeviceChange();
+  Settle();
   EXPECT_EQ(dialog.DeviceCombo()->count(), 2);
   EXPECT_EQ(dialog.DeviceCombo()->currentIndex(), 1);
   EXPECT_EQ(NewRoutineFileDialog(nullptr, dialog.LastFolder())->directory().absolutePath().toStdString(),
@@ -865,6 +908,7 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
   const std::string accented = (m_dir / "accented.vorn").string();
   dialog.path = QString::fromStdString(accented);
   dialog.ExportRoutine(2);
+  Settle();
   EXPECT_EQ(std::string(&test::ReadWholeFile(accented)[1]), "Caf\xE9");
   EXPECT_EQ(dialog.StatusField()->text(), QString::fromUtf8("Exported \"Caf\xC3\xA9\" to ") + dialog.path);
   Click("m_removeButton");
@@ -890,6 +934,7 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
   });
   slowCard.start(5);
   dialog.BackupDisk();
+  Settle();
   m_shared->readDelayMs = 0;
   EXPECT_EQ(dialog.StatusField()->text(), "Backup cancelled; nothing was written");
   EXPECT_FALSE(fs::exists(backup));
@@ -899,12 +944,14 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
   m_presenter.Clear();
 
   dialog.BackupDisk();
+  Settle();
   EXPECT_EQ(TableOf(backup).size(), 2u);
   EXPECT_EQ(dialog.StatusField()->text().toStdString(), "Backed up 2 routines to " + backup);
 
   const std::string exported = (m_dir / "two-again.vorn").string();
   dialog.path = QString::fromStdString(exported);
   dialog.ExportRoutine(1);
+  Settle();
   const std::vector<char> routine = test::ReadWholeFile(exported);
   ASSERT_GE(routine.size(), 68u + 3000u);
   EXPECT_EQ(std::string(&routine[1]), "two");
@@ -916,10 +963,12 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
   m_presenter.Answer(MessageAnswer::kNo);
   dialog.path = QString::fromStdString(backup);
   dialog.RestoreDisk();
+  Settle();
   EXPECT_TRUE(TableOf(image).empty());
   // Writes that land wrong on the card are caught by the read-back.
   m_shared->garbleWrites = true;
   dialog.RestoreDisk();
+  Settle();
   m_shared->garbleWrites = false;
   ASSERT_EQ(m_presenter.Requests().size(), 3u);
   EXPECT_EQ(m_presenter.Texts()[2].rfind("Verify failed\nSector ", 0), 0u) << m_presenter.Texts()[2];
@@ -937,9 +986,8 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
     if (m_shared->writesWaiting.load() == 0) return;
     watch.stop();
     sawRestore = dialog.StatusField()->text() == "Restoring";
-    for (const char* name : {"m_refreshButton", "m_addButton", "m_removeButton", "m_formatButton", "m_exitButton"}) {
-      EXPECT_FALSE(dialog.Button(name)->isEnabled()) << name;
-    }
+    EXPECT_EQ(EnabledOf({"m_refreshButton", "m_addButton", "m_removeButton", "m_formatButton", "m_exitButton"}),
+              QStringList{});
     EXPECT_FALSE(dialog.Button("m_cancelButton")->isVisible());  // a restore is not cut short
     dialog.OnDeviceChange();
     dialog.reject();
@@ -949,6 +997,7 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
   });
   watch.start(5);
   dialog.RestoreDisk();
+  Settle();
   EXPECT_TRUE(sawRestore);
   ASSERT_EQ(m_presenter.Requests().size(), 1u) << ::testing::PrintToString(m_presenter.Texts());
   EXPECT_EQ(m_presenter.Requests()[0].caption, "Confirm");
@@ -964,9 +1013,12 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
   const std::vector<char> before = test::ReadWholeFile(image);
   m_shared->drives = {};
   dialog.OpenDiskImage(QString::fromStdString(image));
+  Settle();
   dialog.path = QString::fromStdString(image);
   dialog.BackupDisk();
+  Settle();
   dialog.ExportRoutine(0);
+  Settle();
   EXPECT_EQ(test::ReadWholeFile(image), before);
   ASSERT_EQ(m_presenter.Requests().size(), 2u);
   EXPECT_NE(m_presenter.Texts()[0].find("cannot be backed up onto itself"), std::string::npos);
@@ -978,6 +1030,7 @@ TEST_F(ManagerDlgTest, BackupRestoreAndExportKeepTheFilesSafe) {
     m_presenter.Clear();
     dialog.path = QString::fromStdString(backup);
     dialog.BackupDisk();
+    Settle();
     ASSERT_EQ(m_presenter.Requests().size(), 1u);
     EXPECT_EQ(m_presenter.Texts()[0], backup + " is in use by another program; nothing was written");
     EXPECT_EQ(test::ReadWholeFile(backup), held);
@@ -1050,6 +1103,72 @@ TEST_F(ManagerDlgTest, EverythingIsReachableThroughTheAccessibilityTree) {
   QAccessibleInterface* status = FindAccessible(root, "Status", QAccessible::EditableText);
   ASSERT_NE(status, nullptr);
   EXPECT_EQ(status->text(QAccessible::Value), "Import cancelled; nothing was added");
+}
+
+// A termination signal while a box of the window's making is up (here: the
+// card cannot be opened) ends the start as Cancel would, not the process.
+TEST_F(ManagerDlgTest, ATerminationSignalWhileTheWindowIsMadeEndsItQuietly) {
+  m_shared->drives = {(m_dir / "missing.img").string()};
+  CQtMessagePresenter boxes;
+  SetMessagePresenter(&boxes);
+  bool raised = false;
+  QTimer poke;
+  QObject::connect(&poke, &QTimer::timeout, [&] {
+    if (!QApplication::activeModalWidget() || raised) return;
+    raised = true;
+    ::raise(SIGTERM);
+  });
+  poke.start(5);
+  EXPECT_EQ(RunManagerWindow(std::make_unique<CImageSource>(m_shared), &boxes, {}), 0);
+  SetMessagePresenter(&m_presenter);
+  EXPECT_TRUE(raised);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// A second start knocks; the running window comes back from the taskbar.
+TEST_F(ManagerDlgTest, ASecondStartBringsTheRunningWindowToTheFront) {
+  const std::string socket = (m_dir / "window").string();
+  CTestManagerDlg& dialog = Dialog();
+  dialog.showMinimized();
+  EXPECT_FALSE(KnockOnRunningWindow(socket));
+  {
+    const CRunningWindowBeacon beacon(socket, [&dialog] { BringToFront(&dialog); });
+    EXPECT_TRUE(KnockOnRunningWindow(socket));
+    EXPECT_TRUE(test::WaitUntil([&] { return !dialog.isMinimized(); }));
+  }
+  EXPECT_FALSE(KnockOnRunningWindow(socket));
+}
+
+// Another program changed the disk behind the window: coming back to the
+// window shows the disk as it is now, and so does an action's question.
+TEST_F(ManagerDlgTest, TheGridFollowsTheDiskWhenTheWindowIsActivatedOrAnActionAsks) {
+  const std::string image = Image("card.img");
+  FormatEmpty(image);
+  m_shared->drives = {image};
+  CTestManagerDlg& dialog = Dialog();
+  Import({QString::fromStdString(Routine("a", 100))});
+  const auto addBehind = [&](const std::string& name) {
+    CImageDevice device(image, false);
+    device.Open(CImageDevice::EntryFor(image));
+    CVornDisk disk(device, nullptr);
+    disk.ReadTable();
+    disk.AddRoutines({Routine(name, 100)}, nullptr, {});
+    device.Close();
+  };
+  addBehind("b");
+  EXPECT_EQ(Column(0), QStringList{"a"});
+  QEvent deactivated(QEvent::WindowDeactivate), activated(QEvent::WindowActivate);
+  QApplication::sendEvent(&dialog, &deactivated);
+  QApplication::sendEvent(&dialog, &activated);
+  EXPECT_TRUE(test::WaitUntil([&] { return Column(0) == QStringList({"a", "b"}); }));
+
+  addBehind("c");
+  QStringList atQuestion;
+  m_presenter.DuringNext([&] { atQuestion = Column(0); });
+  m_presenter.Answer(MessageAnswer::kNo);
+  Click("m_removeButton");
+  ASSERT_TRUE(test::WaitUntil([&] { return !m_presenter.Requests().empty(); }));
+  EXPECT_EQ(atQuestion, (QStringList{"a", "b", "c"}));
 }
 
 TEST(RoutineFileDialogTest, OpensSeveralFilesAndShowsTheFilterDescriptionsAsWritten) {

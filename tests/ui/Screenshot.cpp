@@ -93,6 +93,7 @@ int main(int argc, char** argv) {
     CScreenshotDlg dialog(std::make_unique<test::CImageSource>(shared));
     presenter.SetOwner(&dialog);
     dialog.show();
+    test::WaitUntil([&] { return !dialog.IsBusy(); }, 30000);  // the disk read at the start
     dialog.files = {QString::fromStdString(test::WriteRoutineFile(dir / "Bat Swarm.vorn", "Bat Swarm", 200000)),
                     QString::fromStdString(test::WriteRoutineFile(dir / "Encore.vorn", "Encore", 6000000))};
     shared->CloseGate(/*pass=*/40);
@@ -114,6 +115,7 @@ int main(int argc, char** argv) {
       }
     });
     dialog.Button("m_formatButton")->click();
+    test::WaitUntil([&] { return !dialog.IsBusy(); }, 30000);
     presenter.SetOwner(nullptr);
   }
   SetMessagePresenter(nullptr);

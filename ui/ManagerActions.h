@@ -1,0 +1,50 @@
+#pragma once
+// The window's commands as QActions, shared by the buttons, the window's and
+// the grid's context menus and the keyboard, so that each is enabled by one
+// rule in one place.
+
+#include <QObject>
+
+#include <memory>
+
+class QAction;
+class QMenu;
+class QPushButton;
+class QWidget;
+
+namespace vorn {
+
+class CManagerActions final : public QObject {
+ public:
+  explicit CManagerActions(QWidget* window);
+
+  QAction* refresh;
+  QAction* openImage;
+  QAction* add;
+  QAction* remove;
+  QAction* format;
+  QAction* exit;
+  QAction* cancel;
+  QAction* backup;
+  QAction* restore;
+  QAction* exportRoutine;  // its data: the grid row it exports
+  QAction* about;
+
+  // Enables the actions: nothing starts while `busy`; an action on a disk
+  // needs one (without, it would ask and then do nothing); Cancel while what
+  // runs can stop and has not been told to.
+  void Enable(bool busy, bool disk, bool cancellable, bool cancelled);
+
+  // The button runs the action when clicked and is enabled with it.
+  static void Bind(QPushButton* button, QAction* action);
+
+  // The window's menu: open image, backup, restore, about.
+  std::unique_ptr<QMenu> WindowMenu(QWidget* parent) const;
+  // The grid's menu: export of `row` (none: -1), backup, restore.
+  std::unique_ptr<QMenu> GridMenu(QWidget* parent, int row) const;
+
+ private:
+  bool m_busy = false;
+};
+
+}  // namespace vorn
