@@ -74,7 +74,7 @@ completes() {  # EXPECTED WORD... : what bash offers for the last word
 }
 if [ -e "$completion" ]; then
   completes "list live " vorn3ctl li
-  completes "remove-last restore " vorn3ctl help re
+  completes "recover remove remove-last replace restore retitle " vorn3ctl help re
   completes "--json " vorn3ctl list --j
   completes "--size " vorn3ctl create-image card.img --s
   completes "PhysicalDrive1 " vorn3ctl format Phys
