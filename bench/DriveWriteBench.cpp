@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "device/DeviceExceptions.h"
+#include "bench/DriveTree.h"
 #include "device/DriveAccess.h"
 #include "device/VerifyingDevice.h"
 
@@ -21,29 +22,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void WriteText(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path) << text << "\n";
-}
-
-// The smallest tree the drive back end accepts: one removable disk "sda".
+// The drive's node: a sparse file, like the peer's target.
 vorn::DriveRoots MakeTree(const fs::path& dir, std::uint64_t bytes) {
-  const fs::path disk = dir / "sys/block/sda";
-  WriteText(disk / "dev", "8:0");
-  WriteText(disk / "size", std::to_string(bytes / 512));
-  WriteText(disk / "removable", "1");
-  WriteText(disk / "queue/logical_block_size", "512");
-  WriteText(dir / "mountinfo", "");
-  WriteText(dir / "swaps", "Filename Type Size Used Priority");
-  fs::create_directories(dir / "dev");
+  vorn::DriveRoots roots = vorn::bench::MakeDriveTree(dir, bytes);
   fs::remove(dir / "dev/sda");
   std::ofstream(dir / "dev/sda").close();
-  fs::resize_file(dir / "dev/sda", bytes);  // sparse, like the peer's target
-  vorn::DriveRoots roots;
-  roots.sysfs = (dir / "sys").string();
-  roots.dev = (dir / "dev").string();
-  roots.mountinfo = (dir / "mountinfo").string();
-  roots.swaps = (dir / "swaps").string();
+  fs::resize_file(dir / "dev/sda", bytes);
   return roots;
 }
 

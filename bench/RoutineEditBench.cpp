@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/DriveTree.h"
 #include "device/DriveAccess.h"
 #include "device/ImageDevice.h"
 #include "disk/RoutineEdit.h"
@@ -32,27 +33,7 @@ constexpr std::uint32_t kMiBSectors = 2048;
 constexpr std::uint32_t kFirstMiB = 4;   // the routine removed
 constexpr std::uint32_t kBehindEach = 10;  // MiB per routine behind it
 
-void WriteText(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path) << text << "\n";
-}
-
-vorn::DriveRoots MakeTree(const fs::path& dir, std::uint64_t bytes) {
-  const fs::path disk = dir / "sys/block/sda";
-  WriteText(disk / "dev", "8:0");
-  WriteText(disk / "size", std::to_string(bytes / 512));
-  WriteText(disk / "removable", "1");
-  WriteText(disk / "queue/logical_block_size", "512");
-  WriteText(dir / "mountinfo", "");
-  WriteText(dir / "swaps", "Filename Type Size Used Priority");
-  fs::create_directories(dir / "dev");
-  vorn::DriveRoots roots;
-  roots.sysfs = (dir / "sys").string();
-  roots.dev = (dir / "dev").string();
-  roots.mountinfo = (dir / "mountinfo").string();
-  roots.swaps = (dir / "swaps").string();
-  return roots;
-}
+vorn::DriveRoots MakeTree(const fs::path& dir, std::uint64_t bytes) { return vorn::bench::MakeDriveTree(dir, bytes); }
 
 // A fresh disk: the routines with their bytes, the table behind them, the
 // whole file synced and dropped from the cache.

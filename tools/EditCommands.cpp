@@ -71,6 +71,17 @@ void PrintResult(const CCommandLine& commandLine, const std::string& disk, const
               PrintableText(disk).c_str());
 }
 
+// What every edit and recovery of the command line runs with: the terminal's
+// status line for both the text and the progress, and Ctrl-C's flag.
+EditOptions TerminalEditOptions(const std::string& identity, CTerminalStatusLine* status, const CCancelFlag* cancel) {
+  EditOptions options;
+  options.identity = identity;
+  options.status = status;
+  options.progress = status;
+  options.cancel = cancel;
+  return options;
+}
+
 // Finishes an interrupted edit of the disk after asking. False when there is
 // none; true when there was one (finished, or the user said No).
 bool OfferRecovery(CSectorDevice& device, const std::string& identity, const std::string& argument, bool yes,
@@ -81,11 +92,7 @@ bool OfferRecovery(CSectorDevice& device, const std::string& identity, const std
     std::fprintf(stderr, "Nothing was changed; 'vorn3ctl recover %s' finishes it later.\n", argument.c_str());
     return true;
   }
-  EditOptions options;
-  options.identity = identity;
-  options.status = status;
-  options.progress = status;
-  options.cancel = cancel;
+  const EditOptions options = TerminalEditOptions(identity, status, cancel);
   switch (FinishEdit(device, options)) {
     case RecoveryOutcome::kFinished: std::printf("Finished the interrupted edit of %s\n", argument.c_str()); break;
     case RecoveryOutcome::kAlreadyDone: std::printf("The interrupted edit of %s was complete\n", argument.c_str()); break;
@@ -123,11 +130,7 @@ int RunEdit(const CCommandLine& commandLine, const std::vector<std::string>& fil
     std::fprintf(stderr, "Nothing was changed.\n");
     return kExitFailure;
   }
-  EditOptions options;
-  options.identity = identity;
-  options.status = &status;
-  options.progress = &status;
-  options.cancel = &cancel;
+  const EditOptions options = TerminalEditOptions(identity, &status, &cancel);
   EditReport report;
   try {
     report = ApplyEdit(disk, edit, options);
@@ -302,11 +305,7 @@ int RunRecover(const CCommandLine& commandLine) {
     std::fprintf(stderr, "Nothing was changed.\n");
     return kExitFailure;
   }
-  EditOptions options;
-  options.identity = identity;
-  options.status = &status;
-  options.progress = &status;
-  options.cancel = &cancel;
+  const EditOptions options = TerminalEditOptions(identity, &status, &cancel);
   RecoveryOutcome outcome = RecoveryOutcome::kNothingPending;
   try {
     outcome = FinishEdit(*device, options);
