@@ -73,7 +73,8 @@ CManagerDlg::CManagerDlg(std::unique_ptr<CDeviceSource> source, QWidget* parent)
   m_routines.ShowIn(list, font());
   new CRoutineDropFilter(list->viewport(),
                          [this] { return !IsBusy() && Selected().kind != DiskKind::kNone; },
-                         [this](const QStringList& files) { ImportFiles(files); });
+                         [this](const QStringList& files) { ImportFiles(files); },
+                         [this](int from, int to) { MoveRoutine(*this, from, to); });
 
   m_actions = new CManagerActions(this);
   CManagerActions& a = *m_actions;
