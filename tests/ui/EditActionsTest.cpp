@@ -54,7 +54,7 @@ class CPulledImage final : public CSectorDevice {
     m_image.ReadSectors(first, count, buffer);
   }
   void WriteSectors(std::uint32_t first, std::uint32_t count, const void* buffer) override {
-    if (++m_writes >= m_failing) throw CVornError("Unable to write sector " + std::to_string(first));
+    if (--m_failing <= 0) throw CVornError("Unable to write sector " + std::to_string(first));
     m_image.WriteSectors(first, count, buffer);
   }
   void Open(const DeviceEntry&) override {}
@@ -64,7 +64,6 @@ class CPulledImage final : public CSectorDevice {
  private:
   CImageDevice m_image;
   int m_failing;
-  int m_writes = 0;
 };
 
 class EditActionsTest : public testing::Test {
@@ -111,14 +110,16 @@ class EditActionsTest : public testing::Test {
   static std::vector<RoutineEntry> TableOf(const std::string& path) {
     CImageDevice device(path, false);
     device.Open(CImageDevice::EntryFor(path));
-    CVornDisk disk(device, nullptr);
-    std::vector<RoutineEntry> table = disk.ReadTable();
-    device.Close();
-    return table;
+    return CVornDisk(device, nullptr).ReadTable();
   }
-  static std::vector<std::string> Titles(const std::vector<RoutineEntry>& table) {
+  // The titles on the disk, and that the grid shows them.
+  std::vector<std::string> Titles(const std::string& path) {
     std::vector<std::string> titles;
-    for (const RoutineEntry& entry : table) titles.push_back(entry.DisplayTitle());
+    for (const RoutineEntry& entry : TableOf(path)) titles.push_back(entry.DisplayTitle());
+    EXPECT_EQ(m_dialog->RoutineList()->rowCount(), static_cast<int>(titles.size()));
+    for (int row = 0; row < m_dialog->RoutineList()->rowCount(); ++row) {
+      EXPECT_EQ(m_dialog->RoutineList()->CellText(row, 0).toStdString(), titles.at(static_cast<std::size_t>(row)));
+    }
     return titles;
   }
   QAction* Command(const QString& name) {
@@ -187,19 +188,14 @@ TEST_F(EditActionsTest, EachEditFromTheGridEndsWithTheNewTableOnTheDisk) {
       Settle();
     }
 
+    EXPECT_EQ(Titles(image), c.titles);
     const std::vector<RoutineEntry> after = TableOf(image);
-    EXPECT_EQ(Titles(after), c.titles);
     EXPECT_EQ(dialog.StatusField()->text().toStdString(), c.status);
     const std::vector<MessageRequest> boxes = m_presenter.Requests();
     if (!c.question.empty()) {
       ASSERT_FALSE(boxes.empty());
       EXPECT_EQ(boxes.front().text, c.question);
       EXPECT_NE(boxes.front().detail.find(image), std::string::npos) << boxes.front().detail;
-    }
-    // What the grid shows is what the disk holds.
-    ASSERT_EQ(dialog.RoutineList()->rowCount(), static_cast<int>(c.titles.size()));
-    for (std::size_t k = 0; k < c.titles.size(); ++k) {
-      EXPECT_EQ(dialog.RoutineList()->CellText(static_cast<int>(k), 0).toStdString(), c.titles[k]);
     }
     if (std::string(c.name) == "rename refused") {
       ASSERT_EQ(boxes.size(), 1u);
@@ -210,14 +206,6 @@ TEST_F(EditActionsTest, EachEditFromTheGridEndsWithTheNewTableOnTheDisk) {
       EXPECT_EQ(after[0].baudCode, 5);
       EXPECT_EQ(after[0].controllerSettings[0], 3);
       EXPECT_EQ(after[1], before[1]);
-    }
-    // Routines that stayed keep their bytes' place in the show: same sizes.
-    for (std::size_t k = 0; k < after.size(); ++k) {
-      for (const RoutineEntry& old : before) {
-        if (old.DisplayTitle() == after[k].DisplayTitle()) {
-          EXPECT_EQ(old.SizeBytes(), after[k].SizeBytes());
-        }
-      }
     }
     m_dialog.reset();
     fs::remove(image);
@@ -261,9 +249,8 @@ TEST_F(EditActionsTest, AnInterruptedEditIsOfferedOnOpenAndBlocksTheWritersUntil
   dialog.Button("m_refreshButton")->click();
   Settle();
   EXPECT_EQ(m_presenter.Requests().size(), 1u);
-  EXPECT_EQ(Titles(TableOf(image)), (std::vector<std::string>{"b", "c", "d", "a"}));
+  EXPECT_EQ(Titles(image), (std::vector<std::string>{"b", "c", "d", "a"}));
   EXPECT_EQ(dialog.StatusField()->text().toStdString(), "Finished the interrupted edit of " + image);
-  EXPECT_EQ(dialog.RoutineList()->CellText(3, 0), "a");
 }
 
 }  // namespace

@@ -15,16 +15,17 @@ class CRecover final : public CDiskAction {
   using CDiskAction::CDiskAction;
 
   void Start() {
-    const std::string question = "An edit of " + ShownText() +
-                                 " was interrupted and the disk holds part of the new show.\n\nFinish the edit now?";
-    if (!AskUnlessStopping(m_host, question,
-                           "Disk: " + ShownText() + "\nUntil it is finished, nothing else can be written to the disk.")) {
+    const std::string question =
+        "An edit of " + ShownText() + " was interrupted and the disk holds part of the new show.\n\nFinish the edit now?";
+    const std::string detail = "Disk: " + ShownText() + "\nUntil it is finished, nothing else can be written to it.";
+    if (!AskUnlessStopping(m_host, question, detail)) {
       m_host.KeepPending(DiskText());
       return Finish(false, QStringLiteral("The interrupted edit was left as it is"), false);
     }
     m_pendingAllowed = true;
-    m_host.Runner().AllowCancel("An interrupted edit of " + DiskText() + " is being finished.\n\nStop and close the window?",
-                                "The edit stops at the next safe point; it can be finished later.");
+    m_host.Runner().AllowCancel(
+        "An interrupted edit of " + DiskText() + " is being finished.\n\nStop and close the window?",
+        "The edit stops at the next safe point; it can be finished later.");
     auto self = Me<CRecover>();
     Open(ImageAccess::kWrite, [self] {
       const CCancelFlag* cancel = self->m_host.Runner().CancelFlag();
@@ -43,18 +44,16 @@ class CRecover final : public CDiskAction {
 
  private:
   void End(const JobOutcome& outcome) {
-    if (!outcome.Done()) {
-      // Not asked again at once: the box just shown said why it did not finish.
-      m_host.KeepPending(DiskText());
-      return Finish(true, QString::fromLocal8Bit(outcome.kind == JobOutcome::Kind::kCancelled
-                                                     ? "Finishing the interrupted edit was stopped"
-                                                     : "The interrupted edit could not be finished: " + outcome.failure.text),
-                    false);
+    const std::string disk = DiskText();
+    std::string text = "Finished the interrupted edit of " + disk;
+    if (outcome.kind == JobOutcome::Kind::kCancelled) text = "Finishing the interrupted edit of " + disk + " was stopped";
+    if (outcome.kind == JobOutcome::Kind::kFailed) text = "The interrupted edit could not be finished: " + outcome.failure.text;
+    if (outcome.Done() && m_outcome == RecoveryOutcome::kNotStarted) {
+      text = "The interrupted edit of " + disk + " had not begun; the disk is as before it";
     }
-    const char* said = m_outcome == RecoveryOutcome::kNotStarted ? "The interrupted edit had not begun; the disk is as before it"
-                                                                 : "Finished the interrupted edit of ";
-    Finish(true, m_outcome == RecoveryOutcome::kNotStarted ? QString::fromLatin1(said)
-                                                           : QString::fromLocal8Bit(said + DiskText()));
+    // Not asked again at once: the box just shown said why it did not finish.
+    if (!outcome.Done()) m_host.KeepPending(disk);
+    Finish(true, QString::fromLocal8Bit(text), outcome.Done());
   }
 
   RecoveryOutcome m_outcome = RecoveryOutcome::kNothingPending;
