@@ -1,6 +1,7 @@
 #pragma once
 // The main window: pick a disk, see its routines, format it, append routines
-// from ".vorn" files, remove the last routine, back up, restore, export. It
+// from ".vorn" files, remove the last routine, edit any routine (remove, move,
+// replace, rename, settings), back up, restore, export. It
 // wires its parts together: the disks (CDiskListModel) in the combo, the
 // routines (CRoutineTableModel) in the grid, the commands (CManagerActions),
 // the actions (ui/actions/, one per file) and the one runner that carries their
