@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "disk/OutputFile.h"
 #include "disk/RoutineEdit.h"
 #include "disk/VornDisk.h"
 #include "ui/ControlList.h"
@@ -186,7 +187,15 @@ void ReplaceRoutine(CActionHost& host, int row) {
   host.RememberFolder(file);
   const std::string path = QFile::encodeName(file).toStdString();
   const std::string name = QFileInfo(file).fileName().toLocal8Bit().toStdString();
-  Run(host, "edit", {[row, path](CRoutineEdit& e) { e.Replace(static_cast<std::size_t>(row), path); },
+  const DiskRecord disk = host.Selected();
+  const std::string image = disk.kind == DiskKind::kImage ? disk.entry.text : std::string();
+  Run(host, "edit", {[row, path, image](CRoutineEdit& e) {
+                       // The image would be read as a routine while it is rewritten.
+                       if (!image.empty() && SameFileAmong(path, {image}) != nullptr) {
+                         throw CEditError("A disk image cannot replace a routine of its own: " + path);
+                       }
+                       e.Replace(static_cast<std::size_t>(row), path);
+                     },
                      [row, name](const Table& t) { return "Replaced " + Named(t, row) + " by " + name; },
                      [row, name](const Table& t) {
                        return "Are you sure you want to replace " + Named(t, row) + " by " + name + "?";
