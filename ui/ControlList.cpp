@@ -1,5 +1,8 @@
 #include "ui/ControlList.h"
 
+#include <algorithm>
+#include <utility>
+
 #include <QApplication>
 #include <QFontMetrics>
 #include <QHeaderView>
@@ -21,7 +24,7 @@ CControlList::CControlList(QWidget* parent) : QTableWidget(parent) {
 
 void CControlList::Attach() {
   setSelectionBehavior(QAbstractItemView::SelectRows);
-  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setSortingEnabled(false);
   setShowGrid(true);
@@ -147,6 +150,28 @@ QString CControlList::CellText(int row, int column) const {
   return cell ? cell->text() : QString();
 }
 
+std::vector<int> CControlList::SelectedRows() const {
+  std::vector<int> rows;
+  for (const QModelIndex& index : selectionModel()->selectedRows()) rows.push_back(index.row());
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+void CControlList::SelectRows(const std::vector<int>& rows) {
+  clearSelection();
+  for (int row : rows) {
+    if (row < 0 || row >= rowCount()) continue;
+    if (row == rows.front()) setCurrentIndex(model()->index(row, 0));  // where the keyboard goes on
+    selectionModel()->select(model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  }
+}
+
+void CControlList::SetBusy(bool busy) {
+  if (busy && isEnabled()) m_focusKept = hasFocus();
+  setEnabled(!busy);
+  if (!busy && std::exchange(m_focusKept, false)) setFocus();
+}
+
 void CControlList::DeleteAllRows() {
   // Rows that go away are not selection changes: a refill must not tell the
   // parent that the selected routine was deselected.
@@ -159,8 +184,8 @@ void CControlList::DeleteAllRows() {
 void CControlList::OnSelectionChanged(const QItemSelection& selected,
                                       const QItemSelection& deselected) {
   if (m_deletingRows) return;
-  // One notification per row, the row that lost the selection first, as a
-  // single-selection list reports it.
+  // One notification per row, the rows that lost the selection first, as a
+  // report list reports it.
   QList<int> lost;
   for (const QModelIndex& index : deselected.indexes()) {
     if (!lost.contains(index.row())) lost.append(index.row());

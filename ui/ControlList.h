@@ -1,11 +1,14 @@
 #pragma once
-// The routine grid: a read-only report list with grid lines, whole-row single
-// selection, centred columns and a header that does not sort. Rows are written
-// cell by cell and grow only at the end; nothing is cached outside the widget.
+// The routine grid: a read-only report list with grid lines, whole-row
+// selection of one or several rows, centred columns and a header that does not
+// sort. Rows are written cell by cell and grow only at the end; nothing is
+// cached outside the widget.
 
 #include <QTableWidget>
 #include <QStringList>
 #include <QVector>
+
+#include <vector>
 
 namespace vorn {
 
@@ -15,8 +18,8 @@ class CControlList : public QTableWidget {
  public:
   explicit CControlList(QWidget* parent = nullptr);
 
-  // Sets the look: report grid, single whole-row selection, fixed row height from
-  // the parent's default font. Runs at construction and again when the widget is
+  // Sets the look: report grid, whole-row selection of several rows, fixed row
+  // height from the parent's default font. Runs at construction and again when the widget is
   // moved under another parent, whose default font then decides the row height.
   void Attach();
 
@@ -33,6 +36,14 @@ class CControlList : public QTableWidget {
 
   // Text of a cell, empty when the cell has never been written.
   QString CellText(int row, int column) const;
+
+  // The selected rows, in order; SelectRows makes the first one current.
+  std::vector<int> SelectedRows() const;
+  void SelectRows(const std::vector<int>& rows);
+
+  // Off while an action works on the disk. A grid that had the focus gets it
+  // back: a keyboard user editing in it goes on there.
+  void SetBusy(bool busy);
 
   int RowHeight() const { return m_rowHeight; }
 
@@ -65,6 +76,7 @@ class CControlList : public QTableWidget {
   int m_rowHeight = 0;
   QString m_placeholder;
   bool m_deletingRows = false;
+  bool m_focusKept = false;
 };
 
 }  // namespace vorn

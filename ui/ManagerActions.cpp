@@ -20,6 +20,16 @@ CManagerActions::CManagerActions(QWidget* window) : QObject(window) {
   restore = make("Re&store disk...");
   exportRoutine = make("&Export routine...");
   about = make("&About VORN3 Manager...");
+  removeRoutines = make("Remove routine");
+  moveUp = make("Move up");
+  moveDown = make("Move down");
+  replace = make("Replace routine...");
+  rename = make("Rename...");
+  settings = make("Routine settings...");
+  removeRoutines->setShortcut(QKeySequence::Delete);
+  moveUp->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Up));
+  moveDown->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Down));
+  rename->setShortcut(QKeySequence(Qt::Key_F2));
   cancel->setVisible(false);  // only while what runs can stop
   // There is no system menu to extend on Linux desktops: the about box is on
   // the window's context menu and on F1.
@@ -28,8 +38,13 @@ CManagerActions::CManagerActions(QWidget* window) : QObject(window) {
   window->addAction(about);
 }
 
-void CManagerActions::Enable(bool busy, bool disk, bool cancellable, bool cancelled) {
+void CManagerActions::Enable(bool busy, bool disk, bool cancellable, bool cancelled, GridSelection selection) {
   m_busy = busy;
+  const bool one = !busy && disk && selection.rows == 1;
+  removeRoutines->setEnabled(!busy && disk && selection.rows > 0);
+  for (QAction* action : {replace, rename, settings}) action->setEnabled(one);
+  moveUp->setEnabled(one && selection.first > 0);
+  moveDown->setEnabled(one && selection.first + 1 < selection.count);
   for (QAction* action : {refresh, openImage, exit}) action->setEnabled(!busy);
   // "Format disk" too: a format under a running import would cut the table
   // from under the routine being written.
@@ -50,6 +65,14 @@ void CManagerActions::Bind(QPushButton* button, QAction* action) {
   follow();
 }
 
+void CManagerActions::AttachEdits(QWidget* grid) const {
+  // Delete in the disk combo or on a button must not remove a routine.
+  for (QAction* action : {removeRoutines, moveUp, moveDown, replace, rename, settings}) {
+    action->setShortcutContext(Qt::WidgetShortcut);
+    grid->addAction(action);
+  }
+}
+
 std::unique_ptr<QMenu> CManagerActions::WindowMenu(QWidget* parent) const {
   auto menu = std::make_unique<QMenu>(parent);
   menu->addAction(openImage);
@@ -62,6 +85,8 @@ std::unique_ptr<QMenu> CManagerActions::WindowMenu(QWidget* parent) const {
 
 std::unique_ptr<QMenu> CManagerActions::GridMenu(QWidget* parent, int row) const {
   auto menu = std::make_unique<QMenu>(parent);
+  for (QAction* action : {removeRoutines, moveUp, moveDown, replace, rename, settings}) menu->addAction(action);
+  menu->addSeparator();
   exportRoutine->setData(row);
   exportRoutine->setEnabled(row >= 0 && !m_busy);
   menu->addAction(exportRoutine);

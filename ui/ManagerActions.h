@@ -14,6 +14,13 @@ class QWidget;
 
 namespace vorn {
 
+// The grid's selection, as the edits see it.
+struct GridSelection {
+  int rows = 0;    // how many are selected
+  int first = -1;  // the first selected row
+  int count = 0;   // routines in the grid
+};
+
 class CManagerActions final : public QObject {
  public:
   explicit CManagerActions(QWidget* window);
@@ -29,18 +36,28 @@ class CManagerActions final : public QObject {
   QAction* restore;
   QAction* exportRoutine;  // its data: the grid row it exports
   QAction* about;
+  // Edits of the routines selected in the grid; their shortcuts act in the grid.
+  QAction* removeRoutines;
+  QAction* moveUp;
+  QAction* moveDown;
+  QAction* replace;
+  QAction* rename;
+  QAction* settings;
 
   // Enables the actions: nothing starts while `busy`; an action on a disk
   // needs one (without, it would ask and then do nothing); Cancel while what
-  // runs can stop and has not been told to.
-  void Enable(bool busy, bool disk, bool cancellable, bool cancelled);
+  // runs can stop and has not been told to. An edit needs its rows: one for
+  // all but remove, which takes several.
+  void Enable(bool busy, bool disk, bool cancellable, bool cancelled, GridSelection selection = {});
+  // Gives the edits' shortcuts to the grid, where they act.
+  void AttachEdits(QWidget* grid) const;
 
   // The button runs the action when clicked and is enabled with it.
   static void Bind(QPushButton* button, QAction* action);
 
   // The window's menu: open image, backup, restore, about.
   std::unique_ptr<QMenu> WindowMenu(QWidget* parent) const;
-  // The grid's menu: export of `row` (none: -1), backup, restore.
+  // The grid's menu: the edits, export of `row` (none: -1), backup, restore.
   std::unique_ptr<QMenu> GridMenu(QWidget* parent, int row) const;
 
  private:

@@ -73,7 +73,8 @@ CManagerDlg::CManagerDlg(std::unique_ptr<CDeviceSource> source, QWidget* parent)
   m_routines.ShowIn(list, font());
   new CRoutineDropFilter(list->viewport(),
                          [this] { return !IsBusy() && Selected().kind != DiskKind::kNone; },
-                         [this](const QStringList& files) { ImportFiles(files); });
+                         [this](const QStringList& files) { ImportFiles(files); },
+                         [this](int from, int to) { MoveRoutine(*this, from, to); });
 
   m_actions = new CManagerActions(this);
   CManagerActions& a = *m_actions;
@@ -86,6 +87,7 @@ CManagerDlg::CManagerDlg(std::unique_ptr<CDeviceSource> source, QWidget* parent)
   CManagerActions::Bind(m_ui->m_cancelButton, a.cancel);
   connect(a.refresh, &QAction::triggered, this, [this] {
     m_mountedKept.clear();
+    m_pendingKept.clear();
     RefreshDevices();
   });
   connect(a.openImage, &QAction::triggered, this, [this] {
@@ -110,6 +112,8 @@ CManagerDlg::CManagerDlg(std::unique_ptr<CDeviceSource> source, QWidget* parent)
   connect(a.restore, &QAction::triggered, this, &CManagerDlg::RestoreDisk);
   connect(a.exportRoutine, &QAction::triggered, this, [this] { ExportRoutine(m_actions->exportRoutine->data().toInt()); });
   connect(a.about, &QAction::triggered, this, &CManagerDlg::ShowAbout);
+  ConnectEdits(*this, a, list);
+  connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &CManagerDlg::UpdateActions);
 
   list->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& at) {
@@ -119,6 +123,7 @@ CManagerDlg::CManagerDlg(std::unique_ptr<CDeviceSource> source, QWidget* parent)
   connect(m_ui->m_deviceCombo, &QComboBox::currentIndexChanged, this, [this] {
     m_disks.ForgetLost();  // the user has chosen
     m_mountedKept.clear();
+    m_pendingKept.clear();
     // The bar's last words were about the disk before.
     m_ui->m_progressBar->setRange(0, 1);
     m_ui->m_progressBar->setValue(0);
@@ -206,12 +211,18 @@ void CManagerDlg::RebuildList() {
 void CManagerDlg::RefreshDevices() {
   if (m_runner.HoldDeviceChange() || !m_runner.Begin("read")) return;
   RebuildList();
-  ReadAgain([this] { m_runner.End(); });
+  ReadAgain([this] { EndReading(); });
 }
 
 void CManagerDlg::RefreshRoutines() {
   if (!m_runner.Begin("read")) return;
-  ReadAgain([this] { m_runner.End(); });
+  ReadAgain([this] { EndReading(); });
+}
+
+void CManagerDlg::EndReading() {
+  const bool closing = m_runner.IsStopping();
+  m_runner.End();
+  if (std::exchange(m_editPending, false) && !closing) FinishInterruptedEdit(*this);
 }
 
 void CManagerDlg::OnDeviceChange() {
@@ -244,6 +255,7 @@ void CManagerDlg::ReadAgain(std::function<void()> then) {
 void CManagerDlg::ShowReading(const DiskRecord& disk, const DiskReading& reading) {
   if (!reading.opened) return ShowDiskState(QStringLiteral("The disk cannot be opened"), QString());
   m_routines.SetEntries(reading.table);
+  m_editPending = reading.editPending && disk.entry.text != m_pendingKept;
   // Items show their entry's text until the disk, opened, tells more about itself.
   if (disk.kind != DiskKind::kDrive && reading.sectors != 0) {
     char size[32];
@@ -281,12 +293,14 @@ void CManagerDlg::ShowEnd(const QString& text, bool succeeded) {
 
 void CManagerDlg::UpdateActions() {
   const bool busy = m_runner.IsBusy();
-  m_actions->Enable(busy, Selected().kind != DiskKind::kNone, m_runner.IsCancellable(), m_runner.IsCancelled());
+  const std::vector<int> rows = m_ui->m_routineList->SelectedRows();
+  m_actions->Enable(busy, Selected().kind != DiskKind::kNone, m_runner.IsCancellable(), m_runner.IsCancelled(),
+                    {static_cast<int>(rows.size()), rows.empty() ? -1 : rows.front(), m_routines.rowCount()});
   // Reading a disk's table is quick and leaves the disk list and the grid to
   // the user (a choice made meanwhile is read next); an action does not.
   const bool acting = busy && m_runner.What() != "read";
   m_ui->m_deviceCombo->setEnabled(!acting);
-  m_ui->m_routineList->setEnabled(!acting);
+  m_ui->m_routineList->SetBusy(acting);
 }
 
 void CManagerDlg::OnCancel() { m_runner.Cancel(); }
@@ -303,6 +317,9 @@ QString CManagerDlg::AskForPath(PathQuestion question, const QString& suggestion
     case PathQuestion::kOpenImage:
       return QFileDialog::getOpenFileName(this, QStringLiteral("Open disk image"), m_lastFolder,
                                           QString::fromLatin1(kImageFilter));
+    case PathQuestion::kReplaceSource:
+      return QFileDialog::getOpenFileName(this, QStringLiteral("Replace routine"), m_lastFolder,
+                                          QStringLiteral("VORN v3.0 (.vorn) (*.vorn)"));
     case PathQuestion::kRestoreSource:
       return QFileDialog::getOpenFileName(this, QStringLiteral("Restore disk from backup"),
                                           m_lastFolder, QString::fromLatin1(kImageFilter));
@@ -315,6 +332,8 @@ QString CManagerDlg::AskForPath(PathQuestion question, const QString& suggestion
   }
   return {};
 }
+
+void CManagerDlg::SelectRows(const std::vector<int>& rows) { m_ui->m_routineList->SelectRows(rows); }
 
 void CManagerDlg::RememberFolder(const QString& file) {
   if (!file.isEmpty()) m_lastFolder = QFileInfo(file).absolutePath();

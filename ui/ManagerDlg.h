@@ -1,6 +1,7 @@
 #pragma once
 // The main window: pick a disk, see its routines, format it, append routines
-// from ".vorn" files, remove the last routine, back up, restore, export. It
+// from ".vorn" files, remove the last routine, edit any routine (remove, move,
+// replace, rename, settings), back up, restore, export. It
 // wires its parts together: the disks (CDiskListModel) in the combo, the
 // routines (CRoutineTableModel) in the grid, the commands (CManagerActions),
 // the actions (ui/actions/, one per file) and the one runner that carries their
@@ -19,6 +20,7 @@
 #include "ui/DeviceSource.h"
 #include "ui/DiskActionRunner.h"
 #include "ui/DiskListModel.h"
+#include "ui/EditDialogs.h"
 #include "ui/QtProgressBar.h"
 #include "ui/QtStatusText.h"
 #include "ui/RoutineTableModel.h"
@@ -91,6 +93,10 @@ class CManagerDlg : public QDialog, private CActionHost {
   using PathQuestion = vorn::PathQuestion;
   QStringList AskForRoutineFiles() override;
   QString AskForPath(PathQuestion question, const QString& suggestion) override;
+  std::optional<std::string> AskForTitle(const RoutineEntry& entry) override { return AskRoutineTitle(this, entry); }
+  std::optional<RoutineSettingsChange> AskForSettings(const RoutineEntry& entry) override {
+    return AskRoutineSettings(this, entry);
+  }
 
   void contextMenuEvent(QContextMenuEvent* event) override;
   bool event(QEvent* event) override;
@@ -113,6 +119,11 @@ class CManagerDlg : public QDialog, private CActionHost {
   void ReadAgain(std::function<void()> then) override;
   void ShowEnd(const QString& text, bool succeeded) override;
   void KeepMounted(const std::string& text) override { m_mountedKept = text; }
+  void KeepPending(const std::string& text) override { m_pendingKept = text; }
+  void SelectRows(const std::vector<int>& rows) override;
+  // A read the window started itself has ended: an interrupted edit it found
+  // is offered to be finished.
+  void EndReading();
 
   void RebuildList();
   void ShowReading(const DiskRecord& disk, const DiskReading& reading);
@@ -134,6 +145,10 @@ class CManagerDlg : public QDialog, private CActionHost {
   // The drive whose unmount the user declined: listing it again after a device
   // change does not ask again; picking it, Refresh or an action does.
   std::string m_mountedKept;
+  // Likewise the disk whose interrupted edit the user left unfinished, and
+  // whether the last read found one to offer.
+  std::string m_pendingKept;
+  bool m_editPending = false;
   bool m_wasInBackground = false;  // another window was active since the disk was read
   // Last, so destroyed first: work still running (the window is destroyed
   // without a close) is stopped and waited for while what it uses still lives.

@@ -29,7 +29,7 @@ class ControlListTest : public testing::Test {
 TEST_F(ControlListTest, LooksLikeAReadOnlyReportGrid) {
   EXPECT_TRUE(m_list->showGrid());
   EXPECT_EQ(m_list->selectionBehavior(), QAbstractItemView::SelectRows);
-  EXPECT_EQ(m_list->selectionMode(), QAbstractItemView::SingleSelection);
+  EXPECT_EQ(m_list->selectionMode(), QAbstractItemView::ExtendedSelection);
   EXPECT_EQ(m_list->editTriggers(), QAbstractItemView::NoEditTriggers);
   EXPECT_FALSE(m_list->isSortingEnabled());
   EXPECT_FALSE(m_list->horizontalHeader()->sectionsClickable());

@@ -1071,8 +1071,8 @@ TEST_F(ManagerDlgTest, EverythingIsReachableThroughTheAccessibilityTree) {
   ASSERT_NE(grid, nullptr);
   EXPECT_EQ(grid->text(QAccessible::Description), "No routines");
 
-  // The menu key on the grid opens its menu: backup, restore and export are
-  // there for a keyboard and a screen reader too.
+  // The menu key on the grid opens its menu: the edits, backup, restore and
+  // export are there for a keyboard and a screen reader too.
   QStringList items;
   QTimer::singleShot(0, [&] {
     QWidget* popup = QApplication::activePopupWidget();
@@ -1088,7 +1088,8 @@ TEST_F(ManagerDlgTest, EverythingIsReachableThroughTheAccessibilityTree) {
   // What the platform makes of the menu key (the offscreen one has none).
   QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(), QPoint());
   QApplication::sendEvent(dialog.windowHandle(), &menuKey);
-  EXPECT_EQ(items, (QStringList{"Export routine...", "Back up disk...", "Restore disk..."}));
+  EXPECT_EQ(items, (QStringList{"Remove routine", "Move up", "Move down", "Replace routine...", "Rename...",
+                                "Routine settings...", "Export routine...", "Back up disk...", "Restore disk..."}));
 
   m_shared->CloseGate();
   dialog.files = {QString::fromStdString(Routine("slow", 5000))};

@@ -8,6 +8,7 @@
 #include "device/DriveAccess.h"
 #include "device/UsbDevice.h"
 #include "device/VerifyingDevice.h"
+#include "disk/RoutineEdit.h"
 #include "disk/VornDisk.h"
 #include "platform/MessageBox.h"
 #include "ui/DeviceSource.h"
@@ -57,6 +58,21 @@ std::unique_ptr<CSectorDevice> NewDevice(CDeviceSource& source, const DiskRecord
 void NoteUnmountAnswer(CActionHost& host, const CSectorDevice* device, const DiskRecord& disk) {
   const auto* drive = dynamic_cast<const CDriveAccess*>(device);
   if (drive != nullptr && drive->UnmountDeclined()) host.KeepMounted(disk.entry.text);
+}
+
+// Throws the reason not to write the disk while an interrupted edit waits.
+void RefusePendingEdit(CSectorDevice& device, const std::string& disk) {
+  bool pending = false;
+  try {
+    pending = EditPending(DiskIdentity(device));
+  } catch (const CEditRecordError& error) {
+    throw CEditRecordError(std::string(error.what()) + " ('vorn3ctl recover " + disk +
+                           " --discard' drops the record.)");
+  }
+  if (pending) {
+    throw CEditRecordError("An edit of " + disk + " was interrupted and the disk holds part of the new show; "
+                           "finish it first (Refresh offers to finish it).");
+  }
 }
 
 }  // namespace
@@ -116,7 +132,17 @@ void CDiskAction::Open(ImageAccess access, std::function<void()> opened,
   if (!m_device) return Finish(false);
   CSectorDevice* device = m_device.get();
   const DeviceEntry entry = m_disk.entry;
-  Step([device, entry] { device->Open(entry); }, [this] { return "Disk: " + DiskText(); },
+  const bool refusePending = access == ImageAccess::kWrite && !m_pendingAllowed;
+  Step([device, entry, refusePending] {
+    device->Open(entry);
+    if (!refusePending) return;
+    try {
+      RefusePendingEdit(*device, entry.text);
+    } catch (...) {
+      CloseQuietly(device);
+      throw;
+    }
+  }, [this] { return "Disk: " + DiskText(); },
        [this, opened = std::move(opened), failed = std::move(failed)](const JobOutcome& outcome) {
          if (outcome.Done()) return opened();
          NoteUnmountAnswer(m_host, m_device.get(), m_disk);
@@ -131,6 +157,7 @@ void CDiskAction::Finish(bool readAgain, QString end, bool succeeded) {
   m_device.reset();
   auto self = shared_from_this();
   const auto ending = [self, end, succeeded] {
+    if (!self->m_selectAfter.empty()) self->m_host.SelectRows(self->m_selectAfter);
     if (!end.isEmpty()) self->m_host.ShowEnd(end, succeeded);
     self->m_host.Runner().End();
   };
@@ -177,6 +204,11 @@ void ReadDisk(CActionHost& host, const DiskRecord& disk, std::function<void(cons
         self->m_reading.read = true;
         self->m_reading.formatted = disk.IsValid();
         self->m_reading.usedSectors = disk.NextFreeSector();
+        try {
+          self->m_reading.editPending = EditPending(DiskIdentity(*self->m_device));
+        } catch (const CVornError&) {
+          // A record that cannot be applied: the writers refuse with its reason.
+        }
       }, [self] { return "Disk: " + self->DiskText(); }, [self](const JobOutcome&) { self->Describe(); });
     }
     void Describe() {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,14 +26,17 @@ class QWidget;
 
 namespace vorn {
 
+class CControlList;
 class CDeviceSource;
+class CManagerActions;
 class CProgressBar;
 class CRoutineTableModel;
 class CStatusText;
 class CVornDisk;
 class CVerifyingDevice;
+struct RoutineSettingsChange;
 
-enum class PathQuestion { kOpenImage, kBackupTarget, kRestoreSource, kExportTarget };
+enum class PathQuestion { kOpenImage, kBackupTarget, kRestoreSource, kExportTarget, kReplaceSource };
 
 // The window as the actions see it.
 class CActionHost {
@@ -58,6 +62,15 @@ class CActionHost {
   virtual void ShowEnd(const QString& text, bool succeeded) = 0;
   // The drive whose unmount the user declined: not opened again unasked.
   virtual void KeepMounted(const std::string& text) = 0;
+  // The disk whose interrupted edit the user left unfinished: not asked about
+  // again until the user picks it or presses Refresh.
+  virtual void KeepPending(const std::string& text) = 0;
+  // A routine's new title (UTF-8), or nothing when cancelled.
+  virtual std::optional<std::string> AskForTitle(const RoutineEntry& entry) = 0;
+  // The settings to change, or nothing when cancelled.
+  virtual std::optional<RoutineSettingsChange> AskForSettings(const RoutineEntry& entry) = 0;
+  // Selects these grid rows (after an edit: where its routines now are).
+  virtual void SelectRows(const std::vector<int>& rows) = 0;
 };
 
 // "3 routines", "1 routine".
@@ -100,6 +113,11 @@ class CDiskAction : public std::enable_shared_from_this<CDiskAction> {
   // meanwhile); states `end` (when given) and ends the action.
   void Finish(bool readAgain, QString end = {}, bool succeeded = true);
 
+  // A disk opened for writing is refused while an interrupted edit of it
+  // waits: writing it then would destroy what that edit still needs.
+  bool m_pendingAllowed = false;
+  std::vector<int> m_selectAfter;  // grid rows selected once the action ends
+
   template <class Self>
   std::shared_ptr<Self> Me() { return std::static_pointer_cast<Self>(shared_from_this()); }
 
@@ -117,6 +135,17 @@ void BackupDisk(CActionHost& host);
 void RestoreDisk(CActionHost& host);
 void ExportRoutine(CActionHost& host, int row);
 void OpenDiskImage(CActionHost& host, const QString& path);
+// Edits of routines at grid rows; they ask (for the title, the settings, the
+// file) before anything starts, and what loses a routine asks to be sure.
+void RemoveRoutines(CActionHost& host, const std::vector<int>& rows);
+void MoveRoutine(CActionHost& host, int row, int to);
+void ReplaceRoutine(CActionHost& host, int row);
+void RenameRoutine(CActionHost& host, int row);
+void ChangeRoutineSettings(CActionHost& host, int row);
+// Connects the edits' commands to the rows selected in `grid`.
+void ConnectEdits(CActionHost& host, const CManagerActions& actions, CControlList* grid);
+// Offers to finish the interrupted edit of the selected disk.
+void FinishInterruptedEdit(CActionHost& host);
 
 // What reading the selected disk found, for the grid and the line below it.
 struct DiskReading {
@@ -127,6 +156,7 @@ struct DiskReading {
   std::uint64_t sectors = 0;
   std::uint64_t usedSectors = 0;
   std::string model;  // a unit's, once it told
+  bool editPending = false;  // an interrupted edit of it waits to be finished
 };
 // Opens the record's disk and reads its table, within the running action;
 // failures are shown (with "Disk: ...").
