@@ -1,5 +1,8 @@
 #include "tools/Commands.h"
 
+#include <algorithm>
+#include <string>
+
 namespace vorn {
 
 const std::vector<Command>& Commands() {
@@ -7,6 +10,7 @@ const std::vector<Command>& Commands() {
     std::vector<Command> list = {
       CreateImageCommand(),
       ListCommand(),
+      CheckCommand(),
       FormatCommand(),
       RemoveLastCommand(),
       DevicesCommand(),
@@ -22,7 +26,9 @@ const std::vector<Command>& Commands() {
     };
     // The edits of any routine follow remove-last.
     const std::vector<Command> edits = EditCommands();
-    list.insert(list.begin() + 4, edits.begin(), edits.end());
+    auto removeLast = std::find_if(list.begin(), list.end(),
+                                   [](const Command& command) { return std::string(command.name) == "remove-last"; });
+    list.insert(removeLast + 1, edits.begin(), edits.end());
     return list;
   }();
   return commands;

@@ -8,6 +8,7 @@ namespace vorn {
 
 Command CreateImageCommand();
 Command ListCommand();
+Command CheckCommand();
 Command FormatCommand();
 Command RemoveLastCommand();
 Command DevicesCommand();

@@ -74,6 +74,7 @@ completes() {  # EXPECTED WORD... : what bash offers for the last word
 }
 if [ -e "$completion" ]; then
   completes "list live " vorn3ctl li
+  completes "check create-image " vorn3ctl c
   completes "recover remove remove-last replace restore retitle " vorn3ctl help re
   completes "--json " vorn3ctl list --j
   completes "--size " vorn3ctl create-image card.img --s
