@@ -21,16 +21,19 @@ namespace {
 
 constexpr long kLead = 3;  // bytes before the audio: the walk starts mid-file
 
-// The walk done in memory: nothing when a header would be cut off.
+// The walk done in memory: nothing when a header would be cut off; true only
+// when every frame is accepted and the last one ends with the section.
 std::optional<bool> WalkInMemory(const std::uint8_t* audio, std::size_t size, std::uint32_t audioSize) {
   bool result = false;
-  for (std::uint64_t at = 0; at < audioSize;) {
+  std::uint64_t at = 0;
+  while (at < audioSize) {
     if (at + 4 > size) return std::nullopt;
     if (!IsAcceptedFrameHeader(audio + at)) return false;
     result = true;
     at += 417 + ((audio[at + 2] >> 1) & 1u);
   }
-  return result;
+  // A last frame running past the section is no whole MP3 of the disk's kind.
+  return result && at == audioSize;
 }
 
 }  // namespace
