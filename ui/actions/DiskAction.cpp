@@ -106,6 +106,10 @@ QString LiteralBarText(QString text) {
   return text.replace(placeholders, QStringLiteral("%\u200D\\1"));
 }
 
+bool BeginOnSelected(CActionHost& host, const char* what) {
+  return host.Selected().kind != DiskKind::kNone && host.Runner().Begin(what);
+}
+
 bool AskUnlessStopping(CActionHost& host, const std::string& text, const std::string& detail) {
   return !host.Runner().IsStopping() && AskYesNo(text, detail);
 }

@@ -82,6 +82,9 @@ void VerifyWritten(CVerifyingDevice& verifier, bool isImage, CStatusText& status
 // A progress bar's format replaces %p, %v and %m and knows no escape; a title
 // or a path holding them keeps its text with an invisible joiner in between.
 QString LiteralBarText(QString text);
+// Starts the runner's one job for an action on the selected disk; false when
+// no disk is selected or another action runs.
+bool BeginOnSelected(CActionHost& host, const char* what);
 // Asks on the user-interface thread; No while a close waits for the action.
 bool AskUnlessStopping(CActionHost& host, const std::string& text, const std::string& detail);
 

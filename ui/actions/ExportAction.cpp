@@ -70,7 +70,7 @@ class CExport final : public CDiskAction {
 
 void ExportRoutine(CActionHost& host, int row) {
   const RoutineEntry* entry = host.Routines().Entry(row);
-  if (host.Selected().kind == DiskKind::kNone || !entry || !host.Runner().Begin("export")) return;
+  if (!entry || !BeginOnSelected(host, "export")) return;
   const RoutineEntry chosen = *entry;
   // The title as the grid shows it, in the disk's code page.
   const QString title = host.Routines().data(host.Routines().index(row, 0), Qt::DisplayRole).toString();

@@ -66,7 +66,7 @@ class CFormat final : public CDiskAction {
 }  // namespace
 
 void FormatDisk(CActionHost& host) {
-  if (host.Selected().kind == DiskKind::kNone || !host.Runner().Begin("format")) return;
+  if (!BeginOnSelected(host, "format")) return;
   std::make_shared<CFormat>(host)->Start();
 }
 

@@ -62,7 +62,7 @@ class CRecover final : public CDiskAction {
 }  // namespace
 
 void FinishInterruptedEdit(CActionHost& host) {
-  if (host.Selected().kind == DiskKind::kNone || !host.Runner().Begin("recover")) return;
+  if (!BeginOnSelected(host, "recover")) return;
   std::make_shared<CRecover>(host)->Start();
 }
 

@@ -50,7 +50,7 @@ class CRemoveLast final : public CDiskAction {
 }  // namespace
 
 void RemoveLastRoutine(CActionHost& host) {
-  if (host.Selected().kind == DiskKind::kNone || !host.Runner().Begin("remove")) return;
+  if (!BeginOnSelected(host, "remove")) return;
   std::make_shared<CRemoveLast>(host)->Start();
 }
 

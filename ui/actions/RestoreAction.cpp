@@ -71,7 +71,7 @@ class CRestore final : public CDiskAction {
 }  // namespace
 
 void RestoreDisk(CActionHost& host) {
-  if (host.Selected().kind == DiskKind::kNone || !host.Runner().Begin("restore")) return;
+  if (!BeginOnSelected(host, "restore")) return;
   const QString source = host.AskForPath(PathQuestion::kRestoreSource, QString());
   if (source.isEmpty()) return host.Runner().End();
   host.RememberFolder(source);

@@ -143,16 +143,12 @@ class CEdit final : public CDiskAction {
   std::string m_identity;
 };
 
-bool Begin(CActionHost& host, const char* what) {
-  return host.Selected().kind != DiskKind::kNone && host.Runner().Begin(what);
-}
-
 bool Shown(CActionHost& host, int row) {
   return row >= 0 && host.Routines().Entry(row) != nullptr && !host.Runner().IsBusy();
 }
 
 void Run(CActionHost& host, const char* what, EditRequest request) {
-  if (!Begin(host, what)) return;
+  if (!BeginOnSelected(host, what)) return;
   std::make_shared<CEdit>(host, std::move(request))->Start();
 }
 
