@@ -1,6 +1,8 @@
 #include "disk/OutputFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,6 +46,41 @@ bool InUse(const std::string& target) {
 // A template for mkstemp beside `target`: ".NAME.XXXXXX".
 std::string TempNameBeside(const std::string& target) {
   return DirectoryOf(target) + "/." + BaseOf(target) + ".XXXXXX";
+}
+
+// The name an unnamed file takes for the moment between getting a name and
+// being renamed over the file it replaces: ".NAME.PID-N".
+std::string ReplacingNameBeside(const std::string& target, int attempt) {
+  return DirectoryOf(target) + "/." + BaseOf(target) + "." + std::to_string(::getpid()) + "-" +
+         std::to_string(attempt);
+}
+
+// A kill in that moment leaves the name behind. The next output to the same
+// file removes such names whose process has gone, when they are ours.
+void RemoveLeftNamesBeside(const std::string& target) {
+  const std::string prefix = "." + BaseOf(target) + ".";
+  const std::string directory = DirectoryOf(target);
+  DIR* dir = ::opendir(directory.c_str());
+  if (!dir) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string rest = name.substr(prefix.size());
+    const std::size_t dash = rest.find('-');
+    if (dash == 0 || dash == std::string::npos || dash + 1 == rest.size() ||
+        rest.find_first_not_of("0123456789-") != std::string::npos || rest.find('-', dash + 1) != std::string::npos) {
+      continue;
+    }
+    const long pid = std::strtol(rest.c_str(), nullptr, 10);
+    if (pid <= 0 || pid > INT_MAX || pid == ::getpid()) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    const std::string path = directory + "/" + name;
+    struct stat left {};
+    if (::lstat(path.c_str(), &left) == 0 && S_ISREG(left.st_mode) && left.st_uid == ::geteuid()) {
+      ::unlink(path.c_str());
+    }
+  }
+  ::closedir(dir);
 }
 
 // Renames `from` to `to` unless `to` exists; false with errno EEXIST if it does.
@@ -98,6 +135,7 @@ COutputFile::COutputFile(const std::string& path, const std::vector<std::string>
   }
   // A name that is taken (a dangling link included) is replaced only when asked.
   if (m_replaces && mayReplace) mayReplace(path);
+  RemoveLeftNamesBeside(m_target);
 
   // A file with no name in the target's directory, given one only at the
   // commit: a command killed before then (kill -9, a power cut) leaves
@@ -151,9 +189,7 @@ void COutputFile::Commit() {
     // replaced one a temporary name, renamed over the old file at once.
     const std::string self = m_tempPath;
     for (int attempt = 0;; ++attempt) {
-      m_tempPath = m_replaces ? DirectoryOf(m_target) + "/." + BaseOf(m_target) + "." + std::to_string(::getpid()) +
-                                    "-" + std::to_string(attempt)
-                              : m_target;
+      m_tempPath = m_replaces ? ReplacingNameBeside(m_target, attempt) : m_target;
       if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, m_tempPath.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
       const int error = errno;
       if (error == EEXIST && !m_replaces) {
@@ -166,10 +202,11 @@ void COutputFile::Commit() {
       }
     }
     m_unnamed = false;  // from here it has a name, removed if the rest fails
-    if (!m_replaces) {
-      m_tempPath.clear();  // in place already
-      m_committed = true;
-    }
+    // Renamed over the old file at once: the name lives for as short a time
+    // as can be (a kill within it leaves it for the next output to remove).
+    if (m_replaces && ::rename(m_tempPath.c_str(), m_target.c_str()) != 0) Fail("Could not write ", errno);
+    m_tempPath.clear();
+    m_committed = true;
   }
   const int closed = m_stream ? std::fclose(m_stream.release()) : ::close(m_fd.Release());
   if (closed != 0) Fail("Error writing ", errno);
