@@ -14,30 +14,20 @@ namespace {
 // unit protocol's pieces), and as much as the device takes well.
 constexpr std::uint32_t kLeastChunkSectors = 256;
 
-// Reads a drive from its medium for as long as it lives: with direct I/O
-// where the drive takes it, else after syncing it and dropping its cache.
-class CMediumReads {
- public:
-  explicit CMediumReads(CSectorDevice& device) : m_drive(dynamic_cast<CDriveAccess*>(&device)) {
-    if (!m_drive) return;
-    m_direct = m_drive->ReadFromMedium(true);
-    if (!m_direct && !m_drive->DropCache()) {
-      throw CUsbDeviceException("Verify failed\nThe written sectors of " + device.GetName() +
-                                " cannot be read back from the card itself.");
-    }
-  }
-  ~CMediumReads() {
-    if (m_direct) m_drive->ReadFromMedium(false);
-  }
-  CMediumReads(const CMediumReads&) = delete;
-  CMediumReads& operator=(const CMediumReads&) = delete;
-
- private:
-  CDriveAccess* m_drive;
-  bool m_direct = false;
-};
-
 }  // namespace
+
+CMediumReads::CMediumReads(CSectorDevice& device) : m_drive(dynamic_cast<CDriveAccess*>(&device)) {
+  if (!m_drive) return;
+  m_direct = m_drive->ReadFromMedium(true);
+  if (!m_direct && !m_drive->DropCache()) {
+    throw CUsbDeviceException("Verify failed\nThe written sectors of " + device.GetName() +
+                              " cannot be read back from the card itself.");
+  }
+}
+
+CMediumReads::~CMediumReads() {
+  if (m_direct) m_drive->ReadFromMedium(false);
+}
 
 std::uint32_t SectorHash(const void* sector) {
   const std::size_t hash = std::hash<std::string_view>{}(

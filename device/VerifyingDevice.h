@@ -53,6 +53,24 @@ class CVerifyingDevice final : public CSectorDevice {
   std::map<std::uint32_t, std::vector<std::uint32_t>> m_runs;
 };
 
+// Reads a drive from its medium for as long as it lives: with direct I/O
+// where the drive takes it, else after syncing it and dropping its cache.
+// Other devices are read as they are. No write may run while one lives (direct
+// I/O wants aligned buffers). Throws CUsbDeviceException when the drive's
+// cache can be neither bypassed nor dropped.
+class CDriveAccess;
+class CMediumReads {
+ public:
+  explicit CMediumReads(CSectorDevice& device);
+  ~CMediumReads();
+  CMediumReads(const CMediumReads&) = delete;
+  CMediumReads& operator=(const CMediumReads&) = delete;
+
+ private:
+  CDriveAccess* m_drive;
+  bool m_direct = false;
+};
+
 // The hash kept per sector.
 std::uint32_t SectorHash(const void* sector);
 

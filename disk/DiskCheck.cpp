@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "audio/Mp3RegionCheck.h"
+#include "disk/CapacityProbe.h"
 #include "disk/DiskHeader.h"
 #include "disk/RoutineEntry.h"
 #include "disk/VornDisk.h"
@@ -362,8 +363,10 @@ CheckLevel WorstLevel(const std::vector<CheckFinding>& findings) {
   return worst;
 }
 
-std::vector<CheckFinding> CheckDisk(CSectorDevice& device, const CCancelFlag* cancel) {
-  return CChecker(device, cancel).Run();
+std::vector<CheckFinding> CheckDisk(CSectorDevice& device, const CCancelFlag* cancel, const CheckOptions& options) {
+  std::vector<CheckFinding> findings = CChecker(device, cancel).Run();
+  if (options.capacity) findings.push_back(ProbeCapacity(device, cancel));
+  return findings;
 }
 
 }  // namespace vorn

@@ -31,8 +31,15 @@ CheckLevel WorstLevel(const std::vector<CheckFinding>& findings);
 // Control data and audio may differ by this much before the unit cuts one short noticeably.
 inline constexpr double kPlayingTimeTolerance = 1.0;
 
+struct CheckOptions {
+  // Also probe whether the card holds the sectors it claims (CapacityProbe.h):
+  // it writes free sectors (and puts them back), so only when asked.
+  bool capacity = false;
+};
+
 // Checks the open device. Device errors become findings; only a set cancel
 // flag ends the check early (CCancelled).
-std::vector<CheckFinding> CheckDisk(CSectorDevice& device, const CCancelFlag* cancel = nullptr);
+std::vector<CheckFinding> CheckDisk(CSectorDevice& device, const CCancelFlag* cancel = nullptr,
+                                    const CheckOptions& options = {});
 
 }  // namespace vorn

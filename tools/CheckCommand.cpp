@@ -45,10 +45,16 @@ void PrintJson(const std::string& name, const std::vector<CheckFinding>& finding
 }
 
 int Run(const CCommandLine& commandLine) {
-  auto device = OpenDiskArgument(commandLine.Positional()[0], ImageAccess::kRead, DiskOptionsOf(commandLine));
+  CheckOptions options;
+  options.capacity = commandLine.Has("--capacity");
+  // The probe writes (and puts back) free sectors: the disk is held for
+  // writing then, and a disk whose interrupted edit waits is refused, since
+  // its free space may hold what that edit still needs.
+  auto device = OpenDiskArgument(commandLine.Positional()[0], options.capacity ? ImageAccess::kWrite : ImageAccess::kRead,
+                                 DiskOptionsOf(commandLine));
   CCancelFlag cancel;
   CStopSignals stopSignals(&cancel);
-  const std::vector<CheckFinding> findings = CheckDisk(*device, &cancel);
+  const std::vector<CheckFinding> findings = CheckDisk(*device, &cancel, options);
   device->Close();
   if (commandLine.Has("--json")) {
     PrintJson(device->GetName(), findings);
@@ -69,12 +75,18 @@ int Run(const CCommandLine& commandLine) {
 }  // namespace
 
 Command CheckCommand() {
-  return {"check", "DISK [--json] [--unmount]", "check a disk before the show: green, amber or red",
+  return {"check", "DISK [--json] [--capacity] [--unmount]", "check a disk before the show: green, amber or red",
           "Reads every sector of every routine, walks and decodes its MP3, checks its\n"
           "control data (MiniSSC commands, playing time against the audio's).\n"
+          "With --capacity it also writes a pattern to free sectors spread over the\n"
+          "whole size the card claims, reads them back and puts back what was there:\n"
+          "a fake card that holds less than it claims is red. Routines and the table\n"
+          "are never written. Off unless asked, for images too.\n"
           "One line per finding and a summary. Exit status: 0 all green, 1 red\n"
           "found (or the check could not run), 3 amber only.",
-          {{"--json", nullptr, "print the findings as JSON, for scripts"}, kUnmountOption},
+          {{"--json", nullptr, "print the findings as JSON, for scripts"},
+           {"--capacity", nullptr, "probe that the card holds the sectors it claims (writes free sectors, restores them)"},
+           kUnmountOption},
           1, 1, Run};
 }
 

@@ -14,7 +14,10 @@ void CMemoryDevice::ReadSectors(std::uint32_t first, std::uint32_t count, void* 
   if (static_cast<std::uint64_t>(first) + count > SectorCount()) {
     throw CUsbDeviceException("Unable to read sector");
   }
-  std::memcpy(buffer, Sector(first), static_cast<std::size_t>(count) * kSectorSize);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint32_t at = m_real != 0 ? (first + i) % m_real : first + i;
+    std::memcpy(static_cast<std::uint8_t*>(buffer) + std::size_t{i} * kSectorSize, Sector(at), kSectorSize);
+  }
 }
 
 void CMemoryDevice::WriteSectors(std::uint32_t first, std::uint32_t count, const void* buffer) {
@@ -22,7 +25,10 @@ void CMemoryDevice::WriteSectors(std::uint32_t first, std::uint32_t count, const
   if (static_cast<std::uint64_t>(first) + count > SectorCount()) {
     throw CUsbDeviceException("Unable to write sector");
   }
-  std::memcpy(Sector(first), buffer, static_cast<std::size_t>(count) * kSectorSize);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint32_t at = m_real != 0 ? (first + i) % m_real : first + i;
+    std::memcpy(Sector(at), static_cast<const std::uint8_t*>(buffer) + std::size_t{i} * kSectorSize, kSectorSize);
+  }
 }
 
 std::vector<Transfer> CMemoryDevice::Writes() const {

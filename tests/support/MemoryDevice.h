@@ -1,7 +1,7 @@
 #pragma once
 // A disk held in memory, for tests: a byte vector of whole sectors, a record of
-// every transfer, and an optional "size unknown" mode like a unit that has not
-// identified itself yet.
+// every transfer, an optional "size unknown" mode like a unit that has not
+// identified itself yet, and an optional fake-card mode (WrapAt).
 
 #include <cstdint>
 #include <string>
@@ -36,10 +36,15 @@ class CMemoryDevice : public CSectorDevice {
   const std::vector<Transfer>& Transfers() const { return m_transfers; }
   std::vector<Transfer> Writes() const;
   void ClearTransfers() { m_transfers.clear(); }
+  // A fake card: it goes on claiming its whole size, but holds only `real`
+  // sectors, and sector s reads and writes sector s mod `real` (a card that
+  // wraps around at half its claim: WrapAt(SectorCount() / 2)).
+  void WrapAt(std::uint32_t real) { m_real = real; }
 
  private:
   std::vector<std::uint8_t> m_bytes;
   bool m_reportsSize;
+  std::uint32_t m_real = 0;  // 0: holds what it claims
   std::vector<Transfer> m_transfers;
 };
 
