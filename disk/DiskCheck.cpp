@@ -118,13 +118,17 @@ class CMiniSscCheck {
 
 class CChecker {
  public:
-  CChecker(CSectorDevice& device, const CCancelFlag* cancel) : m_device(device), m_cancel(cancel) {}
+  CChecker(CSectorDevice& device, const CCancelFlag* cancel, CProgressBar* progress)
+      : m_device(device), m_cancel(cancel), m_progress(progress) {}
 
   std::vector<CheckFinding> Run() {
     std::vector<RoutineEntry> table;
+    if (m_progress) m_progress->SetRange(0, 100);
     if (CheckHeaderAndTable(table)) {
+      for (const RoutineEntry& entry : table) m_totalSectors += entry.endSector - entry.startSector;
       for (std::size_t k = 0; k < table.size(); ++k) CheckRoutine(k + 1, table[k]);
     }
+    if (m_progress) m_progress->SetPos(100);
     return std::move(m_findings);
   }
 
@@ -283,6 +287,9 @@ class CChecker {
         controlOffset += m_piece.size();
       }
       sector += count;
+      m_doneSectors += count;
+      const int percent = static_cast<int>(m_doneSectors * 100 / std::max<std::uint64_t>(1, m_totalSectors));
+      if (m_progress && percent != m_shown) m_progress->SetPos(m_shown = percent);
     }
 
     if (m_unreadable != 0) {
@@ -337,6 +344,10 @@ class CChecker {
 
   CSectorDevice& m_device;
   const CCancelFlag* m_cancel;
+  CProgressBar* m_progress;
+  std::uint64_t m_totalSectors = 0;
+  std::uint64_t m_doneSectors = 0;
+  int m_shown = -1;
   std::vector<CheckFinding> m_findings;
   std::vector<std::uint8_t> m_piece;
   std::uint64_t m_unreadable = 0;
@@ -364,7 +375,7 @@ CheckLevel WorstLevel(const std::vector<CheckFinding>& findings) {
 }
 
 std::vector<CheckFinding> CheckDisk(CSectorDevice& device, const CCancelFlag* cancel, const CheckOptions& options) {
-  std::vector<CheckFinding> findings = CChecker(device, cancel).Run();
+  std::vector<CheckFinding> findings = CChecker(device, cancel, options.progress).Run();
   if (options.capacity) findings.push_back(ProbeCapacity(device, cancel));
   return findings;
 }

@@ -12,6 +12,7 @@
 
 #include "device/SectorDevice.h"
 #include "platform/Cancel.h"
+#include "platform/ProgressBar.h"
 
 namespace vorn {
 
@@ -35,6 +36,8 @@ struct CheckOptions {
   // Also probe whether the card holds the sectors it claims (CapacityProbe.h):
   // it writes free sectors (and puts them back), so only when asked.
   bool capacity = false;
+  // Runs 0 to 100 over the routines' sectors; may be null.
+  CProgressBar* progress = nullptr;
 };
 
 // Checks the open device. Device errors become findings; only a set cancel

@@ -14,6 +14,7 @@ CManagerActions::CManagerActions(QWidget* window) : QObject(window) {
   add = make("Add routine...");
   remove = make("Remove last routine");
   format = make("Format disk");
+  check = make("&Check disk...");
   exit = make("Exit");
   cancel = make("Cancel");
   backup = make("&Back up disk...");
@@ -48,7 +49,7 @@ void CManagerActions::Enable(bool busy, bool disk, bool cancellable, bool cancel
   for (QAction* action : {refresh, openImage, exit}) action->setEnabled(!busy);
   // "Format disk" too: a format under a running import would cut the table
   // from under the routine being written.
-  for (QAction* action : {add, remove, format, backup, restore}) action->setEnabled(!busy && disk);
+  for (QAction* action : {add, remove, format, backup, restore, check}) action->setEnabled(!busy && disk);
   exportRoutine->setEnabled(!busy && disk);
   cancel->setVisible(cancellable);
   cancel->setEnabled(cancellable && !cancelled);
@@ -78,6 +79,7 @@ std::unique_ptr<QMenu> CManagerActions::WindowMenu(QWidget* parent) const {
   menu->addAction(openImage);
   menu->addAction(backup);
   menu->addAction(restore);
+  menu->addAction(check);
   menu->addSeparator();
   menu->addAction(about);
   return menu;
@@ -93,6 +95,7 @@ std::unique_ptr<QMenu> CManagerActions::GridMenu(QWidget* parent, int row) const
   menu->addSeparator();
   menu->addAction(backup);
   menu->addAction(restore);
+  menu->addAction(check);
   return menu;
 }
 

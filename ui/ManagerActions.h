@@ -30,6 +30,7 @@ class CManagerActions final : public QObject {
   QAction* add;
   QAction* remove;
   QAction* format;
+  QAction* check;
   QAction* exit;
   QAction* cancel;
   QAction* backup;

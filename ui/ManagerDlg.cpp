@@ -106,6 +106,7 @@ CManagerDlg::CManagerDlg(std::unique_ptr<CDeviceSource> source, QWidget* parent)
   });
   connect(a.remove, &QAction::triggered, this, [this] { RemoveLastRoutine(*this); });
   connect(a.format, &QAction::triggered, this, [this] { FormatDisk(*this); });
+  connect(a.check, &QAction::triggered, this, [this] { CheckSelectedDisk(*this); });
   connect(a.exit, &QAction::triggered, this, &CManagerDlg::accept);
   connect(a.cancel, &QAction::triggered, this, &CManagerDlg::OnCancel);
   connect(a.backup, &QAction::triggered, this, &CManagerDlg::BackupDisk);

@@ -132,6 +132,8 @@ class CDiskAction : public std::enable_shared_from_this<CDiskAction> {
 // The actions, each in its own file. Each returns at once; the runner carries
 // the work and the action states its end in the status field when done.
 void FormatDisk(CActionHost& host);
+// "Check disk...": the read-only check, its findings in a window of their own.
+void CheckSelectedDisk(CActionHost& host);
 void RemoveLastRoutine(CActionHost& host);
 void ImportRoutines(CActionHost& host, const QStringList& files);
 void BackupDisk(CActionHost& host);
