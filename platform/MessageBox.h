@@ -24,6 +24,8 @@ struct MessageRequest {
   // Shown under the text, which stays as written: the disk a question is about
   // and what it would lose, the file an error is about and the system's reason.
   std::string detail = {};  // a default, so that requests without one need not say so
+  // Enter answers Yes: for the rare question whose Yes loses nothing (Escape stays No).
+  bool defaultYes = false;
 };
 
 class CMessagePresenter {

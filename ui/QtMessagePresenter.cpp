@@ -56,9 +56,10 @@ MessageAnswer CQtMessagePresenter::ShowOnUiThread(const MessageRequest& request)
                   QString::fromStdString(request.text), QMessageBox::NoButton, m_owner.data());
   if (!request.detail.empty()) box.setInformativeText(QString::fromStdString(request.detail));
   if (request.buttons == MessageButtons::kYesNo) {
-    // Every question asks before something is lost: Enter and Escape keep it.
+    // Every question asks before something is lost: Enter and Escape keep it,
+    // unless Yes is the safe answer.
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-    box.setDefaultButton(QMessageBox::No);
+    box.setDefaultButton(request.defaultYes ? QMessageBox::Yes : QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
   } else {
     box.setStandardButtons(QMessageBox::Ok);

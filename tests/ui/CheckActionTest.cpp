@@ -1,4 +1,6 @@
-// "Check disk..." shows one row per finding, each naming its routine.
+// "Check disk..." shows one row per finding, each naming its routine; and
+// formatting a card met for the first time offers the capacity probe, which
+// keeps a fake card from being formatted.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -19,6 +21,8 @@ namespace vorn {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr const char* kAskProbe = "This card is new to this computer. Check first that it holds what it claims?";
 
 // A card in a reader, over an image file; `wrapAt` makes it a fake that holds
 // only that many sectors and wraps around past them.
@@ -160,6 +164,49 @@ TEST_F(CheckActionTest, CheckDiskListsEachRoutineGreenAmberOrRed) {
   EXPECT_TRUE(result->Summary().endsWith(": red (2 green, 1 amber, 1 red)")) << result->Summary().toStdString();
   EXPECT_TRUE(m_presenter.Requests().empty());
   result->close();
+}
+
+TEST_F(CheckActionTest, FormattingANewCardOffersTheProbeOnceAndRefusesAFakeOne) {
+  const std::string honest = test::MakeImage(m_dir / "honest.img", 4096);
+  m_cards = {honest};
+  CManagerDlg& dialog = Dialog();
+  dialog.Button("m_formatButton")->click();
+  Settle();
+  dialog.Button("m_formatButton")->click();  // met before: no second offer
+  Settle();
+  const auto requests = m_presenter.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[1].text, kAskProbe);
+  EXPECT_TRUE(requests[1].defaultYes);
+  EXPECT_EQ(requests[2].text, "Are you sure you want to format the disk?");
+  const std::vector<char> formatted = test::ReadWholeFile(honest);
+  EXPECT_EQ(static_cast<unsigned char>(formatted[1]), 0xAA);  // the header's magic
+
+  // A card that wraps at half its claim is not formatted, and says why.
+  m_dialog.reset();
+  m_presenter.Clear();
+  const std::string fake = test::MakeImage(m_dir / "fake.img", 4096);
+  m_cards = {fake};
+  m_wrapAt = 2048;
+  Dialog().Button("m_formatButton")->click();
+  Settle();
+  const auto texts = m_presenter.Texts();
+  ASSERT_EQ(texts.size(), 3u);
+  EXPECT_EQ(texts[1], kAskProbe);
+  EXPECT_EQ(texts[2], "This card does not hold what it claims. It was not formatted.");
+  EXPECT_NE(m_presenter.Requests()[2].detail.find("holds at most 2048 sectors"), std::string::npos)
+      << m_presenter.Requests()[2].detail;
+  const std::vector<char> untouched = test::ReadWholeFile(fake);
+  EXPECT_TRUE(std::all_of(untouched.begin(), untouched.end(), [](char c) { return c == 0; }));
+
+  // Asked again next time: a red card is not remembered.
+  m_presenter.Clear();
+  m_presenter.Answer(MessageAnswer::kYes);
+  m_presenter.Answer(MessageAnswer::kNo);
+  m_dialog->Button("m_formatButton")->click();
+  Settle();
+  EXPECT_EQ(m_presenter.Texts().size(), 2u);
+  EXPECT_EQ(m_presenter.Texts().back(), kAskProbe);
 }
 
 }  // namespace

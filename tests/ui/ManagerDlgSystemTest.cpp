@@ -43,9 +43,11 @@ class ManagerDlgSystemTest : public testing::Test {
     ::setenv("VORN_MOUNTINFO", roots.mountinfo.c_str(), 1);
     ::setenv("VORN_SWAPS", roots.swaps.c_str(), 1);
     ::unsetenv("VORN_DEMO_IMAGE");
+    // The cards met before are remembered here, not in the user's state.
+    ::setenv("XDG_STATE_HOME", (m_fixture.Dir() + "/state").c_str(), 1);
   }
   void TearDown() override {
-    for (const char* name : {"VORN_SYSFS_ROOT", "VORN_DEV_ROOT", "VORN_MOUNTINFO", "VORN_SWAPS"}) {
+    for (const char* name : {"VORN_SYSFS_ROOT", "VORN_DEV_ROOT", "VORN_MOUNTINFO", "VORN_SWAPS", "XDG_STATE_HOME"}) {
       ::unsetenv(name);
     }
   }
@@ -123,6 +125,8 @@ TEST_F(ManagerDlgSystemTest, ListsCardReadersFirstThenUnitsAndWorksOnAUnit) {
             (std::vector<std::string>{
                 "This drive must be formatted as an VORN disk and will DELETE ALL DATA.\n\nDo you "
                 "wish to continue?",
+                // A card met for the first time: its capacity is probed (Yes) before the format.
+                "This card is new to this computer. Check first that it holds what it claims?",
                 "Are you sure you want to format the disk?"}));
 }
 

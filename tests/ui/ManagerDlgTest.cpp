@@ -81,8 +81,11 @@ class ManagerDlgTest : public testing::Test {
     fs::remove_all(m_dir);
     fs::create_directories(m_dir);
     m_shared = std::make_shared<CImageSource::Shared>();
+    // The cards met before are remembered here, not in the user's state.
+    ::setenv("XDG_STATE_HOME", (m_dir / "state").c_str(), 1);
   }
   void TearDown() override {
+    ::unsetenv("XDG_STATE_HOME");
     m_dialog.reset();
     fs::remove_all(m_dir);
   }
@@ -347,13 +350,14 @@ TEST_F(ManagerDlgTest, FormattingAnUnformattedDiskAsksWithTheDeleteAllDataText) 
   m_presenter.Answer(MessageAnswer::kNo);
   Click("m_formatButton");
 
+  // Between them the capacity question for a card met the first time.
   const auto requests = m_presenter.Requests();
-  ASSERT_EQ(requests.size(), 2u);
+  ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(requests[0].text, kAskFormatInvalid);
   EXPECT_EQ(requests[0].caption, "Confirm");
   EXPECT_EQ(requests[0].icon, MessageIcon::kWarning);
   EXPECT_EQ(requests[0].buttons, MessageButtons::kYesNo);
-  EXPECT_EQ(requests[1].text, kAskFormatValid);
+  EXPECT_EQ(requests[2].text, kAskFormatValid);
   EXPECT_TRUE(TableOf(image).empty());
   EXPECT_EQ(dialog.RoutineList()->rowCount(), 0);
 }
