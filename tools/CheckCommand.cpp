@@ -85,7 +85,7 @@ Command CheckCommand() {
           "One line per finding and a summary. Exit status: 0 all green, 1 red\n"
           "found (or the check could not run), 3 amber only.",
           {{"--json", nullptr, "print the findings as JSON, for scripts"},
-           {"--capacity", nullptr, "probe that the card holds the sectors it claims (writes free sectors, restores them)"},
+           {"--capacity", nullptr, "also probe that the card holds the sectors it claims"},
            kUnmountOption},
           1, 1, Run};
 }
