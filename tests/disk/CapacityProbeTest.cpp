@@ -108,8 +108,9 @@ TEST(CapacityProbeTest, ACutAtAnyWriteChangesFreeSectorsOnly) {
   }
 }
 
-TEST(CapacityProbeTest, AFakeCardIsRedAndKeepsItsBytes) {
-  // An unformatted card's header is no landmark: the wrap shows in the read-back.
+TEST(CapacityProbeTest, AFakeUnformattedCardIsRedAndKeepsItsBytes) {
+  // Its header is no landmark (a formatted one's is: the check's fault
+  // table), so the wrap shows in the read-back.
   CMemoryDevice blank(4096);
   for (std::uint32_t s = 1; s < 4096; s += 3) blank.Sector(s)[5] = 9;
   blank.WrapAt(2048);
@@ -119,15 +120,6 @@ TEST(CapacityProbeTest, AFakeCardIsRedAndKeepsItsBytes) {
   EXPECT_NE(finding.text.find("reads back what was written to sector"), std::string::npos) << finding.text;
   EXPECT_NE(finding.text.find("holds at most 2048 sectors"), std::string::npos) << finding.text;
   EXPECT_TRUE(blank.Bytes() == before);
-
-  // A formatted one is caught by its header, before anything is written.
-  CMemoryDevice formatted(4096);
-  LayOutDisk(formatted, MakeRoutines(3), std::nullopt);
-  formatted.WrapAt(1024);
-  const CheckFinding early = ProbeCapacity(formatted);
-  EXPECT_EQ(early.level, CheckLevel::kRed);
-  EXPECT_NE(early.text.find("sector 1024 reads the header"), std::string::npos) << early.text;
-  EXPECT_TRUE(formatted.Writes().empty());
 }
 
 }  // namespace

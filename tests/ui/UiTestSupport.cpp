@@ -21,6 +21,11 @@ class CGatedDevice final : public CSectorDevice {
     if (const int delay = m_shared->readDelayMs.load(); delay > 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     }
+    if (Wrapped(first, count, [&](std::uint32_t at, std::size_t i) {
+          m_image.ReadSectors(at, 1, static_cast<char*>(buffer) + i * kSectorSize);
+        })) {
+      return;
+    }
     m_image.ReadSectors(first, count, buffer);
   }
   void WriteSectors(std::uint32_t first, std::uint32_t count, const void* buffer) override {
@@ -37,6 +42,11 @@ class CGatedDevice final : public CSectorDevice {
       --m_shared->writesWaiting;
     }
     lock.unlock();
+    if (Wrapped(first, count, [&](std::uint32_t at, std::size_t i) {
+          m_image.WriteSectors(at, 1, static_cast<const char*>(buffer) + i * kSectorSize);
+        })) {
+      return;
+    }
     if (m_shared->garbleWrites.load()) {
       std::vector<std::uint8_t> landed(static_cast<const std::uint8_t*>(buffer),
                                        static_cast<const std::uint8_t*>(buffer) + std::size_t{count} * kSectorSize);
@@ -60,6 +70,13 @@ class CGatedDevice final : public CSectorDevice {
   bool Identify() override { return true; }
 
  private:
+  // A fake card: sector s lands on s mod wrapAt.
+  bool Wrapped(std::uint32_t first, std::uint32_t count, const std::function<void(std::uint32_t, std::size_t)>& at) {
+    const std::uint32_t wrap = m_shared->wrapAt.load();
+    for (std::uint32_t i = 0; wrap != 0 && i < count; ++i) at((first + i) % wrap, i);
+    return wrap != 0;
+  }
+
   std::shared_ptr<CImageSource::Shared> m_shared;
   CImageDevice m_image{std::string(), false};
 };

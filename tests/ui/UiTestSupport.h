@@ -114,6 +114,7 @@ class CImageSource final : public CDeviceSource {
     int writeDelayMs = 0;        // each write takes this long (set before the writes start)
     std::atomic<int> readDelayMs{0};  // each read of a drive takes this long
     std::atomic<bool> garbleWrites{false};  // writes land with their first byte flipped, reported good
+    std::atomic<std::uint32_t> wrapAt{0};   // a fake card: sector s lands on s mod wrapAt (0: honest)
     bool holdOpens = false;      // drive opens wait until it is cleared (under gateMutex)
     std::atomic<int> opensWaiting{0};
     std::atomic<int> opens{0};   // every drive open asked for
