@@ -10,7 +10,7 @@ namespace vorn::sim {
 
 namespace {
 
-constexpr std::array<std::pair<Fault, const char*>, 18> kFaultNames = {{
+constexpr std::array<std::pair<Fault, const char*>, 19> kFaultNames = {{
     {Fault::Open, "open"},
     {Fault::ManufacturerString, "manufacturer-string"},
     {Fault::ProductString, "product-string"},
@@ -28,6 +28,7 @@ constexpr std::array<std::pair<Fault, const char*>, 18> kFaultNames = {{
     {Fault::StatusBytes, "status-bytes"},
     {Fault::BulkWrite, "bulk-write"},
     {Fault::WriteGarble, "write-garble"},
+    {Fault::WrapAround, "wrap-around"},
     {Fault::Unplug, "unplug-after"},
 }};
 

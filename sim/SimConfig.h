@@ -30,6 +30,7 @@ enum class Fault {
   StatusBytes,        // status byte 0 is not 0xFF
   BulkWrite,          // every bulk write fails, on either configuration
   WriteGarble,        // written data lands with its first byte flipped; the unit reports success
+  WrapAround,         // a fake card: sectors from half the image on land half the image lower
   Unplug,             // the unit disappears after `after` transfers
 };
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -395,8 +396,7 @@ int CSimDevice::SendData(char* bytes, int size) {
   } else if (m_rangeError) {
     std::memset(bytes, 0, static_cast<std::size_t>(size));
   } else if (size > 0) {
-    const ssize_t got = ::pread(m_image.Get(), bytes, static_cast<std::size_t>(size),
-                                static_cast<off_t>(m_first) * kSector);
+    const ssize_t got = ImageIo(false, bytes, static_cast<std::size_t>(size), m_first);
     if (got != size) {
       m_rangeError = true;
       std::memset(bytes, 0, static_cast<std::size_t>(size));
@@ -410,6 +410,28 @@ int CSimDevice::SendData(char* bytes, int size) {
   m_phase = Phase::Status;
   m_log.Event(m_who + " data-in " + std::to_string(size));
   return size;
+}
+
+ssize_t CSimDevice::ImageIo(bool write, char* bytes, std::size_t size, std::uint32_t first) {
+  const auto io = [&](char* at, std::size_t count, std::uint64_t sector) {
+    const auto offset = static_cast<off_t>(sector * kSector);
+    return write ? ::pwrite(m_image.Get(), at, count, offset) : ::pread(m_image.Get(), at, count, offset);
+  };
+  if (!FaultActive(Fault::WrapAround, m_clock) || m_sectors < 2) return io(bytes, size, first);
+  // A fake card holds only the first half of what it claims, and each
+  // sector past it lands on the one half the claim lower.
+  const std::uint64_t half = m_sectors / 2;
+  bool wrapped = false;
+  std::size_t done = 0;
+  for (std::uint64_t sector = first; done < size; ++sector) {
+    const std::size_t count = std::min<std::size_t>(kSector, size - done);
+    const std::uint64_t at = sector >= half ? sector - half : sector;
+    wrapped = wrapped || at != sector;
+    if (io(bytes + done, count, at) != static_cast<ssize_t>(count)) return static_cast<ssize_t>(done);
+    done += count;
+  }
+  if (wrapped) Faulted(Fault::WrapAround, 0);
+  return static_cast<ssize_t>(done);
 }
 
 int CSimDevice::SendStatus(char* bytes, int size) {
@@ -487,8 +509,7 @@ int CSimDevice::TakeData(const char* bytes, int size) {
       landing = garbled.data();
       Faulted(Fault::WriteGarble, 0);
     }
-    const ssize_t put = ::pwrite(m_image.Get(), landing, static_cast<std::size_t>(taken),
-                                 static_cast<off_t>(m_first) * kSector);
+    const ssize_t put = ImageIo(true, const_cast<char*>(landing), static_cast<std::size_t>(taken), m_first);
     if (put != taken) m_rangeError = true;
   }
   if (shortened) {

@@ -57,6 +57,9 @@ class CSimDevice {
   bool FaultActive(Fault fault, unsigned clock) const;
   int Refuse(const std::string& what, int error);
   int Faulted(Fault fault, int error);
+  // Moves `size` bytes between `bytes` and the image from sector `first` on,
+  // as the medium holds them; the bytes moved.
+  ssize_t ImageIo(bool write, char* bytes, std::size_t size, std::uint32_t first);
   int BeginTransfer(usb_dev_handle* handle);
   const usb_endpoint_descriptor* ActiveEndpoint(int address) const;
   int DiskCommand(int request, const char* bytes, int size, int timeout);
