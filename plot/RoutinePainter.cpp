@@ -125,6 +125,7 @@ void CRoutinePainter::Paint(QPainter& painter, const QRect& area, const RoutineP
     painter.drawLine(x, g.ruler.bottom() - 4, x, bottom);
     painter.setPen(kText);
     painter.drawLine(x, g.ruler.bottom() - 6, x, g.ruler.bottom());
+    if (x + 40 > g.right) continue;  // no room for the label
     painter.drawText(QRect(x + 2, g.ruler.top(), 80, g.ruler.height() - 4), Qt::AlignLeft | Qt::AlignVCenter,
                      RulerText(t, step));
   }
