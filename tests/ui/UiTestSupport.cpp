@@ -21,6 +21,7 @@ class CGatedDevice final : public CSectorDevice {
     if (const int delay = m_shared->readDelayMs.load(); delay > 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     }
+    if (m_shared->unplugged) throw CDriveAccessException("Unable to read from the drive: No such device");
     m_image.ReadSectors(first, count, buffer);
   }
   void WriteSectors(std::uint32_t first, std::uint32_t count, const void* buffer) override {
@@ -47,6 +48,7 @@ class CGatedDevice final : public CSectorDevice {
     m_image.WriteSectors(first, count, buffer);
   }
   void Open(const DeviceEntry& entry) override {
+    if (m_shared->unplugged) throw CDriveAccessException("Unable to open the drive: No such device");
     ++m_shared->opens;
     {
       std::unique_lock lock(m_shared->gateMutex);

@@ -113,6 +113,7 @@ class CImageSource final : public CDeviceSource {
     int passBeforeGate = 0;      // writes let through a closed gate (under gateMutex)
     int writeDelayMs = 0;        // each write takes this long (set before the writes start)
     std::atomic<int> readDelayMs{0};  // each read of a drive takes this long
+    std::atomic<bool> unplugged{false};  // drive reads and opens fail as for a card pulled out
     std::atomic<bool> garbleWrites{false};  // writes land with their first byte flipped, reported good
     bool holdOpens = false;      // drive opens wait until it is cleared (under gateMutex)
     std::atomic<int> opensWaiting{0};
