@@ -146,7 +146,7 @@ static std::uint64_t RepeatPeriod(const std::vector<std::uint8_t>& head, std::ui
   const double best = *std::min_element(distance.begin() + 1, distance.end());
   if (mean <= 0 || best > mean / 4) return 0;
   for (std::uint64_t period = 1; period <= top; ++period) {
-    if (distance[period] <= best + mean / 20) return period;
+    if (distance[period] <= best + mean / 50) return period;
   }
   return 0;
 }

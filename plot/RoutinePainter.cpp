@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <QPainterPath>
 
 #include <algorithm>
 #include <array>
@@ -139,7 +140,9 @@ void CRoutinePainter::Paint(QPainter& painter, const QRect& area, const RoutineP
   painter.setPen(kGrid);
   const int middle = g.wave.center().y();
   painter.drawLine(g.left, middle, g.right, middle);
-  painter.setPen(kWave);
+  // Each trace is one path: one element in an SVG, not one per pixel column.
+  QPainterPath wavePath;
+  wavePath.setFillRule(Qt::WindingFill);
   const double columnSeconds = static_cast<double>(picture.samplesPerColumn) / kPeakSampleRate;
   const auto columns = static_cast<std::int64_t>(picture.peaks.size());
   const double half = g.wave.height() / 2.0 - 1;
@@ -157,8 +160,9 @@ void CRoutinePainter::Paint(QPainter& painter, const QRect& area, const RoutineP
     }
     const int yHigh = middle - static_cast<int>(std::lround(high / 32768.0 * half));
     const int yLow = middle - static_cast<int>(std::lround(low / 32768.0 * half));
-    painter.drawLine(x, yHigh, x, std::max(yHigh, yLow));
+    wavePath.addRect(x, yHigh, 1, std::max(yHigh, yLow) - yHigh + 1);
   }
+  painter.fillPath(wavePath, kWave);
 
   // The lanes: per pixel column, the span of values of the frames under it.
   const ControlPicture& control = picture.control;
@@ -174,27 +178,47 @@ void CRoutinePainter::Paint(QPainter& painter, const QRect& area, const RoutineP
     if (frameSeconds <= 0 || control.columns == 0) continue;
     const double laneColumnSeconds = frameSeconds * static_cast<double>(control.framesPerColumn);
     const auto laneColumns = static_cast<std::int64_t>(control.columns);
-    for (int x = r.left(); x < r.right(); ++x) {
+    const auto columnsAt = [&](int x) {
       const auto c0 = static_cast<std::int64_t>(std::floor(g.SecondsAt(x) / laneColumnSeconds));
       const auto c1 = std::max(c0 + 1, static_cast<std::int64_t>(std::floor(g.SecondsAt(x + 1) / laneColumnSeconds)));
-      if (c0 < 0 || c0 >= laneColumns) continue;
-      if (lane.kind == ControlLane::Kind::kBytes) {
-        const int rows = std::max(1, lane.rows);
-        for (int row = 0; row < rows; ++row) {
-          int value = 0;
-          for (std::int64_t c = c0; c < std::min(c1, laneColumns); ++c) {
-            value = std::max<int>(value, lane.cells[static_cast<std::size_t>(c) * static_cast<std::size_t>(rows) +
-                                                    static_cast<std::size_t>(row)]);
+      return std::make_pair(c0, std::min(c1, laneColumns));
+    };
+    if (lane.kind == ControlLane::Kind::kBytes) {
+      // One rectangle per run of equal shade in a row, not one per pixel.
+      const int rows = std::max(1, lane.rows);
+      for (int row = 0; row < rows; ++row) {
+        const int y0 = r.top() + 1 + row * (r.height() - 2) / rows;
+        const int y1 = r.top() + 1 + (row + 1) * (r.height() - 2) / rows;
+        int runStart = r.left();
+        int runValue = -1;
+        for (int x = r.left(); x <= r.right(); ++x) {
+          int value = -1;
+          if (x < r.right()) {
+            const auto [c0, c1] = columnsAt(x);
+            for (std::int64_t c = std::max<std::int64_t>(c0, 0); c < c1; ++c) {
+              value = std::max<int>(value, lane.cells[static_cast<std::size_t>(c) * static_cast<std::size_t>(rows) +
+                                                     static_cast<std::size_t>(row)]);
+            }
           }
-          const int y0 = r.top() + 1 + row * (r.height() - 2) / rows;
-          const int y1 = r.top() + 1 + (row + 1) * (r.height() - 2) / rows;
-          painter.fillRect(QRect(x, y0, 1, std::max(1, y1 - y0)), QColor(255 - value, 255 - value, 255 - value));
+          if (value == runValue) continue;
+          if (runValue > 0) {
+            painter.fillRect(QRect(runStart, y0, x - runStart, std::max(1, y1 - y0)),
+                             QColor(255 - runValue, 255 - runValue, 255 - runValue));
+          }
+          runStart = x;
+          runValue = value;
         }
-        continue;
       }
+      continue;
+    }
+    QPainterPath lanePath;
+    lanePath.setFillRule(Qt::WindingFill);
+    for (int x = r.left(); x < r.right(); ++x) {
+      const auto [c0, c1] = columnsAt(x);
+      if (c0 < 0 || c0 >= laneColumns) continue;
       int low = 256;
       int high = -1;
-      for (std::int64_t c = c0; c < std::min(c1, laneColumns); ++c) {
+      for (std::int64_t c = c0; c < c1; ++c) {
         const auto at = static_cast<std::size_t>(c);
         if (lane.low[at] > lane.high[at]) continue;
         low = std::min<int>(low, lane.low[at]);
@@ -204,9 +228,9 @@ void CRoutinePainter::Paint(QPainter& painter, const QRect& area, const RoutineP
       const double scale = (r.height() - 3) / static_cast<double>(std::max(1, lane.maxValue));
       const int yHigh = r.bottom() - 1 - static_cast<int>(std::lround(high * scale));
       const int yLow = r.bottom() - 1 - static_cast<int>(std::lround(low * scale));
-      painter.setPen(kLane);
-      painter.drawLine(x, yHigh, x, yLow);
+      lanePath.addRect(x, yHigh, 1, yLow - yHigh + 1);
     }
+    painter.fillPath(lanePath, kLane);
   }
 
   if (view.playhead && *view.playhead >= g.from && *view.playhead <= g.to) {
