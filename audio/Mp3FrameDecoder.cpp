@@ -6,7 +6,6 @@ extern "C" {
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 
 #include "audio/FfmpegError.h"
 
@@ -17,21 +16,45 @@ constexpr std::size_t kLargestFrame = 418;
 
 std::int16_t FromFloat(float value) {
   const float scaled = std::clamp(value, -1.0F, 1.0F) * 32767.0F;
-  return static_cast<std::int16_t>(std::lrint(scaled));
+  return static_cast<std::int16_t>(scaled < 0 ? scaled - 0.5F : scaled + 0.5F);
 }
 
-// One sample of channel `channel` at index `i` of a decoded frame.
-std::int16_t SampleOf(const AVFrame& frame, int channel, int i) {
+// Appends the frame's samples as interleaved 16-bit stereo; one loop per
+// sample format, as this runs for every sample of an hour of audio.
+void AppendSamples(const AVFrame& frame, std::vector<std::int16_t>& out) {
   const auto format = static_cast<AVSampleFormat>(frame.format);
   const int channels = frame.ch_layout.nb_channels;
+  const int count = frame.nb_samples;
   const bool planar = av_sample_fmt_is_planar(format) != 0;
-  const std::uint8_t* plane = frame.extended_data[planar ? channel : 0];
-  const int at = planar ? i : i * channels + channel;
+  const int second = channels > 1 ? 1 : 0;
+  const std::size_t base = out.size();
+  out.resize(base + 2 * static_cast<std::size_t>(count));
+  std::int16_t* to = out.data() + base;
+  const auto each = [&](auto sampleOf) {
+    for (int i = 0; i < count; ++i) {
+      to[2 * i] = sampleOf(0, i);
+      to[2 * i + 1] = sampleOf(second, i);
+    }
+  };
   switch (av_get_packed_sample_fmt(format)) {
-    case AV_SAMPLE_FMT_FLT: return FromFloat(reinterpret_cast<const float*>(plane)[at]);
-    case AV_SAMPLE_FMT_S16: return reinterpret_cast<const std::int16_t*>(plane)[at];
-    case AV_SAMPLE_FMT_S32: return static_cast<std::int16_t>(reinterpret_cast<const std::int32_t*>(plane)[at] >> 16);
-    default: return 0;  // the MP3 decoders give none of the others
+    case AV_SAMPLE_FMT_FLT:
+      if (planar) {
+        each([&](int c, int i) { return FromFloat(reinterpret_cast<const float*>(frame.extended_data[c])[i]); });
+      } else {
+        const auto* data = reinterpret_cast<const float*>(frame.extended_data[0]);
+        each([&](int c, int i) { return FromFloat(data[i * channels + c]); });
+      }
+      return;
+    case AV_SAMPLE_FMT_S16:
+      if (planar) {
+        each([&](int c, int i) { return reinterpret_cast<const std::int16_t*>(frame.extended_data[c])[i]; });
+      } else {
+        const auto* data = reinterpret_cast<const std::int16_t*>(frame.extended_data[0]);
+        each([&](int c, int i) { return data[i * channels + c]; });
+      }
+      return;
+    default:
+      std::fill(to, to + 2 * count, std::int16_t{0});  // the MP3 decoders give none of the others
   }
 }
 
@@ -86,13 +109,7 @@ bool CMp3FrameDecoder::Decode(const std::uint8_t* data, std::size_t size, std::v
       break;
     }
     if (c.frame->decode_error_flags != 0) good = false;
-    if (samples != nullptr && c.frame->ch_layout.nb_channels > 0) {
-      const int second = c.frame->ch_layout.nb_channels > 1 ? 1 : 0;
-      for (int i = 0; i < c.frame->nb_samples; ++i) {
-        samples->push_back(SampleOf(*c.frame, 0, i));
-        samples->push_back(SampleOf(*c.frame, second, i));
-      }
-    }
+    if (samples != nullptr && c.frame->ch_layout.nb_channels > 0) AppendSamples(*c.frame, *samples);
     av_frame_unref(c.frame);
   }
   return good;

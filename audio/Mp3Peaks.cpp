@@ -61,22 +61,34 @@ void CMp3Peaks::DecodeFrame() {
   if (m_frameStarts.size() == 2) m_frameStarts.erase(m_frameStarts.begin());
   m_frameStarts.push_back(m_frameStart);
   ++m_frames;
-  for (std::size_t i = 0; i + 1 < m_samples.size(); i += 2) {
-    Take(std::min(m_samples[i], m_samples[i + 1]), std::max(m_samples[i], m_samples[i + 1]));
+  // Whole stretches of a column at a time: the inner loop is a plain min/max.
+  const std::size_t frames = m_samples.size() / 2;
+  for (std::size_t i = 0; i < frames;) {
+    const std::size_t take = static_cast<std::size_t>(
+        std::min<std::uint64_t>(frames - i, m_samplesPerColumn - m_inColumn));
+    std::int16_t low = m_samples[2 * i];
+    std::int16_t high = low;
+    for (std::size_t k = 2 * i; k < 2 * (i + take); ++k) {
+      low = std::min(low, m_samples[k]);
+      high = std::max(high, m_samples[k]);
+    }
+    Take(low, high, take);
+    i += take;
   }
   m_frame.clear();
   m_frameSize = 0;
 }
 
-void CMp3Peaks::Take(std::int16_t low, std::int16_t high) {
+void CMp3Peaks::Take(std::int16_t low, std::int16_t high, std::uint64_t samples) {
   if (m_inColumn == 0) {
     m_column = {low, high};
   } else {
     m_column.low = std::min(m_column.low, low);
     m_column.high = std::max(m_column.high, high);
   }
-  ++m_sampleCount;
-  if (++m_inColumn == m_samplesPerColumn) {
+  m_sampleCount += samples;
+  m_inColumn += samples;
+  if (m_inColumn == m_samplesPerColumn) {
     m_batch.push_back(m_column);
     m_inColumn = 0;
     if (m_batch.size() == m_batchColumns) Emit();

@@ -63,7 +63,8 @@ class CMp3Peaks {
 
  private:
   void DecodeFrame();
-  void Take(std::int16_t low, std::int16_t high);
+  // `samples` samples whose lowest and highest are given, all in the current column.
+  void Take(std::int16_t low, std::int16_t high, std::uint64_t samples);
   void Emit();
 
   std::unique_ptr<CMp3FrameDecoder> m_decoder;

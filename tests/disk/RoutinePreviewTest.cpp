@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "audio/Mp3Frames.h"
 #include "disk/ControlLanes.h"
@@ -87,6 +88,37 @@ TEST(RoutinePreviewTest, HostileRoutinesStayBoundedAndSayWhatIsWrong) {
     for (const Transfer& t : device.Transfers()) read += t.count;
     EXPECT_LE(read * kSectorSize, mp3.size() + kMaxControlBytes);
   }
+}
+
+// The waveform comes in batches from the first pieces read on, in order,
+// in a number of columns that does not grow with the routine.
+TEST(RoutinePreviewTest, ALongRoutinesColumnsComeEarlyInOrderAndCapped) {
+  constexpr int kFrames = 40 * 60 * 44100 / 1152;  // 40 minutes of silent frames, 38 MB
+  CMemoryDevice device(static_cast<std::uint32_t>(2 + static_cast<std::uint64_t>(kFrames) * kSilentFrameSize / kSectorSize));
+  std::uint8_t* at = device.Sector(1);
+  for (int i = 0; i < kFrames; ++i) at = std::copy(g_silentMp3Frame.begin(), g_silentMp3Frame.end(), at);
+  RoutineEntry entry;
+  entry.startSector = 1;
+  entry.dataSector = entry.endSector = device.SectorCount() - 1;
+
+  std::optional<std::uint64_t> readBeforeFirst;
+  std::uint64_t next = 0;
+  const auto sectorsRead = [&] {
+    std::uint64_t read = 0;
+    for (const Transfer& t : device.Transfers()) read += t.count;
+    return read;
+  };
+  const RoutinePicture picture = PreviewRoutine(device, entry, {{}, [&](std::uint64_t first, const std::vector<PeakColumn>& columns) {
+    if (!readBeforeFirst) readBeforeFirst = sectorsRead();
+    EXPECT_EQ(first, next);
+    next = first + columns.size();
+  }});
+  ASSERT_TRUE(readBeforeFirst);
+  EXPECT_LE(*readBeforeFirst, 64u + 128u + 256u);  // the first pieces, not the 76,000 sectors
+  EXPECT_EQ(next, picture.peaks.size());
+  EXPECT_LE(picture.peaks.size(), kMaxPeakColumns);
+  EXPECT_GT(picture.peaks.size(), kMaxPeakColumns / 2);
+  EXPECT_NEAR(picture.audioSeconds, kFrames * 1152 / 44100.0, 0.1);
 }
 
 }  // namespace
