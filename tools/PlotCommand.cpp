@@ -56,6 +56,11 @@ std::unique_ptr<QGuiApplication> MakeGuiApplication() {
       qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
+  // Qt's remarks about the session (no runtime directory, no display
+  // plugin settings) are nothing the user of a command-line tool can act on.
+  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "vorn3ctl: %s\n", qPrintable(message));
+  });
   static int argc = 1;
   static char name[] = "vorn3ctl";
   static char* argv[] = {name, nullptr};
