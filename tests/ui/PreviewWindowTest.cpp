@@ -89,8 +89,27 @@ TEST_F(PreviewWindowTest, ADoubleClickOrEnterOpensAPreviewBesideTheUsableMainWin
   EXPECT_EQ(preview->Plot()->view.playhead, 12.5);
 }
 
+// An action on the main window may write the disk: an open preview lets go
+// of it first, and says why its picture stops.
+TEST_F(PreviewWindowTest, AnActionOnTheMainWindowStopsThePreviewsReading) {
+  m_shared->readDelayMs = 100;
+  CManagerDlg dialog(std::make_unique<test::CImageSource>(m_shared));
+  ASSERT_TRUE(test::WaitUntil([&] { return !dialog.IsBusy() && dialog.RoutineList()->rowCount() == 1; }));
+  dialog.RoutineList()->selectRow(0);
+  emit dialog.RoutineList()->DoubleClickNotify(0, 0);
+  ASSERT_EQ(dialog.findChildren<CPreviewWindow*>().size(), 1u);
+  CPreviewWindow* preview = dialog.findChildren<CPreviewWindow*>().front();
+  ASSERT_TRUE(test::WaitUntil([&] { return !preview->Picture().peaks.empty(); }));
+  m_presenter.Answer(MessageAnswer::kNo);
+  dialog.Button("m_formatButton")->click();
+  ASSERT_TRUE(test::WaitUntil([&] { return !dialog.IsBusy() && !preview->IsDecoding(); }));
+  EXPECT_TRUE(preview->StatusText().contains(QStringLiteral("The main window is working on the disk")))
+      << preview->StatusText().toStdString();
+  EXPECT_TRUE(preview->isVisible());
+}
+
 TEST_F(PreviewWindowTest, ADiskPulledOutWhileThePreviewReadsIsNamedAndThePreviewStaysUsable) {
-  m_shared->readDelayMs = 40;  // the reading goes on long enough to pull the card mid-way
+  m_shared->readDelayMs = 100;  // the reading goes on long enough to pull the card mid-way
   CManagerDlg dialog(std::make_unique<test::CImageSource>(m_shared));
   ASSERT_TRUE(test::WaitUntil([&] { return !dialog.IsBusy() && dialog.RoutineList()->rowCount() == 1; }));
   auto* preview = new CTestPreview(
