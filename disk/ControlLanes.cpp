@@ -288,6 +288,7 @@ void CControlDecoder::EndSv203Line() {
       ++i;
       if (!number(value)) continue;
       int& position = m_positions[m_selected];
+      m_moved.push_back(m_selected);
       position = std::clamp(c == 'M' ? value : c == 'I' ? position + value : position - value, 0, 255);
     } else {
       ++i;
@@ -299,7 +300,16 @@ void CControlDecoder::EndSv203Line() {
       }
     }
   }
-  for (const auto& [servo, position] : m_positions) Put(servo, m_frame, static_cast<std::uint8_t>(position));
+  // A held position needs putting once per column, a moved one at its move:
+  // a flood of short lines under many servos stays linear in the data.
+  const std::uint64_t column = ColumnOf(m_frame);
+  if (column != m_heldColumn) {
+    m_heldColumn = column;
+    for (const auto& [servo, position] : m_positions) Put(servo, m_frame, static_cast<std::uint8_t>(position));
+  } else {
+    for (int servo : m_moved) Put(servo, m_frame, static_cast<std::uint8_t>(m_positions[servo]));
+  }
+  m_moved.clear();
   ++m_frame;
   m_picture.frames = m_frame;
   m_line.clear();
@@ -365,6 +375,7 @@ void CControlDecoder::Compact() {
   }
   m_picture.framesPerColumn *= 2;
   m_picture.columns = (m_picture.columns + 1) / 2;
+  m_heldColumn = UINT64_MAX;
 }
 
 void CControlDecoder::Put(int key, std::uint64_t frame, std::uint8_t value) {

@@ -87,6 +87,8 @@ class CControlDecoder {
   bool m_lineTooLong = false;
   int m_selected = -1;
   std::map<int, int> m_positions;  // servo -> position held
+  std::vector<int> m_moved;        // servos moved by the line being decoded
+  std::uint64_t m_heldColumn = UINT64_MAX;
   std::uint64_t m_unknownCommands = 0;
 
   // DMX and bytes

@@ -41,6 +41,10 @@ TEST(RoutinePreviewTest, HostileRoutinesStayBoundedAndSayWhatIsWrong) {
   for (int f = 0; f < 500; ++f) {
     for (int slot = 0; slot < 24; ++slot) dmx.push_back(slot == 3 ? static_cast<std::uint8_t>(f) : slot == 7 ? 9 : 0);
   }
+  // 256 servos set, then two million lines that move none of them.
+  std::string flood;
+  for (int servo = 0; servo < 256; ++servo) flood += "SV" + std::to_string(servo) + " M9\r";
+  for (int line = 0; line < 2000000; ++line) flood += "W\r";
   const std::vector<Planted> rows = {
       {"sound MiniSSC", 0, 20, MiniSscSweep(500), 0, 0, "", 2},
       {"all 255", 0, 20, std::vector<std::uint8_t>(70000, 255), 0, 0, "does not decode as MiniSSC (servo number 255 at byte 1)", 1},
@@ -49,6 +53,7 @@ TEST(RoutinePreviewTest, HostileRoutinesStayBoundedAndSayWhatIsWrong) {
       {"past the end", 0, 20, MiniSscSweep(500), 0, 5000, "runs past the end of the disk", 2},
       {"unknown protocol", 6, 20, MiniSscSweep(500), 0, 0, "the protocol is Unknown (code 6)", 1},
       {"SV203 without lines", 1, 20, MiniSscSweep(500), 0, 0, "does not decode as SV203", 1},
+      {"SV203 flood of lines", 1, 20, {flood.begin(), flood.end()}, 0, 0, "command 'W' in the line ending at byte", 256},
       {"DMX", 5, 20, dmx, 0, 0, "a frame is taken to be 24 bytes, the period", 1},
       {"control longer than audio", 0, 40, MiniSscSweep(500), 0, 0, "plays 20.0 s, the audio 10.0 s", 2},
   };
