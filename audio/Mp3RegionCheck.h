@@ -15,6 +15,8 @@
 
 namespace vorn {
 
+class CMp3FrameDecoder;
+
 inline constexpr double kMp3FrameSeconds = 1152.0 / 44100.0;
 inline constexpr double kMp3BytesPerSecond = 128000.0 / 8;
 
@@ -44,10 +46,9 @@ class CMp3RegionCheck {
   Mp3RegionReport Finish();
 
  private:
-  struct Decoder;
   void DecodeFrame();
 
-  std::unique_ptr<Decoder> m_decoder;
+  std::unique_ptr<CMp3FrameDecoder> m_decoder;
   CMp3EndFinder m_endFinder;
   std::uint64_t m_position = 0;    // bytes fed so far
   std::uint64_t m_frameStart = 0;  // where the frame being assembled starts

@@ -16,7 +16,7 @@ set_target_properties(Mp3Lame::Mp3Lame PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES ${MP3LAME_INCLUDE_DIR})
 
 if(VORN_BUILD_UI)
-  find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
+  find_package(Qt6 REQUIRED COMPONENTS Widgets Test Gui Svg Multimedia)
 endif()
 if(VORN_BUILD_TESTS)
   find_package(GTest REQUIRED)

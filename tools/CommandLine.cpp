@@ -8,9 +8,17 @@
 namespace vorn {
 namespace {
 
+// An option may have a short name before its long one: "-o,--output".
+std::string LongName(const char* names) {
+  const std::string all(names);
+  return all.substr(all.rfind(',') + 1);
+}
+
 bool IsDeclared(const std::vector<OptionSpec>& options, const std::string& name) {
-  return std::any_of(options.begin(), options.end(),
-                     [&](const OptionSpec& option) { return name == option.name; });
+  return std::any_of(options.begin(), options.end(), [&](const OptionSpec& option) {
+    const std::string all = std::string(",") + option.name + ",";
+    return all.find("," + name + ",") != std::string::npos;
+  });
 }
 
 // The first word that looks like an option and is not one of ours, before "--".
@@ -73,9 +81,9 @@ CCommandLine::CCommandLine(const std::vector<std::string>& args, const std::vect
     throw CUsageError(DescribeParseError(error, args, options));
   }
   for (const OptionSpec& option : options) {
-    const CLI::Option* parsed = app.get_option(option.name);
+    const CLI::Option* parsed = app.get_option(LongName(option.name));
     if (parsed->count() == 0) continue;
-    m_options[option.name] = option.value ? parsed->results().back() : std::string();
+    m_options[LongName(option.name)] = option.value ? parsed->results().back() : std::string();
   }
 }
 

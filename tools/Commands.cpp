@@ -11,6 +11,9 @@ const std::vector<Command>& Commands() {
       CreateImageCommand(),
       ListCommand(),
       CheckCommand(),
+#ifdef VORN_HAVE_PLOT
+      PlotCommand(),
+#endif
       FormatCommand(),
       RemoveLastCommand(),
       DevicesCommand(),

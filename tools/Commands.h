@@ -9,6 +9,7 @@ namespace vorn {
 Command CreateImageCommand();
 Command ListCommand();
 Command CheckCommand();
+Command PlotCommand();  // only where VORN_HAVE_PLOT
 Command FormatCommand();
 Command RemoveLastCommand();
 Command DevicesCommand();

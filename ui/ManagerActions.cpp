@@ -20,6 +20,7 @@ CManagerActions::CManagerActions(QWidget* window) : QObject(window) {
   backup = make("&Back up disk...");
   restore = make("Re&store disk...");
   exportRoutine = make("&Export routine...");
+  preview = make("Preview...");
   about = make("&About VORN3 Manager...");
   removeRoutines = make("Remove routine");
   moveUp = make("Move up");
@@ -51,6 +52,7 @@ void CManagerActions::Enable(bool busy, bool disk, bool cancellable, bool cancel
   // from under the routine being written.
   for (QAction* action : {add, remove, format, backup, restore, check}) action->setEnabled(!busy && disk);
   exportRoutine->setEnabled(!busy && disk);
+  preview->setEnabled(!busy && disk && selection.rows == 1);
   cancel->setVisible(cancellable);
   cancel->setEnabled(cancellable && !cancelled);
 }
@@ -87,6 +89,10 @@ std::unique_ptr<QMenu> CManagerActions::WindowMenu(QWidget* parent) const {
 
 std::unique_ptr<QMenu> CManagerActions::GridMenu(QWidget* parent, int row) const {
   auto menu = std::make_unique<QMenu>(parent);
+  preview->setData(row);
+  preview->setEnabled(row >= 0 && !m_busy);
+  menu->addAction(preview);
+  menu->addSeparator();
   for (QAction* action : {removeRoutines, moveUp, moveDown, replace, rename, settings}) menu->addAction(action);
   menu->addSeparator();
   exportRoutine->setData(row);

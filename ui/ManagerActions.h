@@ -36,6 +36,7 @@ class CManagerActions final : public QObject {
   QAction* backup;
   QAction* restore;
   QAction* exportRoutine;  // its data: the grid row it exports
+  QAction* preview;        // its data: the grid row from the context menu (else the selected one)
   QAction* about;
   // Edits of the routines selected in the grid; their shortcuts act in the grid.
   QAction* removeRoutines;

@@ -21,6 +21,7 @@
 #include "ui/DialogUnits.h"
 #include "ui/HotplugMonitor.h"
 #include "ui/ManagerActions.h"
+#include "ui/PreviewWindow.h"
 #include "ui/RoutineDropFilter.h"
 #include "ui/UiResources.h"
 #include "ui_ManagerDlg.h"
@@ -114,6 +115,16 @@ CManagerDlg::CManagerDlg(std::unique_ptr<CDeviceSource> source, QWidget* parent)
   connect(a.exportRoutine, &QAction::triggered, this, [this] { ExportRoutine(m_actions->exportRoutine->data().toInt()); });
   connect(a.about, &QAction::triggered, this, &CManagerDlg::ShowAbout);
   ConnectEdits(*this, a, list);
+  // Enter on a grid row opens its preview; elsewhere Enter keeps its meaning.
+  OpenPreviewOnEnter(list, a.preview);
+  connect(a.preview, &QAction::triggered, this, [this, list] {
+    bool fromMenu = false;
+    int at = m_actions->preview->data().toInt(&fromMenu);
+    m_actions->preview->setData(QVariant());
+    if (!fromMenu) at = list->SelectedRows().size() == 1 ? list->SelectedRows().front() : -1;
+    OpenPreview(*this, this, at);
+  });
+  connect(list, &CControlList::DoubleClickNotify, this, [this](int at, int) { OpenPreview(*this, this, at); });
   connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &CManagerDlg::UpdateActions);
 
   list->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -136,6 +147,12 @@ CManagerDlg::CManagerDlg(std::unique_ptr<CDeviceSource> source, QWidget* parent)
 
   connect(&m_runner, &CDiskActionRunner::BusyChanged, this, [this](bool busy) {
     UpdateActions();
+    // An action may change the disk under an open preview: it lets go first.
+    if (busy && m_runner.What() != "read") {
+      for (CPreviewWindow* preview : findChildren<CPreviewWindow*>()) {
+        preview->ReleaseDisk(QStringLiteral("The main window is working on the disk; the preview stopped reading it."));
+      }
+    }
     if (busy) {
       setCursor(Qt::WaitCursor);
       // The button under the hand keeps the arrow: it is the one to press.
@@ -160,7 +177,9 @@ CManagerDlg::CManagerDlg(std::unique_ptr<CDeviceSource> source, QWidget* parent)
   RefreshDevices();
 }
 
-CManagerDlg::~CManagerDlg() = default;
+// The previews read the disk through this window's device source: they go
+// first, while it still lives.
+CManagerDlg::~CManagerDlg() { qDeleteAll(findChildren<CPreviewWindow*>()); }
 
 QComboBox* CManagerDlg::DeviceCombo() const { return m_ui->m_deviceCombo; }
 CControlList* CManagerDlg::RoutineList() const { return m_ui->m_routineList; }

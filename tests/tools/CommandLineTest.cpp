@@ -38,6 +38,16 @@ TEST(CommandLineTest, WordsThatLookOddStillLandWhereTheyBelong) {
   EXPECT_EQ(CCommandLine({"--size=-1"}, kOptions).Value("--size"), "-1");
 }
 
+TEST(CommandLineTest, AnOptionMayHaveAShortNameBesideItsLongOne) {
+  const std::vector<OptionSpec> options = {{"-o,--output", "FILE", ""}, {"--yes", nullptr, ""}};
+  const CCommandLine a({"disk.img", "-o", "a.png", "--yes"}, options);
+  EXPECT_EQ(a.Value("--output"), "a.png");
+  EXPECT_EQ(a.Positional(), std::vector<std::string>{"disk.img"});
+  EXPECT_EQ(CCommandLine({"--output=b.svg", "-o", "c.png"}, options).Value("--output"), "c.png");
+  EXPECT_THROW(CCommandLine({"disk.img", "-x", "a.png"}, options), CUsageError);
+  EXPECT_FALSE(CCommandLine({"disk.img"}, options).Has("--output"));
+}
+
 TEST(CommandLineTest, RejectsWhatTheCommandDoesNotTakeSayingWhat) {
   for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"--force"}, "unrecognized option '--force'"},

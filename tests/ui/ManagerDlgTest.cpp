@@ -1092,7 +1092,7 @@ TEST_F(ManagerDlgTest, EverythingIsReachableThroughTheAccessibilityTree) {
   // What the platform makes of the menu key (the offscreen one has none).
   QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(), QPoint());
   QApplication::sendEvent(dialog.windowHandle(), &menuKey);
-  EXPECT_EQ(items, (QStringList{"Remove routine", "Move up", "Move down", "Replace routine...", "Rename...",
+  EXPECT_EQ(items, (QStringList{"Preview...", "Remove routine", "Move up", "Move down", "Replace routine...", "Rename...",
                                 "Routine settings...", "Export routine...", "Back up disk...", "Restore disk...",
                                 "Check disk..."}));
 

@@ -21,6 +21,7 @@ class CGatedDevice final : public CSectorDevice {
     if (const int delay = m_shared->readDelayMs.load(); delay > 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     }
+    if (m_shared->unplugged) throw CDriveAccessException("Unable to read from the drive: No such device");
     if (Wrapped(first, count, [&](std::uint32_t at, std::size_t i) {
           m_image.ReadSectors(at, 1, static_cast<char*>(buffer) + i * kSectorSize);
         })) {
@@ -57,6 +58,7 @@ class CGatedDevice final : public CSectorDevice {
     m_image.WriteSectors(first, count, buffer);
   }
   void Open(const DeviceEntry& entry) override {
+    if (m_shared->unplugged) throw CDriveAccessException("Unable to open the drive: No such device");
     ++m_shared->opens;
     {
       std::unique_lock lock(m_shared->gateMutex);

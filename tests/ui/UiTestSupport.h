@@ -113,6 +113,7 @@ class CImageSource final : public CDeviceSource {
     int passBeforeGate = 0;      // writes let through a closed gate (under gateMutex)
     int writeDelayMs = 0;        // each write takes this long (set before the writes start)
     std::atomic<int> readDelayMs{0};  // each read of a drive takes this long
+    std::atomic<bool> unplugged{false};  // drive reads and opens fail as for a card pulled out
     std::atomic<bool> garbleWrites{false};  // writes land with their first byte flipped, reported good
     std::atomic<std::uint32_t> wrapAt{0};   // a fake card: sector s lands on s mod wrapAt (0: honest)
     bool holdOpens = false;      // drive opens wait until it is cleared (under gateMutex)

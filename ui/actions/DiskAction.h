@@ -21,6 +21,7 @@
 #include "ui/DiskActionRunner.h"
 #include "ui/DiskListModel.h"
 
+class QAction;
 class QProgressBar;
 class QWidget;
 
@@ -149,6 +150,10 @@ void RenameRoutine(CActionHost& host, int row);
 void ChangeRoutineSettings(CActionHost& host, int row);
 // Connects the edits' commands to the rows selected in `grid`.
 void ConnectEdits(CActionHost& host, const CManagerActions& actions, CControlList* grid);
+// Opens the preview of the routine at a grid row in a window of its own.
+void OpenPreview(CActionHost& host, QWidget* parent, int row);
+// Enter (or Return) on `grid` triggers `preview` when it is enabled.
+void OpenPreviewOnEnter(QWidget* grid, QAction* preview);
 // Offers to finish the interrupted edit of the selected disk.
 void FinishInterruptedEdit(CActionHost& host);
 
