@@ -42,8 +42,9 @@ struct ConvertedRoutine {
   std::string source;     // the show set's file
   std::string converted;  // a ".vorn" file whose audio is already of the disk's kind
   RoutineEntry entry;     // startSector 0, dataSector = MP3 sectors, endSector = all sectors
-  std::uint32_t mp3Size = 0;
+  std::uint32_t mp3Size = 0;     // from byte 68 of `converted`
   std::uint32_t dataSize = 0;
+  std::uint64_t dataOffset = 0;  // where the control data begins in `converted`
   std::uint64_t imageHash = 0;  // EditHash of the routine's sectors as a disk holds them
 
   std::uint32_t Sectors() const { return entry.endSector; }
