@@ -21,6 +21,8 @@ Command ExportCommand();
 Command BackupCommand();
 Command RestoreCommand();
 Command WineSetupCommand();
+Command SyncCommand();
+Command ShowSetCommand();
 // remove, move, replace, insert, retitle, set, recover (EditCommands.cpp).
 std::vector<Command> EditCommands();
 
