@@ -489,7 +489,7 @@ std::unique_ptr<CConvertedShow> CConvertedShow::Prepare(const ShowSet& set, cons
         } catch (const CVornError& e) {
           throw CVornError(source.file + ": " + e.what(), e.Caption(), e.Icon(), e.Detail());
         }
-        ++show->m_converted;
+        if (routine.converted != source.path) ++show->m_converted;
       }
       routine.imageHash = 0;
       routine.entry.dataSector = static_cast<std::uint32_t>(SectorsFor(routine.mp3Size));

@@ -73,7 +73,7 @@ class CConvertedShow {
   std::vector<RoutineEntry> Table() const;
   // Sectors the show takes on a disk, table included.
   std::uint64_t DiskSectors() const;
-  std::size_t Converted() const { return m_converted; }  // routines converted by this run (not cached)
+  std::size_t Converted() const { return m_converted; }  // routines whose audio this run converted
 
  private:
   CConvertedShow() = default;

@@ -158,9 +158,6 @@ int Run(const CCommandLine& commandLine) {
   options.dryRun = dryRun;
   options.progress = [&status](const SyncProgress& progress) { status.Update(progress); };
   std::vector<DiskSyncResult> synced = disks.empty() ? std::vector<DiskSyncResult>() : SyncShow(*show, disks, options);
-  for (auto& device : devices) {
-    if (device) device->Close();
-  }
   if (statusLine) statusLine->SetText({});
 
   std::vector<DiskSyncResult> results(names.size());
@@ -172,6 +169,19 @@ int Run(const CCommandLine& commandLine) {
     }
   }
   for (std::size_t k = 0; k < synced.size(); ++k) results[diskIndex[k]] = synced[k];
+  // A unit pulled out fails its release too; that says nothing new about a
+  // disk that failed already, but a disk that cannot be let go is no success.
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (!devices[i]) continue;
+    try {
+      devices[i]->Close();
+    } catch (const CVornError& error) {
+      if (results[i].Succeeded()) {
+        results[i].phase = SyncPhase::kFailed;
+        results[i].failure = error;
+      }
+    }
+  }
   bool allDone = true, cancelled = false;
   for (const DiskSyncResult& result : results) {
     allDone = allDone && result.Succeeded();
