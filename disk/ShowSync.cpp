@@ -136,6 +136,37 @@ std::string ContentKey(const std::string& path) {
   return key;
 }
 
+// A key of the file's identity, size and times, or "" when it cannot be had.
+std::string StatKey(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return {};
+  const std::string text = std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" +
+                           std::to_string(info.st_size) + ":" + std::to_string(info.st_mtim.tv_sec) + "." +
+                           std::to_string(info.st_mtim.tv_nsec) + ":" + std::to_string(info.st_ctim.tv_sec) + "." +
+                           std::to_string(info.st_ctim.tv_nsec);
+  char key[32];
+  std::snprintf(key, sizeof key, "stat-%016llx",
+                static_cast<unsigned long long>(EditHash(text.data(), text.size())));
+  return key;
+}
+
+std::string ReadSmallFile(const std::string& path) {
+  RegularFile file = OpenRegularFile(path);
+  if (!file.fd.IsValid()) return {};
+  char text[128];
+  const ssize_t got = ::pread(file.fd.Get(), text, sizeof text, 0);
+  return got > 0 && got < static_cast<ssize_t>(sizeof text) ? std::string(text, static_cast<std::size_t>(got)) : "";
+}
+
+// Written whole or not at all; a cache that cannot be written only costs time.
+void WriteSmallFile(const std::string& path, const std::string& text) {
+  try {
+    COutputFile out(path, {}, {});
+    if (std::fwrite(text.data(), 1, text.size(), out.Stream()) == text.size()) out.Commit();
+  } catch (const CVornError&) {
+  }
+}
+
 // A converted routine file as the cache holds it (header of MP3 kind, sizes
 // that match the file), or nothing.
 std::optional<ConvertedRoutine> ReadConverted(const std::string& path) {
@@ -472,7 +503,15 @@ std::unique_ptr<CConvertedShow> CConvertedShow::Prepare(const ShowSet& set, cons
   std::map<std::string, ConvertedRoutine> byContent;
   for (const ShowSetRoutine& source : set.routines) {
     ThrowIfCancelled(cancel);
-    const std::string key = ContentKey(source.path);
+    // Across runs the file's identity and times find its content key without
+    // reading it again (any write changes its ctime); within a run, hashing it
+    // costs far less than a conversion.
+    const std::string statKey = cacheDir.empty() ? std::string() : StatKey(source.path);
+    std::string key = statKey.empty() ? std::string() : ReadSmallFile(folder + "/" + statKey + ".key");
+    if (key.empty()) {
+      key = ContentKey(source.path);
+      if (!statKey.empty()) WriteSmallFile(folder + "/" + statKey + ".key", key);
+    }
     auto found = byContent.find(key);
     if (found == byContent.end()) {
       const std::string target = folder + "/" + key + ".vorn";
