@@ -1,10 +1,12 @@
 #include "disk/ShowSync.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -472,6 +474,21 @@ DiskSyncResult SyncOne(std::size_t index, const CConvertedShow& show, const Sync
   return result;
 }
 
+// The run folders of syncs that were killed (named after a process that no
+// longer runs): nothing else would ever remove them.
+void RemoveAbandonedRunDirs(const std::string& temp) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(temp, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("vorn-sync-", 0) != 0) continue;
+    const long pid = std::strtol(name.c_str() + 10, nullptr, 10);
+    if (pid <= 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)) {
+      std::error_code ignored;
+      std::filesystem::remove_all(entry.path(), ignored);
+    }
+  }
+}
+
 }  // namespace
 
 // ---- the converted show -----------------------------------------------------
@@ -490,7 +507,9 @@ std::unique_ptr<CConvertedShow> CConvertedShow::Prepare(const ShowSet& set, cons
   std::string folder = cacheDir;
   std::error_code error;
   if (folder.empty()) {
-    std::string pattern = std::filesystem::temp_directory_path(error).string() + "/vorn-sync-XXXXXX";
+    const std::string temp = std::filesystem::temp_directory_path(error).string();
+    RemoveAbandonedRunDirs(temp);
+    std::string pattern = temp + "/vorn-sync-" + std::to_string(::getpid()) + "-XXXXXX";
     if (!::mkdtemp(pattern.data())) throw CFileAccessException("Could not make a folder for the converted routines");
     show->m_runDir = pattern;
     folder = pattern;

@@ -103,6 +103,9 @@ int Run(const CCommandLine& commandLine) {
     const auto [it, added] = named.emplace(NameKey(name), name);
     if (!added) throw CShowSyncError(it->second + " and " + name + " are the same disk; name each disk once. "
                                      "Nothing was written.");
+    if (NameKey(arguments[0]) == NameKey(name)) {
+      throw CShowSyncError("The disk " + name + " is the show set; nothing was written.");
+    }
     for (const ShowSetRoutine& routine : set.routines) {
       if (NameKey(routine.path) == NameKey(name)) {
         throw CShowSyncError("The disk " + name + " is the routine file " + routine.file + "; nothing was written.");
