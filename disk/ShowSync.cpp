@@ -263,29 +263,59 @@ RoutineFileHeader ReadHeader(const std::string& path) {
   return RoutineFileHeader::Decode(raw);
 }
 
-// Reads sectors [first, first + count) of a disk and hashes them.
+// Reads sectors [first, first + count) of a disk and hashes them; each piece
+// is hashed while the next one is read.
 std::uint64_t DiskHash(CSectorDevice& device, std::uint32_t first, std::uint32_t count,
                        const std::function<void(std::uint32_t)>& done, const CCancelFlag* cancel) {
-  std::vector<std::uint8_t> buffer(std::size_t{std::min(kPieceSectors, std::max(count, 1u))} * kSectorSize);
+  const std::size_t size = std::size_t{std::min(kPieceSectors, std::max(count, 1u))} * kSectorSize;
+  std::vector<std::uint8_t> current(size), next(size);
   std::uint64_t hash = EditHash(nullptr, 0);
+  std::uint32_t n = std::min(kPieceSectors, count);
+  if (n > 0) device.ReadSectors(first, n, current.data());
   for (std::uint32_t s = 0; s < count;) {
     ThrowIfCancelled(cancel);
-    const std::uint32_t n = std::min(kPieceSectors, count - s);
-    device.ReadSectors(first + s, n, buffer.data());
-    hash = EditHash(buffer.data(), std::size_t{n} * kSectorSize, hash);
+    std::future<std::uint64_t> hashing = std::async(std::launch::async, [&current, n, hash] {
+      return EditHash(current.data(), std::size_t{n} * kSectorSize, hash);
+    });
+    const std::uint32_t following = std::min(kPieceSectors, count - s - n);
+    std::exception_ptr readError;
+    try {
+      if (following > 0) device.ReadSectors(first + s + n, following, next.data());
+    } catch (...) {
+      readError = std::current_exception();
+    }
+    hash = hashing.get();
+    if (readError) std::rethrow_exception(readError);
     s += n;
     if (done) done(n);
+    std::swap(current, next);
+    n = following;
   }
   return hash;
 }
 
-// What a reader of the disk gets from the medium, not from this computer's
-// cache of what was written.
-void ReadFromMedium(CSectorDevice& device) {
-  if (auto* drive = dynamic_cast<CDriveAccess*>(&device); drive && !drive->DropCache()) {
-    throw CUsbDeviceException("Verify failed\n" + device.GetName() + " cannot be read back from the card itself.");
+// Reads a drive from its medium, not from this computer's cache of what was
+// written, for as long as it lives: with direct I/O where the drive takes it,
+// else after syncing it and dropping its cache.
+class CMediumReads {
+ public:
+  explicit CMediumReads(CSectorDevice& device) : m_drive(dynamic_cast<CDriveAccess*>(&device)) {
+    if (!m_drive) return;
+    m_direct = m_drive->ReadFromMedium(true);
+    if (!m_direct && !m_drive->DropCache()) {
+      throw CUsbDeviceException("Verify failed\n" + device.GetName() + " cannot be read back from the card itself.");
+    }
   }
-}
+  ~CMediumReads() {
+    if (m_direct) m_drive->ReadFromMedium(false);
+  }
+  CMediumReads(const CMediumReads&) = delete;
+  CMediumReads& operator=(const CMediumReads&) = delete;
+
+ private:
+  CDriveAccess* m_drive;
+  bool m_direct = false;
+};
 
 // The show's table placed from sector 1.
 std::vector<RoutineEntry> Placed(const std::vector<ConvertedRoutine>& routines) {
@@ -348,7 +378,8 @@ DiskSyncPlan Plan(CVornDisk& disk, const CConvertedShow& show, CDiskReporter* re
     ++candidates;
   }
   if (reporter) reporter->Phase(SyncPhase::kComparing, toRead);
-  if (candidates > 0) ReadFromMedium(device);
+  std::optional<CMediumReads> medium;
+  if (candidates > 0) medium.emplace(device);
   const auto& routines = show.Routines();
   while (plan.kept < candidates) {
     const RoutineEntry& entry = target[plan.kept];
@@ -439,7 +470,7 @@ DiskSyncResult SyncOne(std::size_t index, const CConvertedShow& show, const Sync
       std::uint64_t toVerify = 0;
       for (std::size_t k = result.plan.kept; k < routines.size(); ++k) toVerify += routines[k].Sectors();
       reporter.Phase(SyncPhase::kVerifying, toVerify);
-      ReadFromMedium(device);
+      CMediumReads medium(device);
       for (std::size_t k = result.plan.kept; k < routines.size(); ++k) {
         const RoutineEntry& entry = table[k];
         const std::uint64_t hash = DiskHash(device, entry.startSector, entry.endSector - entry.startSector,
