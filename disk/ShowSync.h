@@ -45,10 +45,13 @@ struct ConvertedRoutine {
   std::uint32_t mp3Size = 0;     // from byte 68 of `converted`
   std::uint32_t dataSize = 0;
   std::uint64_t dataOffset = 0;  // where the control data begins in `converted`
-  std::uint64_t imageHash = 0;  // EditHash of the routine's sectors as a disk holds them
+  std::uint64_t imageHash = 0;  // SectorImageHash of the routine's sectors as a disk holds them
 
   std::uint32_t Sectors() const { return entry.endSector; }
 };
+
+// The hash sync compares routines by: of whole sectors, `size` a multiple of 512.
+std::uint64_t SectorImageHash(const void* sectors, std::size_t size);
 
 // The show converted once for a run. Converted routines live in `cacheDir`
 // (kept across runs, keyed by the file's content) or, without one, in a

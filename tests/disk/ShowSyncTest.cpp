@@ -124,7 +124,7 @@ TEST_F(ShowSyncTest, ASyncCutOffAtAnyWriteLeavesEachDiskOldNewOrAPrefix) {
     for (std::size_t k = 0; k < count; ++k) {
       std::vector<std::uint8_t> bytes(std::size_t{target[k].endSector - target[k].startSector} * kSectorSize);
       if (!bytes.empty()) disk.ReadSectors(target[k].startSector, target[k].endSector - target[k].startSector, bytes.data());
-      if (EditHash(bytes.data(), bytes.size()) != show->Routines()[k].imageHash) return false;
+      if (SectorImageHash(bytes.data(), bytes.size()) != show->Routines()[k].imageHash) return false;
     }
     return true;
   };
