@@ -52,15 +52,21 @@ std::string Megabytes(std::uint64_t sectors) {
 class CSectorHash {
  public:
   void Add(const std::uint8_t* bytes, std::size_t size) {
+    // The lanes in locals: stores through `bytes` may alias the members.
+    std::uint64_t a = m_lanes[0], b = m_lanes[1], c = m_lanes[2], d = m_lanes[3];
+    const auto step = [](std::uint64_t h, const std::uint8_t* p) {
+      std::uint64_t word;
+      std::memcpy(&word, p, 8);
+      h = (h ^ word) * 0x100000001b3ull;
+      return h ^ (h >> 29);
+    };
     for (std::size_t i = 0; i + 32 <= size; i += 32) {
-      for (int lane = 0; lane < 4; ++lane) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes + i + 8 * lane, 8);
-        std::uint64_t& h = m_lanes[lane];
-        h = (h ^ word) * 0x100000001b3ull;
-        h ^= h >> 29;
-      }
+      a = step(a, bytes + i);
+      b = step(b, bytes + i + 8);
+      c = step(c, bytes + i + 16);
+      d = step(d, bytes + i + 24);
     }
+    m_lanes = {a, b, c, d};
   }
   std::uint64_t Value() const {
     return EditHash(m_lanes.data(), sizeof m_lanes);
@@ -289,7 +295,7 @@ RoutineFileHeader ReadHeader(const std::string& path) {
 }
 
 // Reads routines [from, to) of `table`, which lie end to end, in large pieces
-// (each hashed while the next is read) and hands each routine's hash to
+// and hands each routine's hash to
 // `check` as soon as its last sector is in; reading stops when `check` says so.
 void HashRoutines(CSectorDevice& device, const std::vector<RoutineEntry>& table, std::size_t from, std::size_t to,
                   const std::function<bool(std::size_t, std::uint64_t)>& check,
@@ -317,31 +323,19 @@ void HashRoutines(CSectorDevice& device, const std::vector<RoutineEntry>& table,
       count -= take;
     }
   };
-  std::vector<std::uint8_t> current(std::size_t{kPieceSectors} * kSectorSize), next(current.size());
-  std::uint32_t n = std::min(kPieceSectors, end - first);
-  if (n > 0) device.ReadSectors(first, n, current.data());
-  for (std::uint32_t s = first;; ) {
+  // Hashed on this thread as each piece arrives: even a fast card reads far
+  // slower than this hashes, and a helper thread per piece only waits for a
+  // processor on a busy machine. Not zeroed: every byte is read before use.
+  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[std::size_t{kPieceSectors} * kSectorSize]);
+  for (std::uint32_t s = first; s < end && going;) {
     ThrowIfCancelled(cancel);
-    std::future<void> hashing = std::async(std::launch::async, [&, s, n] { feed(s, current.data(), n); });
-    const std::uint32_t following = std::min(kPieceSectors, end - s - n);
-    std::exception_ptr readError;
-    try {
-      if (following > 0) device.ReadSectors(s + n, following, next.data());
-    } catch (...) {
-      readError = std::current_exception();
-    }
-    hashing.get();
-    if (!going) return;
-    if (readError) std::rethrow_exception(readError);
+    const std::uint32_t n = std::min(kPieceSectors, end - s);
+    device.ReadSectors(s, n, buffer.get());
+    feed(s, buffer.get(), n);
     if (done) done(n);
     s += n;
-    std::swap(current, next);
-    n = following;
-    if (n == 0) {
-      feed(s, nullptr, 0);  // routines of no sectors at the end
-      return;
-    }
   }
+  feed(end, nullptr, 0);  // routines of no sectors, at the start or the end
 }
 
 // Reads a drive from its medium, not from this computer's cache of what was
