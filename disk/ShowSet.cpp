@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -86,7 +87,7 @@ ShowSetRoutine ReadRoutine(const ShowSet& set, const toml::node& node, const std
       }
       routine.title = title;
     } else if (name == "frame-ms") {
-      routine.settings.frameRate = ByteValue(set, value, name, 1, 255);
+      routine.settings.frameRate = ByteValue(set, value, name, 0, 255);
     } else if (name == "protocol") {
       routine.settings.protocol = ByteValue(set, value, name, 0, 255);
     } else if (name == "baud") {
@@ -104,14 +105,32 @@ ShowSetRoutine ReadRoutine(const ShowSet& set, const toml::node& node, const std
       std::array<std::uint8_t, 32> settings{};
       for (std::size_t i = 0; i < 32; ++i) settings[i] = ByteValue(set, (*bytes)[i], name, 0, 255);
       routine.settings.controllerSettings = settings;
+    } else if (name == "settings") {
+      // The 32 bytes in a file of their own, as `vorn3ctl set --settings` takes them.
+      if (!value.is_string()) Refuse(set, Where(value) + ": settings wants the name of a file of 32 bytes");
+      const std::filesystem::path file(*value.value<std::string>());
+      const std::string path = file.is_absolute() ? file.string() : (folder / file).lexically_normal().string();
+      RegularFile bytes = OpenRegularFile(path);
+      std::array<std::uint8_t, 33> read{};
+      const ssize_t got = bytes.fd.IsValid() ? ::pread(bytes.fd.Get(), read.data(), read.size(), 0) : -1;
+      if (got != 32) {
+        Refuse(set, Where(value) + ": the controller settings file " + path +
+                        (bytes.fd.IsValid() ? " must hold exactly 32 bytes" : ": " + bytes.Reason()));
+      }
+      std::array<std::uint8_t, 32> settings{};
+      std::copy_n(read.begin(), 32, settings.begin());
+      routine.settings.controllerSettings = settings;
     } else {
       Refuse(set, Where(value) + ": a routine has no setting '" + name +
-                      "' (file, title, frame-ms, baud, protocol, controller-settings)");
+                      "' (file, title, frame-ms, baud, protocol, controller-settings, settings)");
     }
   }
   if (routine.file.empty()) Refuse(set, Where(node) + ": a [[routine]] without file = \"...\"");
   if (routine.settings.protocol && routine.settings.controllerSettings) {
-    Refuse(set, Where(node) + ": give protocol or controller-settings, not both");
+    Refuse(set, Where(node) + ": give protocol or the controller settings, not both");
+  }
+  if (table->contains("settings") && table->contains("controller-settings")) {
+    Refuse(set, Where(node) + ": give settings or controller-settings, not both");
   }
   const std::filesystem::path file(routine.file);
   routine.path = file.is_absolute() ? routine.file : (folder / file).lexically_normal().string();

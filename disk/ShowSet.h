@@ -11,6 +11,7 @@
 //   baud = 9600              # optional: 2400 ... 38400, or 250000 / "DMX"
 //   protocol = 1             # optional: the first controller setting byte
 //   controller-settings = [1, 0, ...]  # optional: all 32 bytes
+//   settings = "x.settings" # optional: the 32 bytes from a file
 
 #include <cstdint>
 #include <optional>

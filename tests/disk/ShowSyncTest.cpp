@@ -74,6 +74,7 @@ TEST_F(ShowSyncTest, ShowSetsThatCannotBeUsedAreRefusedWithTheName) {
       {"[[routine]]\nfile = \"r1.vorn\"\nbaud = 1200\n", "baud wants"},
       {"[[routine]]\nfile = \"r1.vorn\"\nframe-ms = 300\n", "frame-ms wants"},
       {"[[routine]]\nfile = \"r1.vorn\"\ntilte = \"x\"\n", "no setting 'tilte'"},
+      {"[[routine]]\nfile = \"r1.vorn\"\nsettings = \"r1.vorn\"\n", "must hold exactly 32 bytes"},
       {"[[routine]]\ntitle = \"x\"\n", "without file"},
       {"routine = \"r1.vorn\"\n", "routines are given as [[routine]]"},
       {"[[routine]\nfile = \"r1.vorn\"\n", "line 1"},
@@ -94,13 +95,17 @@ TEST_F(ShowSyncTest, ShowSetsThatCannotBeUsedAreRefusedWithTheName) {
   ::mkfifo(Path("set-pipe.toml").c_str(), 0600);
   EXPECT_THROW(LoadShowSet(Path("set-pipe.toml")), CShowSetError);
   // And what is accepted comes back the same through its text.
+  test::WriteBytes(Path("dmx.settings"), test::PatternBytes(32));
   const ShowSet good = LoadShowSet(Text(Path("good.toml"), "[[routine]]\nfile = \"r1.vorn\"\ntitle = \"Intro\"\n"
-                                                          "baud = \"DMX\"\nprotocol = 3\n"));
+                                                          "baud = \"DMX\"\nprotocol = 3\n"
+                                                          "[[routine]]\nfile = \"r1.vorn\"\nsettings = \"dmx.settings\"\n"));
   const ShowSet again = LoadShowSet(Text(Path("again.toml"), ShowSetText(good)));
-  ASSERT_EQ(again.routines.size(), 1u);
+  ASSERT_EQ(again.routines.size(), 2u);
   EXPECT_EQ(again.routines[0].title, "Intro");
   EXPECT_EQ(again.routines[0].settings.baudCode, 5);
   EXPECT_EQ(again.routines[0].settings.protocol, 3);
+  ASSERT_TRUE(again.routines[1].settings.controllerSettings);
+  EXPECT_EQ((*again.routines[1].settings.controllerSettings)[31], test::PatternBytes(32)[31]);
 }
 
 // Both disks of one sync fail at write n (the card pulled mid-transfer, the
