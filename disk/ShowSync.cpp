@@ -34,6 +34,9 @@ namespace {
 // 4 MiB per transfer, as the edits move data: a drive streams, and a stop
 // request is answered within one piece.
 constexpr std::uint32_t kPieceSectors = 8192;
+// Reads of a disk's routines go in 1 MiB pieces: as large as dd's, and small
+// enough that the drive's aligned bounce buffer is reused, not mapped afresh.
+constexpr std::uint32_t kReadSectors = 2048;
 
 std::uint64_t SectorsFor(std::uint64_t bytes) { return (bytes + kSectorSize - 1) / kSectorSize; }
 std::uint64_t TableSectors(std::uint64_t count) {
@@ -326,10 +329,10 @@ void HashRoutines(CSectorDevice& device, const std::vector<RoutineEntry>& table,
   // Hashed on this thread as each piece arrives: even a fast card reads far
   // slower than this hashes, and a helper thread per piece only waits for a
   // processor on a busy machine. Not zeroed: every byte is read before use.
-  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[std::size_t{kPieceSectors} * kSectorSize]);
+  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[std::size_t{kReadSectors} * kSectorSize]);
   for (std::uint32_t s = first; s < end && going;) {
     ThrowIfCancelled(cancel);
-    const std::uint32_t n = std::min(kPieceSectors, end - s);
+    const std::uint32_t n = std::min(kReadSectors, end - s);
     device.ReadSectors(s, n, buffer.get());
     feed(s, buffer.get(), n);
     if (done) done(n);
