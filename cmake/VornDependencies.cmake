@@ -25,3 +25,5 @@ endif()
 # vorn3ctl's command line and JSON output (header-only).
 find_package(CLI11 REQUIRED CONFIG)
 find_package(nlohmann_json 3.10 REQUIRED CONFIG)
+# Show set files (TOML).
+find_package(tomlplusplus 3 REQUIRED CONFIG)

@@ -235,6 +235,12 @@ void CVornDisk::RemoveLastRoutine() {
   WriteTable();
 }
 
+void CVornDisk::TruncateTable(std::size_t count) {
+  if (count >= m_table.size()) return;
+  m_table.resize(count);
+  WriteTable();
+}
+
 void CVornDisk::AppendRoutine(const RoutineEntry& entry, const std::function<void()>& writeRoutine) {
   if (entry.startSector != NextFreeSector() || entry.startSector > entry.dataSector ||
       entry.dataSector > entry.endSector) {

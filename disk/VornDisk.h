@@ -63,6 +63,10 @@ class CVornDisk {
   void WriteTable();
   void Format();
   void RemoveLastRoutine();  // throws CUsbDeviceException "Too few tracks" on an empty table
+  // Drops the routines from `count` on, as that many removals of the last one
+  // would: the header first points at the shorter table, then the table moves
+  // behind the new last routine. Nothing when the table is not longer.
+  void TruncateTable(std::size_t count);
 
   // Appends `entry`, whose sectors [startSector, endSector) `writeRoutine` writes.
   // The live table is moved out of the routine's way first, so a failure at any

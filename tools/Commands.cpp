@@ -25,6 +25,8 @@ const std::vector<Command>& Commands() {
       ExportCommand(),
       BackupCommand(),
       RestoreCommand(),
+      ShowSetCommand(),
+      SyncCommand(),
       WineSetupCommand(),
     };
     // The edits of any routine follow remove-last.

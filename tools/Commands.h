@@ -22,6 +22,8 @@ Command ExportCommand();
 Command BackupCommand();
 Command RestoreCommand();
 Command WineSetupCommand();
+Command SyncCommand();
+Command ShowSetCommand();
 // remove, move, replace, insert, retitle, set, recover (EditCommands.cpp).
 std::vector<Command> EditCommands();
 
