@@ -19,6 +19,7 @@ CManagerActions::CManagerActions(QWidget* window) : QObject(window) {
   backup = make("&Back up disk...");
   restore = make("Re&store disk...");
   exportRoutine = make("&Export routine...");
+  writeOthers = make("&Write to other disks...");
   about = make("&About VORN3 Manager...");
   removeRoutines = make("Remove routine");
   moveUp = make("Move up");
@@ -48,7 +49,7 @@ void CManagerActions::Enable(bool busy, bool disk, bool cancellable, bool cancel
   for (QAction* action : {refresh, openImage, exit}) action->setEnabled(!busy);
   // "Format disk" too: a format under a running import would cut the table
   // from under the routine being written.
-  for (QAction* action : {add, remove, format, backup, restore}) action->setEnabled(!busy && disk);
+  for (QAction* action : {add, remove, format, backup, restore, writeOthers}) action->setEnabled(!busy && disk);
   exportRoutine->setEnabled(!busy && disk);
   cancel->setVisible(cancellable);
   cancel->setEnabled(cancellable && !cancelled);
@@ -78,6 +79,7 @@ std::unique_ptr<QMenu> CManagerActions::WindowMenu(QWidget* parent) const {
   menu->addAction(openImage);
   menu->addAction(backup);
   menu->addAction(restore);
+  menu->addAction(writeOthers);
   menu->addSeparator();
   menu->addAction(about);
   return menu;
@@ -93,6 +95,7 @@ std::unique_ptr<QMenu> CManagerActions::GridMenu(QWidget* parent, int row) const
   menu->addSeparator();
   menu->addAction(backup);
   menu->addAction(restore);
+  menu->addAction(writeOthers);
   return menu;
 }
 

@@ -1089,7 +1089,8 @@ TEST_F(ManagerDlgTest, EverythingIsReachableThroughTheAccessibilityTree) {
   QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(), QPoint());
   QApplication::sendEvent(dialog.windowHandle(), &menuKey);
   EXPECT_EQ(items, (QStringList{"Remove routine", "Move up", "Move down", "Replace routine...", "Rename...",
-                                "Routine settings...", "Export routine...", "Back up disk...", "Restore disk..."}));
+                                "Routine settings...", "Export routine...", "Back up disk...", "Restore disk...",
+                                "Write to other disks..."}));
 
   m_shared->CloseGate();
   dialog.files = {QString::fromStdString(Routine("slow", 5000))};
