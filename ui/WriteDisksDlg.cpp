@@ -24,7 +24,7 @@ CWriteDisksDlg::CWriteDisksDlg(const CDiskListModel& disks, DiskRecord source, Q
     m_ui->m_diskShowRadio->setEnabled(false);
     m_ui->m_showSetRadio->setChecked(true);
   } else {
-    m_ui->m_diskShowRadio->setText(QStringLiteral("The &show of %1").arg(m_source.shown));
+    m_ui->m_diskShowRadio->setText(QStringLiteral("The show &of %1").arg(m_source.shown));
   }
   QTableView* table = m_ui->m_diskTable;
   table->setModel(&m_targets);

@@ -6,9 +6,11 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTableView>
 
 #include <filesystem>
+#include <fstream>
 
 #include "UiTestSupport.h"
 #include "device/ImageDevice.h"
@@ -88,6 +90,12 @@ class WriteOtherDisksTest : public testing::Test {
     return bytes;
   }
 
+  static std::vector<RoutineEntry> TableOf(const std::string& image) {
+    CImageDevice device(image, false);
+    device.Open(CImageDevice::EntryFor(image));
+    return CVornDisk(device, nullptr).ReadTable();
+  }
+
   fs::path m_dir;
   std::string m_source;
   std::shared_ptr<CImageSource::Shared> m_shared;
@@ -150,6 +158,50 @@ TEST_F(WriteOtherDisksTest, OneDiskFailingShowsItsRowWhileTheOtherIsWritten) {
   // The window is free again and the dialog can write once more.
   EXPECT_TRUE(writer.Button("m_writeButton")->isEnabled());
   EXPECT_TRUE(m_window->Button("m_addButton")->isEnabled());
+}
+
+// Cancel stops every disk at a safe point (its old show, or the new show's
+// first routines), and writing again finishes them. A show set file may go
+// onto the selected disk too.
+TEST_F(WriteOtherDisksTest, CancelLeavesEachDiskAPrefixOfTheShowSetAndWritingAgainFinishesIt) {
+  const std::string blank = test::MakeImage(m_dir / "blank.img", 8192);
+  m_shared->drives = {m_source, blank};
+  const std::vector<RoutineEntry> old = TableOf(m_source);
+  test::WriteRoutineFile(m_dir / "d.vorn", "Encore", 20000);
+  std::ofstream(m_dir / "show.toml") << "[[routine]]\nfile = \"a.vorn\"\n[[routine]]\nfile = \"c.vorn\"\n"
+                                        "[[routine]]\nfile = \"d.vorn\"\ntitle = \"Last\"\n";
+  CWriteDisksDlg& writer = OpenWriter();
+  writer.findChild<QRadioButton*>("m_showSetRadio")->click();
+  writer.findChild<QLineEdit*>("m_showSetEdit")->setText(QString::fromStdString((m_dir / "show.toml").string()));
+  ASSERT_EQ(Column(writer, CWriteTargetModel::kDisk),
+            (QStringList{QString::fromStdString(m_source), QString::fromStdString(blank)}));
+  Tick(writer, m_source);
+  Tick(writer, blank);
+
+  m_shared->CloseGate(2);
+  writer.Button("m_writeButton")->click();
+  ASSERT_TRUE(test::WaitUntil([&] { return m_shared->writesWaiting.load() > 0; }));
+  EXPECT_FALSE(writer.Button("m_writeButton")->isEnabled());
+  EXPECT_FALSE(m_window->Button("m_addButton")->isEnabled());  // the window is busy with it
+  writer.Button("m_cancelButton")->click();
+  m_shared->OpenGate();
+  ASSERT_TRUE(test::WaitUntil([&] { return !m_window->IsBusy(); }));
+  EXPECT_EQ(Column(writer, CWriteTargetModel::kPhase), (QStringList{"cancelled", "cancelled"}));
+  EXPECT_EQ(writer.StatusField()->text(), "Writing to other disks cancelled; 0 of 2 hold the show");
+  const std::vector<RoutineEntry> stopped[] = {TableOf(m_source), TableOf(blank)};
+
+  Write(writer);
+  EXPECT_EQ(Column(writer, CWriteTargetModel::kPhase), (QStringList{"done", "done"}));
+  const std::vector<RoutineEntry> show = TableOf(m_source);
+  ASSERT_EQ(show.size(), 3u);
+  EXPECT_EQ(show[2].DisplayTitle(), "Last");
+  EXPECT_EQ(show[0], old[0]);  // kept: Intro was already there
+  EXPECT_EQ(Used(blank), Used(m_source));
+  for (const std::vector<RoutineEntry>& table : stopped) {
+    const bool prefix = table.size() <= show.size() && std::equal(table.begin(), table.end(), show.begin());
+    EXPECT_TRUE(prefix || table == old) << table.size();
+  }
+  EXPECT_TRUE(m_presenter.Requests().empty());
 }
 
 }  // namespace

@@ -117,10 +117,16 @@ class CWriteOthers final : public CDiskAction {
   void End(const JobOutcome& outcome) {
     m_devices.clear();
     std::size_t done = 0;
-    for (const DiskSyncResult& result : m_results) done += result.Succeeded() ? 1 : 0;
+    bool stopped = false;
+    for (const DiskSyncResult& result : m_results) {
+      done += result.Succeeded() ? 1 : 0;
+      stopped = stopped || result.phase == SyncPhase::kCancelled;
+    }
     const bool written = outcome.Done() && !m_results.empty();
     QString text;
-    if (written) {
+    if (written && stopped) {
+      text = QStringLiteral("Writing to other disks cancelled; %1 of %2 hold the show").arg(done).arg(m_targets.size());
+    } else if (written) {
       text = QStringLiteral("Wrote the show to %1 of %2").arg(done).arg(QString::fromStdString(Plural(m_targets.size(), "disk")));
     } else if (outcome.kind == JobOutcome::Kind::kCancelled) {
       text = QStringLiteral("Writing to other disks cancelled; nothing was written");
