@@ -204,5 +204,23 @@ TEST_F(WriteOtherDisksTest, CancelLeavesEachDiskAPrefixOfTheShowSetAndWritingAga
   EXPECT_TRUE(m_presenter.Requests().empty());
 }
 
+// One image under two names (a link) ticked twice: refused with the reason
+// before anything is written, rather than written once and "in use" once.
+TEST_F(WriteOtherDisksTest, TheSameDiskTickedUnderTwoNamesIsRefusedBeforeAnyWrite) {
+  const std::string blank = test::MakeImage(m_dir / "blank.img", 8192);
+  fs::create_symlink(blank, m_dir / "link.img");
+  m_shared->drives = {m_source, blank};
+  ::setenv("VORN_DEMO_IMAGE", (m_dir / "link.img").c_str(), 1);
+  CWriteDisksDlg& writer = OpenWriter();
+  ::unsetenv("VORN_DEMO_IMAGE");
+  Tick(writer, blank);
+  Tick(writer, (m_dir / "link.img").string());
+  Write(writer);
+  ASSERT_EQ(m_presenter.Texts(), (std::vector<std::string>{blank + " and " + (m_dir / "link.img").string() +
+                                                           " are the same disk; tick each disk once. Nothing was written."}));
+  EXPECT_EQ(Column(writer, CWriteTargetModel::kResult), (QStringList{"Nothing was written", "Nothing was written"}));
+  EXPECT_EQ(test::ReadWholeFile(blank), std::vector<char>(8192 * kSectorSize, 0));
+}
+
 }  // namespace
 }  // namespace vorn

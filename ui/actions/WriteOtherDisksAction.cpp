@@ -8,6 +8,9 @@
 #include <QPointer>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
+#include <map>
 #include <memory>
 
 #include "disk/ShowSet.h"
@@ -20,6 +23,23 @@
 
 namespace vorn {
 namespace {
+
+// Two rows that are one image file under two names (a link, a second
+// spelling) are refused before anything is opened, as the engine refuses two
+// names of one drive: opened first, the second name would only be "in use",
+// after the first had been written.
+void RefuseSameFile(const std::vector<DiskRecord>& targets) {
+  std::map<std::pair<dev_t, ino_t>, std::string> seen;
+  for (const DiskRecord& target : targets) {
+    struct stat info {};
+    if (::stat(target.entry.text.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    const auto [it, added] = seen.emplace(std::make_pair(info.st_dev, info.st_ino), target.entry.text);
+    if (!added) {
+      throw CShowSyncError(it->second + " and " + target.entry.text + " are the same disk; tick each disk once. "
+                           "Nothing was written.");
+    }
+  }
+}
 
 class CWriteOthers final : public CDiskAction {
  public:
@@ -56,6 +76,7 @@ class CWriteOthers final : public CDiskAction {
 
   // On the runner's worker.
   void Work(const CCancelFlag* cancel) {
+    RefuseSameFile(m_targets);
     std::string setPath = m_showSet;
     if (setPath.empty()) {
       if (!m_folder.isValid()) throw CVornError("Could not make a folder for the show: " + m_folder.errorString().toStdString());
