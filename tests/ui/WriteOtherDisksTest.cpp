@@ -129,7 +129,8 @@ TEST_F(WriteOtherDisksTest, TwoTickedDisksOneArrivedWhileOpenEndHoldingTheShow) 
   EXPECT_TRUE(results[1].isEmpty());
   EXPECT_EQ(writer.StatusField()->text(), "Wrote the show to 2 of 2 disks");
   EXPECT_EQ(m_window->StatusField()->text(), "Wrote the show to 2 of 2 disks");
-  EXPECT_TRUE(m_presenter.Requests().empty()) << m_presenter.Texts().front();
+  // The one question, naming the show (answered Yes).
+  EXPECT_EQ(m_presenter.Texts(), std::vector<std::string>{"Make 2 disks hold the show of " + m_source + "?"});
   EXPECT_EQ(Used(first), Used(m_source));
   EXPECT_EQ(Used(late), Used(m_source));
   EXPECT_EQ(test::ReadWholeFile(idle), std::vector<char>(8192 * kSectorSize, 0));  // not ticked, not touched
@@ -147,6 +148,10 @@ TEST_F(WriteOtherDisksTest, OneDiskFailingShowsItsRowWhileTheOtherIsWritten) {
   CWriteDisksDlg& writer = OpenWriter();
   Tick(writer, tiny);
   Tick(writer, good);
+  m_presenter.Answer(MessageAnswer::kNo);  // to "Make 2 disks hold the show...?"
+  writer.Button("m_writeButton")->click();
+  EXPECT_FALSE(m_window->IsBusy());
+  EXPECT_EQ(test::ReadWholeFile(good), std::vector<char>(8192 * kSectorSize, 0));
   Write(writer);
 
   EXPECT_EQ(Column(writer, CWriteTargetModel::kPhase), (QStringList{"failed", "done"}));
@@ -201,7 +206,7 @@ TEST_F(WriteOtherDisksTest, CancelLeavesEachDiskAPrefixOfTheShowSetAndWritingAga
     const bool prefix = table.size() <= show.size() && std::equal(table.begin(), table.end(), show.begin());
     EXPECT_TRUE(prefix || table == old) << table.size();
   }
-  EXPECT_TRUE(m_presenter.Requests().empty());
+  EXPECT_EQ(m_presenter.Texts().size(), 2u);  // the question, each time
 }
 
 // One image under two names (a link) ticked twice: refused with the reason
@@ -216,7 +221,7 @@ TEST_F(WriteOtherDisksTest, TheSameDiskTickedUnderTwoNamesIsRefusedBeforeAnyWrit
   Tick(writer, blank);
   Tick(writer, (m_dir / "link.img").string());
   Write(writer);
-  ASSERT_EQ(m_presenter.Texts(), (std::vector<std::string>{blank + " and " + (m_dir / "link.img").string() +
+  ASSERT_EQ(m_presenter.Texts(), (std::vector<std::string>{"Make 2 disks hold the show of " + m_source + "?", blank + " and " + (m_dir / "link.img").string() +
                                                            " are the same disk; tick each disk once. Nothing was written."}));
   EXPECT_EQ(Column(writer, CWriteTargetModel::kResult), (QStringList{"Nothing was written", "Nothing was written"}));
   EXPECT_EQ(test::ReadWholeFile(blank), std::vector<char>(8192 * kSectorSize, 0));

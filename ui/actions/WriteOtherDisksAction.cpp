@@ -200,6 +200,16 @@ void WriteToOtherDisks(CActionHost& host, const CDiskListModel& disks, QWidget* 
     const std::vector<DiskRecord> targets = dialog->Targets().Ticked();
     const std::string showSet = QFile::encodeName(dialog->ShowSetFile()).toStdString();
     if (targets.empty() || (showSet.empty() && dialog->Source().kind == DiskKind::kNone)) return;
+    if (host.Runner().IsBusy()) return;
+    // Routines the ticked disks hold and the show does not are replaced: the
+    // user confirms which disks, as for any write that loses routines.
+    std::string names;
+    for (const DiskRecord& target : targets) names += "\n" + target.entry.text;
+    const std::string show = showSet.empty() ? dialog->Source().entry.text : showSet;
+    if (!AskYesNo("Make " + Plural(targets.size(), "disk") + " hold the show of " + show + "?",
+                  "Routines on them that differ from the show are replaced." + names)) {
+      return;
+    }
     if (!host.Runner().Begin("write-others")) return;
     std::make_shared<CWriteOthers>(host, dialog, targets, showSet)->Start();
   });
