@@ -165,11 +165,15 @@ QString SyncResultText(const DiskSyncResult& result) {
   if (result.written == 0 && result.plan.oldCount == result.plan.kept) {
     return QStringLiteral("Already held the show; verified %1%2").arg(result.verified).arg(QLatin1String(time));
   }
-  return QStringLiteral("Kept %1, wrote %2, verified %3%4")
+  // Routines the disk held beyond those kept are gone now: say how many.
+  const QString removed = result.plan.oldCount > result.kept
+                              ? QStringLiteral(", removed %1").arg(result.plan.oldCount - result.kept)
+                              : QString();
+  return QStringLiteral("Kept %1, wrote %2, verified %3%4%5")
       .arg(result.kept)
       .arg(result.written)
       .arg(result.verified)
-      .arg(QLatin1String(time));
+      .arg(removed, QLatin1String(time));
 }
 
 }  // namespace vorn

@@ -79,8 +79,11 @@ class CWriteOthers final : public CDiskAction {
     RefuseSameFile(m_targets);
     std::string setPath = m_showSet;
     if (setPath.empty()) {
-      if (!m_folder.isValid()) throw CVornError("Could not make a folder for the show: " + m_folder.errorString().toStdString());
-      setPath = QFile::encodeName(m_folder.path()).toStdString() + "/show.toml";
+      m_folder = std::make_unique<QTemporaryDir>();
+      if (!m_folder->isValid()) {
+        throw CVornError("Could not make a folder for the show: " + m_folder->errorString().toStdString());
+      }
+      setPath = QFile::encodeName(m_folder->path()).toStdString() + "/show.toml";
       MakeShowSet(*m_device, setPath, {}, [](const std::string&) {}, m_status, m_progress, cancel);
       m_device->Close();
     }
@@ -180,7 +183,7 @@ class CWriteOthers final : public CDiskAction {
   CQtProgressBar m_progressBar;
   CStatusText* const m_status = &m_statusText;
   CProgressBar* const m_progress = &m_progressBar;
-  QTemporaryDir m_folder;  // the exported show; removed with the action
+  std::unique_ptr<QTemporaryDir> m_folder;  // the exported show; removed with the action
   CSyncProgressRelay m_relay;
   std::vector<std::unique_ptr<CSectorDevice>> m_devices;  // one per target
   std::vector<DiskSyncResult> m_results;                  // one per target, once written
