@@ -188,15 +188,19 @@ TEST_F(WriteOtherDisksTest, CancelLeavesEachDiskAPrefixOfTheShowSetAndWritingAga
   ASSERT_TRUE(test::WaitUntil([&] { return m_shared->writesWaiting.load() > 0; }));
   EXPECT_FALSE(writer.Button("m_writeButton")->isEnabled());
   EXPECT_FALSE(m_window->Button("m_addButton")->isEnabled());  // the window is busy with it
+  // A card plugged in meanwhile is listed once the write has let go of the disks.
+  m_shared->drives.push_back(test::MakeImage(m_dir / "late.img", 8192));
+  m_window->OnDeviceChange();
+  EXPECT_EQ(Rows(writer).rowCount(), 2);
   writer.Button("m_cancelButton")->click();
   m_shared->OpenGate();
   ASSERT_TRUE(test::WaitUntil([&] { return !m_window->IsBusy(); }));
-  EXPECT_EQ(Column(writer, CWriteTargetModel::kPhase), (QStringList{"cancelled", "cancelled"}));
+  EXPECT_EQ(Column(writer, CWriteTargetModel::kPhase), (QStringList{"cancelled", "cancelled", ""}));
   EXPECT_EQ(writer.StatusField()->text(), "Writing to other disks cancelled; 0 of 2 hold the show");
   const std::vector<RoutineEntry> stopped[] = {TableOf(m_source), TableOf(blank)};
 
   Write(writer);
-  EXPECT_EQ(Column(writer, CWriteTargetModel::kPhase), (QStringList{"done", "done"}));
+  EXPECT_EQ(Column(writer, CWriteTargetModel::kPhase), (QStringList{"done", "done", ""}));
   const std::vector<RoutineEntry> show = TableOf(m_source);
   ASSERT_EQ(show.size(), 3u);
   EXPECT_EQ(show[2].DisplayTitle(), "Last");

@@ -55,6 +55,7 @@ class CWriteOthers final : public CDiskAction {
         "The show is still being written to other disks.\n\nCancel it and close the window?",
         "Each disk stops at its next safe point and holds its old show or the first routines of the new one; "
         "writing again finishes it.");
+    m_host.Status().SetText("Writing to other disks");
     m_dialog->Listen(m_relay);
     m_dialog->SetWriting(true);
     m_dialog->Targets().Start(m_targets);
