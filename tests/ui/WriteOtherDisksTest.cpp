@@ -16,6 +16,7 @@
 #include "device/ImageDevice.h"
 #include "disk/DiskHeader.h"
 #include "disk/VornDisk.h"
+#include "ui/ControlList.h"
 #include "ui/ManagerDlg.h"
 #include "ui/WriteDisksDlg.h"
 #include "ui/WriteTargetModel.h"
@@ -204,6 +205,9 @@ TEST_F(WriteOtherDisksTest, CancelLeavesEachDiskAPrefixOfTheShowSetAndWritingAga
   const std::vector<RoutineEntry> show = TableOf(m_source);
   ASSERT_EQ(show.size(), 3u);
   EXPECT_EQ(show[2].DisplayTitle(), "Last");
+  // The window's grid shows what the selected disk holds now.
+  ASSERT_EQ(m_window->RoutineList()->rowCount(), 3);
+  EXPECT_EQ(m_window->RoutineList()->CellText(2, 0), "Last");
   EXPECT_EQ(show[0], old[0]);  // kept: Intro was already there
   EXPECT_EQ(Used(blank), Used(m_source));
   for (const std::vector<RoutineEntry>& table : stopped) {

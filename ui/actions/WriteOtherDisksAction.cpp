@@ -10,6 +10,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 
@@ -70,14 +71,25 @@ class CWriteOthers final : public CDiskAction {
   void Write() {
     auto self = Me<CWriteOthers>();
     const CCancelFlag* cancel = m_host.Runner().CancelFlag();
+    // A failure names what it was about: the source disk, the show set, or
+    // (once the disks are written) nothing more than the error says itself.
     Step([self, cancel] { self->Work(cancel); },
-         [self] { return self->m_showSet.empty() ? "Disk: " + self->DiskText() : "File: " + self->m_showSet; },
+         [self]() -> std::string {
+           switch (self->m_stage.load()) {
+             case Stage::kReading: return "Disk: " + self->DiskText();
+             case Stage::kConverting: return self->m_showSet.empty() ? std::string() : "File: " + self->m_showSet;
+             case Stage::kWriting: break;
+           }
+           return {};
+         },
          [self](const JobOutcome& outcome) { self->End(outcome); });
   }
 
   // On the runner's worker.
   void Work(const CCancelFlag* cancel) {
+    m_stage = Stage::kWriting;
     RefuseSameFile(m_targets);
+    m_stage = Stage::kReading;
     std::string setPath = m_showSet;
     if (setPath.empty()) {
       m_folder = std::make_unique<QTemporaryDir>();
@@ -88,8 +100,11 @@ class CWriteOthers final : public CDiskAction {
       MakeShowSet(*m_device, setPath, {}, [](const std::string&) {}, m_status, m_progress, cancel);
       m_device->Close();
     }
+    m_stage = Stage::kConverting;
     const ShowSet set = LoadShowSet(setPath);
     const std::unique_ptr<CConvertedShow> show = CConvertedShow::Prepare(set, {}, m_status, m_progress, cancel);
+    m_stage = Stage::kWriting;
+    m_progress->SetRange(0, 0);  // the rows show each disk's progress from here on
 
     // Every disk is opened before anything is written; one that cannot be
     // (pulled out, busy, locked by another program) fails alone.
@@ -176,6 +191,8 @@ class CWriteOthers final : public CDiskAction {
     Finish(true, text, written && done == m_targets.size());
   }
 
+  enum class Stage { kReading, kConverting, kWriting };
+  std::atomic<Stage> m_stage{Stage::kReading};
   QPointer<CWriteDisksDlg> m_dialog;
   std::vector<DiskRecord> m_targets;
   std::string m_showSet;  // empty: the selected disk's show
