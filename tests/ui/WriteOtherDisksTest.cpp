@@ -110,7 +110,8 @@ TEST_F(WriteOtherDisksTest, TwoTickedDisksOneArrivedWhileOpenEndHoldingTheShow) 
   m_shared->drives = {m_source, first, idle};
   CWriteDisksDlg& writer = OpenWriter();
   // The source is not offered as a target of its own show.
-  EXPECT_EQ(Column(writer, CWriteTargetModel::kDisk), (QStringList{QString::fromStdString(first), QString::fromStdString(idle)}));
+  EXPECT_EQ(Column(writer, CWriteTargetModel::kDisk),
+            (QStringList{QString::fromStdString(first), QString::fromStdString(idle)}));
   EXPECT_FALSE(writer.Button("m_writeButton")->isEnabled());  // nothing ticked yet
   Tick(writer, first);
 
@@ -229,8 +230,11 @@ TEST_F(WriteOtherDisksTest, TheSameDiskTickedUnderTwoNamesIsRefusedBeforeAnyWrit
   Tick(writer, blank);
   Tick(writer, (m_dir / "link.img").string());
   Write(writer);
-  ASSERT_EQ(m_presenter.Texts(), (std::vector<std::string>{"Make 2 disks hold the show of " + m_source + "?", blank + " and " + (m_dir / "link.img").string() +
-                                                           " are the same disk; tick each disk once. Nothing was written."}));
+  const std::string link = (m_dir / "link.img").string();
+  ASSERT_EQ(m_presenter.Texts(),
+            (std::vector<std::string>{"Make 2 disks hold the show of " + m_source + "?",
+                                      blank + " and " + link + " are the same disk; tick each disk once. "
+                                                               "Nothing was written."}));
   EXPECT_EQ(Column(writer, CWriteTargetModel::kResult), (QStringList{"Nothing was written", "Nothing was written"}));
   EXPECT_EQ(test::ReadWholeFile(blank), std::vector<char>(8192 * kSectorSize, 0));
 }

@@ -61,7 +61,9 @@ class CWriteOthers final : public CDiskAction {
     m_dialog->SetWriting(true);
     m_dialog->Targets().Start(m_targets);
     // Made here, opened on the worker: a drive may wait for the disk service.
-    for (const DiskRecord& target : m_targets) m_devices.push_back(NewDevice(m_host.Source(), target, ImageAccess::kWrite));
+    for (const DiskRecord& target : m_targets) {
+      m_devices.push_back(NewDevice(m_host.Source(), target, ImageAccess::kWrite));
+    }
     if (!m_showSet.empty()) return Write();
     m_status->SetText("Reading the show of " + DiskText());
     Open(ImageAccess::kRead, [self] { self->Write(); }, [self](const JobOutcome& outcome) { self->End(outcome); });
@@ -107,33 +109,39 @@ class CWriteOthers final : public CDiskAction {
     m_progress->SetRange(0, 0);  // the rows show each disk's progress from here on
 
     // Every disk is opened before anything is written; one that cannot be
-    // (pulled out, busy, locked by another program) fails alone.
+    // (pulled out, busy, locked by another program) fails alone. Whatever
+    // ends the job, each disk opened is released.
+    struct CCloseAll {
+      std::vector<std::unique_ptr<CSectorDevice>>& devices;
+      ~CCloseAll() {
+        for (auto& device : devices) {
+          if (!device) continue;
+          try {
+            device->Close();
+          } catch (...) {
+            // A unit that has gone away has nothing left to release.
+          }
+        }
+      }
+    } closeAll{m_devices};
     std::vector<DiskSyncResult> results(m_targets.size());
     std::vector<SyncDisk> disks;
     std::vector<std::size_t> index;  // the target of each disk synced
     for (std::size_t k = 0; k < m_targets.size(); ++k) {
       results[k].name = m_targets[k].entry.text;
       try {
+        if (!m_devices[k]) throw CVornError("The disk " + m_targets[k].entry.text + " cannot be opened.");
         m_devices[k]->Open(m_targets[k].entry);
         disks.push_back({m_targets[k].entry.text, m_devices[k].get()});
         index.push_back(k);
-      } catch (const CVornError& error) {
+      } catch (const std::exception& error) {
         m_devices[k].reset();
         results[k].phase = SyncPhase::kFailed;
-        results[k].failure = error;
+        const auto* ours = dynamic_cast<const CVornError*>(&error);
+        results[k].failure = ours ? *ours : CVornError(m_targets[k].entry.text + ": " + error.what());
         m_relay.Report(k, SyncPhase::kFailed, 0);
       }
     }
-    const auto closeAll = [this] {
-      for (auto& device : m_devices) {
-        if (!device) continue;
-        try {
-          device->Close();
-        } catch (...) {
-          // A unit that has gone away has nothing left to release.
-        }
-      }
-    };
     if (!disks.empty()) {
       m_status->SetText("Writing " + Plural(disks.size(), "disk"));
       SyncOptions options;
@@ -141,15 +149,9 @@ class CWriteOthers final : public CDiskAction {
       options.progress = [this, &index](const SyncProgress& progress) {
         m_relay.Report(index[progress.disk], progress.phase, progress.percent);
       };
-      try {
-        std::vector<DiskSyncResult> synced = SyncShow(*show, disks, options);
-        for (std::size_t d = 0; d < synced.size(); ++d) results[index[d]] = std::move(synced[d]);
-      } catch (...) {
-        closeAll();
-        throw;
-      }
+      std::vector<DiskSyncResult> synced = SyncShow(*show, disks, options);
+      for (std::size_t d = 0; d < synced.size(); ++d) results[index[d]] = std::move(synced[d]);
     }
-    closeAll();
     m_status->SetText({});
     m_results = std::move(results);
   }
@@ -165,9 +167,13 @@ class CWriteOthers final : public CDiskAction {
     const bool written = outcome.Done() && !m_results.empty();
     QString text;
     if (written && stopped) {
-      text = QStringLiteral("Writing to other disks cancelled; %1 of %2 hold the show").arg(done).arg(m_targets.size());
+      text = QStringLiteral("Writing to other disks cancelled; %1 of %2 hold the show")
+                 .arg(done)
+                 .arg(m_targets.size());
     } else if (written) {
-      text = QStringLiteral("Wrote the show to %1 of %2").arg(done).arg(QString::fromStdString(Plural(m_targets.size(), "disk")));
+      text = QStringLiteral("Wrote the show to %1 of %2")
+                 .arg(done)
+                 .arg(QString::fromStdString(Plural(m_targets.size(), "disk")));
     } else if (outcome.kind == JobOutcome::Kind::kCancelled) {
       text = QStringLiteral("Writing to other disks cancelled; nothing was written");
     } else {
