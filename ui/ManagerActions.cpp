@@ -21,6 +21,7 @@ CManagerActions::CManagerActions(QWidget* window) : QObject(window) {
   restore = make("Re&store disk...");
   exportRoutine = make("&Export routine...");
   preview = make("Preview...");
+  writeOthers = make("&Write to other disks...");
   about = make("&About VORN3 Manager...");
   removeRoutines = make("Remove routine");
   moveUp = make("Move up");
@@ -50,7 +51,7 @@ void CManagerActions::Enable(bool busy, bool disk, bool cancellable, bool cancel
   for (QAction* action : {refresh, openImage, exit}) action->setEnabled(!busy);
   // "Format disk" too: a format under a running import would cut the table
   // from under the routine being written.
-  for (QAction* action : {add, remove, format, backup, restore, check}) action->setEnabled(!busy && disk);
+  for (QAction* action : {add, remove, format, backup, restore, check, writeOthers}) action->setEnabled(!busy && disk);
   exportRoutine->setEnabled(!busy && disk);
   preview->setEnabled(!busy && disk && selection.rows == 1);
   cancel->setVisible(cancellable);
@@ -82,6 +83,7 @@ std::unique_ptr<QMenu> CManagerActions::WindowMenu(QWidget* parent) const {
   menu->addAction(backup);
   menu->addAction(restore);
   menu->addAction(check);
+  menu->addAction(writeOthers);
   menu->addSeparator();
   menu->addAction(about);
   return menu;
@@ -102,6 +104,7 @@ std::unique_ptr<QMenu> CManagerActions::GridMenu(QWidget* parent, int row) const
   menu->addAction(backup);
   menu->addAction(restore);
   menu->addAction(check);
+  menu->addAction(writeOthers);
   return menu;
 }
 

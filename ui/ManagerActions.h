@@ -37,6 +37,7 @@ class CManagerActions final : public QObject {
   QAction* restore;
   QAction* exportRoutine;  // its data: the grid row it exports
   QAction* preview;        // its data: the grid row from the context menu (else the selected one)
+  QAction* writeOthers;    // the selected disk's show onto other disks
   QAction* about;
   // Edits of the routines selected in the grid; their shortcuts act in the grid.
   QAction* removeRoutines;
@@ -57,9 +58,10 @@ class CManagerActions final : public QObject {
   // The button runs the action when clicked and is enabled with it.
   static void Bind(QPushButton* button, QAction* action);
 
-  // The window's menu: open image, backup, restore, about.
+  // The window's menu: open image, backup, restore, write to other disks, about.
   std::unique_ptr<QMenu> WindowMenu(QWidget* parent) const;
-  // The grid's menu: the edits, export of `row` (none: -1), backup, restore.
+  // The grid's menu: the edits, export of `row` (none: -1), backup, restore,
+  // write to other disks.
   std::unique_ptr<QMenu> GridMenu(QWidget* parent, int row) const;
 
  private:

@@ -113,6 +113,7 @@ CManagerDlg::CManagerDlg(std::unique_ptr<CDeviceSource> source, QWidget* parent)
   connect(a.backup, &QAction::triggered, this, &CManagerDlg::BackupDisk);
   connect(a.restore, &QAction::triggered, this, &CManagerDlg::RestoreDisk);
   connect(a.exportRoutine, &QAction::triggered, this, [this] { ExportRoutine(m_actions->exportRoutine->data().toInt()); });
+  connect(a.writeOthers, &QAction::triggered, this, &CManagerDlg::WriteToOtherDisks);
   connect(a.about, &QAction::triggered, this, &CManagerDlg::ShowAbout);
   ConnectEdits(*this, a, list);
   // Enter on a grid row opens its preview; elsewhere Enter keeps its meaning.
@@ -372,6 +373,7 @@ void CManagerDlg::ImportFiles(const QStringList& files) { ImportRoutines(*this, 
 void CManagerDlg::BackupDisk() { vorn::BackupDisk(*this); }
 void CManagerDlg::RestoreDisk() { vorn::RestoreDisk(*this); }
 void CManagerDlg::ExportRoutine(int row) { vorn::ExportRoutine(*this, row); }
+void CManagerDlg::WriteToOtherDisks() { vorn::WriteToOtherDisks(*this, m_disks, this); }
 
 void CManagerDlg::StopAndClose() {
   if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != this) {

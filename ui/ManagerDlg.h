@@ -79,6 +79,8 @@ class CManagerDlg : public QDialog, private CActionHost {
   void BackupDisk();
   void RestoreDisk();
   void ExportRoutine(int row);
+  // Opens "Write to other disks..." for the selected disk's show.
+  void WriteToOtherDisks();
   // Ends the window without questions, for a request to end from outside: an
   // open question or file dialog is answered as Escape answers it, what runs
   // and can stop is cancelled, and the window closes once nothing runs.

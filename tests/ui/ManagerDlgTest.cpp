@@ -1094,7 +1094,8 @@ TEST_F(ManagerDlgTest, EverythingIsReachableThroughTheAccessibilityTree) {
   QApplication::sendEvent(dialog.windowHandle(), &menuKey);
   EXPECT_EQ(items, (QStringList{"Preview...", "Remove routine", "Move up", "Move down", "Replace routine...", "Rename...",
                                 "Routine settings...", "Export routine...", "Back up disk...", "Restore disk...",
-                                "Check disk..."}));
+                                "Check disk...",
+                                "Write to other disks..."}));
 
   m_shared->CloseGate();
   dialog.files = {QString::fromStdString(Routine("slow", 5000))};

@@ -36,6 +36,8 @@ void CloseQuietly(CSectorDevice* device) {
   }
 }
 
+}  // namespace
+
 std::unique_ptr<CSectorDevice> NewDevice(CDeviceSource& source, const DiskRecord& disk, ImageAccess access) {
   switch (disk.kind) {
     case DiskKind::kNone: break;
@@ -51,6 +53,8 @@ std::unique_ptr<CSectorDevice> NewDevice(CDeviceSource& source, const DiskRecord
   }
   return nullptr;
 }
+
+namespace {
 
 // The one place where the window learns how the unmount question of a mounted
 // card was answered: a card the user keeps mounted is not opened again until

@@ -83,6 +83,8 @@ void VerifyWritten(CVerifyingDevice& verifier, bool isImage, CStatusText& status
 // A progress bar's format replaces %p, %v and %m and knows no escape; a title
 // or a path holding them keeps its text with an invisible joiner in between.
 QString LiteralBarText(QString text);
+// A new, unopened device for `disk` (a drive opened only to read is opened read-only).
+std::unique_ptr<CSectorDevice> NewDevice(CDeviceSource& source, const DiskRecord& disk, ImageAccess access);
 // Starts the runner's one job for an action on the selected disk; false when
 // no disk is selected or another action runs.
 bool BeginOnSelected(CActionHost& host, const char* what);
@@ -154,6 +156,9 @@ void ConnectEdits(CActionHost& host, const CManagerActions& actions, CControlLis
 void OpenPreview(CActionHost& host, QWidget* parent, int row);
 // Enter (or Return) on `grid` triggers `preview` when it is enabled.
 void OpenPreviewOnEnter(QWidget* grid, QAction* preview);
+// Opens the dialog that writes the selected disk's show (or a show set file)
+// to the disks of `disks` the user ticks.
+void WriteToOtherDisks(CActionHost& host, const CDiskListModel& disks, QWidget* parent);
 // Offers to finish the interrupted edit of the selected disk.
 void FinishInterruptedEdit(CActionHost& host);
 
