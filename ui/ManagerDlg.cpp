@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QSignalBlocker>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -378,8 +379,10 @@ void CManagerDlg::WriteToOtherDisks() { vorn::WriteToOtherDisks(*this, m_disks, 
 void CManagerDlg::StopAndClose() {
   if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != this) {
     modal->close();
-    // Again once the question's own event loop has returned to the caller.
-    QMetaObject::invokeMethod(this, &CManagerDlg::StopAndClose, Qt::QueuedConnection);
+    // Again once the question's own event loop has returned to the caller (a
+    // dialog that is writing closes only when its work has cancelled: a
+    // moment later, not in a spin).
+    QTimer::singleShot(20, this, &CManagerDlg::StopAndClose);
     return;
   }
   m_runner.CloseWhenDone([this] { done(QDialog::Rejected); }, /*ask=*/false);
