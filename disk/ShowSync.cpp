@@ -14,6 +14,7 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <new>
 
 #include "audio/ConvertAudio.h"
 #include "audio/Mp3Frames.h"
@@ -34,9 +35,9 @@ namespace {
 // 4 MiB per transfer, as the edits move data: a drive streams, and a stop
 // request is answered within one piece.
 constexpr std::uint32_t kPieceSectors = 8192;
-// Reads of a disk's routines go in 1 MiB pieces: as large as dd's, and small
-// enough that the drive's aligned bounce buffer is reused, not mapped afresh.
-constexpr std::uint32_t kReadSectors = 2048;
+// Reads of a disk's routines go in 4 MiB pieces too, into a page-aligned
+// buffer that a drive reading past its cache fills without a copy.
+constexpr std::uint32_t kReadSectors = 8192;
 
 std::uint64_t SectorsFor(std::uint64_t bytes) { return (bytes + kSectorSize - 1) / kSectorSize; }
 std::uint64_t TableSectors(std::uint64_t count) {
@@ -329,13 +330,24 @@ void HashRoutines(CSectorDevice& device, const std::vector<RoutineEntry>& table,
   // Hashed on this thread as each piece arrives: even a fast card reads far
   // slower than this hashes, and a helper thread per piece only waits for a
   // processor on a busy machine. Not zeroed: every byte is read before use.
-  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[std::size_t{kReadSectors} * kSectorSize]);
-  for (std::uint32_t s = first; s < end && going;) {
+  // Page-aligned, so a drive reading past its cache reads straight into it.
+  struct Free {
+    void operator()(std::uint8_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<std::uint8_t, Free> buffer(
+      static_cast<std::uint8_t*>(std::aligned_alloc(4096, std::size_t{kReadSectors} * kSectorSize)));
+  if (!buffer) throw std::bad_alloc();
+  // Pieces start on 4 KiB boundaries (routines start at sector 1), so a
+  // drive read past its cache goes straight into the buffer; the sectors
+  // before `first` are read and not hashed.
+  constexpr std::uint32_t kAlignSectors = 4096 / kSectorSize;
+  for (std::uint32_t s = first / kAlignSectors * kAlignSectors; s < end && going;) {
     ThrowIfCancelled(cancel);
     const std::uint32_t n = std::min(kReadSectors, end - s);
     device.ReadSectors(s, n, buffer.get());
-    feed(s, buffer.get(), n);
-    if (done) done(n);
+    const std::uint32_t skip = s < first ? first - s : 0;
+    feed(s + skip, buffer.get() + std::size_t{skip} * kSectorSize, n - skip);
+    if (done) done(n - skip);
     s += n;
   }
   feed(end, nullptr, 0);  // routines of no sectors, at the start or the end
