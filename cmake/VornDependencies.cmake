@@ -7,6 +7,7 @@ pkg_check_modules(UDEV REQUIRED IMPORTED_TARGET libudev)
 pkg_check_modules(BLKID REQUIRED IMPORTED_TARGET blkid)
 pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)  # sd-bus, to reach udisks2
 pkg_check_modules(LIBUSB01 REQUIRED IMPORTED_TARGET libusb)
+pkg_check_modules(XXHASH REQUIRED IMPORTED_TARGET libxxhash)  # sync's sector hashes
 
 find_path(MP3LAME_INCLUDE_DIR lame/lame.h REQUIRED)
 find_library(MP3LAME_LIBRARY mp3lame REQUIRED)

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev
-  libtomlplusplus-dev
+  libtomlplusplus-dev libxxhash-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libmp3lame-dev libusb-dev libudev-dev libblkid-dev libsystemd-dev
   libcli11-dev nlohmann-json3-dev
