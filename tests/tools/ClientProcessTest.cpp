@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -134,8 +135,13 @@ void RemoveObjectsOf(const std::string& unit) {
 
 // State letter of /proc/PID/stat, and the parent there; state 0 when gone.
 char ProcessState(pid_t pid, pid_t* parent = nullptr) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // read(2), not a stream: a process that ends between the open and the read
+  // fails the read (ESRCH), which a stream would throw.
+  std::string stat(1024, '\0');
+  const int fd = ::open(("/proc/" + std::to_string(pid) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+  const ssize_t got = fd < 0 ? -1 : ::read(fd, stat.data(), stat.size());
+  if (fd >= 0) ::close(fd);
+  stat.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
   const std::size_t close = stat.rfind(')');
   if (close == std::string::npos || close + 2 >= stat.size()) return 0;
   if (parent) *parent = static_cast<pid_t>(std::atol(stat.c_str() + close + 4));
