@@ -8,7 +8,6 @@
 namespace vorn {
 namespace {
 
-constexpr std::size_t kHeaderSize = 4;
 constexpr std::size_t kUnpaddedFrameSize = 417;
 
 }  // namespace
@@ -24,7 +23,6 @@ CMp3Peaks::CMp3Peaks(std::uint64_t samplesPerColumn, std::size_t batchColumns, B
       m_samplesPerColumn(std::max<std::uint64_t>(1, samplesPerColumn)),
       m_batchColumns(std::max<std::size_t>(1, batchColumns)),
       m_sink(std::move(sink)) {
-  m_frame.reserve(kUnpaddedFrameSize + 1);
   m_batch.reserve(m_batchColumns);
 }
 
@@ -32,35 +30,17 @@ CMp3Peaks::~CMp3Peaks() = default;
 
 void CMp3Peaks::Feed(const std::uint8_t* data, std::size_t size) {
   m_endFinder.Feed(data, size);
-  std::size_t at = 0;
-  while (m_walking && at < size) {
-    if (m_frame.empty()) m_frameStart = m_position + at;
-    const std::size_t want = m_frameSize == 0 ? kHeaderSize : m_frameSize;
-    const std::size_t take = std::min(want - m_frame.size(), size - at);
-    m_frame.insert(m_frame.end(), data + at, data + at + take);
-    at += take;
-    if (m_frame.size() < want) break;
-    if (m_frameSize == 0) {
-      if (!IsAcceptedFrameHeader(m_frame.data())) {
-        m_walking = false;
-        m_badHeader = m_frameStart;
-        break;
-      }
-      m_frameSize = kUnpaddedFrameSize + ((m_frame[2] >> 1) & 1u);
-      continue;
-    }
-    DecodeFrame();
-  }
-  m_position += size;
+  m_walk.Feed(data, size, [this](const std::uint8_t* frame, std::size_t bytes, std::uint64_t start) {
+    DecodeFrame(frame, bytes, start);
+  });
 }
 
-void CMp3Peaks::DecodeFrame() {
-  if (!m_decoder->Decode(m_frame.data(), m_frame.size(), &m_samples)) {
-    if (m_decodeErrors++ == 0) m_firstBadFrame = m_frames;
+void CMp3Peaks::DecodeFrame(const std::uint8_t* frame, std::size_t bytes, std::uint64_t start) {
+  if (!m_decoder->Decode(frame, bytes, &m_samples)) {
+    if (m_decodeErrors++ == 0) m_firstBadFrame = m_walk.Frames();
   }
   if (m_frameStarts.size() == 2) m_frameStarts.erase(m_frameStarts.begin());
-  m_frameStarts.push_back(m_frameStart);
-  ++m_frames;
+  m_frameStarts.push_back(start);
   // Whole stretches of a column at a time: the inner loop is a plain min/max.
   const std::size_t frames = m_samples.size() / 2;
   for (std::size_t i = 0; i < frames;) {
@@ -75,8 +55,6 @@ void CMp3Peaks::DecodeFrame() {
     Take(low, high, take);
     i += take;
   }
-  m_frame.clear();
-  m_frameSize = 0;
 }
 
 void CMp3Peaks::Take(std::int16_t low, std::int16_t high, std::uint64_t samples) {
@@ -112,12 +90,12 @@ Mp3PeaksReport CMp3Peaks::Finish() {
   report.dataBytes = m_endFinder.End();
   // The sector filler decodes to a silent frame that is not the routine's:
   // the length ends with the last frame that starts before it.
-  std::uint64_t frames = m_frames;
+  std::uint64_t frames = m_walk.Frames();
   for (auto start = m_frameStarts.rbegin(); start != m_frameStarts.rend() && *start >= report.dataBytes; ++start) {
     --frames;
   }
   report.samples = std::min(m_sampleCount, frames * kSamplesPerMp3Frame);
-  if (m_badHeader && *m_badHeader < report.dataBytes) report.badHeaderByte = m_badHeader;
+  if (m_walk.BadHeader() && *m_walk.BadHeader() < report.dataBytes) report.badHeaderByte = m_walk.BadHeader();
   if (m_firstBadFrame && *m_firstBadFrame < frames) {
     report.decodeErrors = m_decodeErrors;
     report.firstBadSeconds = static_cast<double>(*m_firstBadFrame * kSamplesPerMp3Frame) / kPeakSampleRate;

@@ -15,10 +15,9 @@
 #include <vector>
 
 #include "audio/Mp3EndFinder.h"
+#include "audio/Mp3FrameDecoder.h"
 
 namespace vorn {
-
-class CMp3FrameDecoder;
 
 struct PeakColumn {
   std::int16_t low = 0;
@@ -59,10 +58,10 @@ class CMp3Peaks {
   // After the last piece: hands out the last columns.
   Mp3PeaksReport Finish();
   // False once the frames stopped walking: the rest of the region is not audio.
-  bool Walking() const { return m_walking; }
+  bool Walking() const { return m_walk.Walking(); }
 
  private:
-  void DecodeFrame();
+  void DecodeFrame(const std::uint8_t* frame, std::size_t bytes, std::uint64_t start);
   // `samples` samples whose lowest and highest are given, all in the current column.
   void Take(std::int16_t low, std::int16_t high, std::uint64_t samples);
   void Emit();
@@ -73,13 +72,7 @@ class CMp3Peaks {
   std::size_t m_batchColumns;
   BatchSink m_sink;
 
-  std::vector<std::uint8_t> m_frame;
-  std::size_t m_frameSize = 0;
-  std::uint64_t m_position = 0;
-  std::uint64_t m_frameStart = 0;
-  bool m_walking = true;
-  std::optional<std::uint64_t> m_badHeader;
-  std::uint64_t m_frames = 0;
+  CMp3FrameWalk m_walk;
   std::uint64_t m_decodeErrors = 0;
   std::optional<std::uint64_t> m_firstBadFrame;
   std::vector<std::uint64_t> m_frameStarts;  // the last two, to trim the filler at the end

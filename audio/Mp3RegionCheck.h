@@ -12,10 +12,9 @@
 #include <vector>
 
 #include "audio/Mp3EndFinder.h"
+#include "audio/Mp3FrameDecoder.h"
 
 namespace vorn {
-
-class CMp3FrameDecoder;
 
 inline constexpr double kMp3FrameSeconds = 1152.0 / 44100.0;
 inline constexpr double kMp3BytesPerSecond = 128000.0 / 8;
@@ -46,18 +45,9 @@ class CMp3RegionCheck {
   Mp3RegionReport Finish();
 
  private:
-  void DecodeFrame();
-
   std::unique_ptr<CMp3FrameDecoder> m_decoder;
   CMp3EndFinder m_endFinder;
-  std::uint64_t m_position = 0;    // bytes fed so far
-  std::uint64_t m_frameStart = 0;  // where the frame being assembled starts
-  std::vector<std::uint8_t> m_frame;
-  std::size_t m_frameSize = 0;  // 0 until its header is complete
-  bool m_walking = true;
-  std::uint64_t m_frameIndex = 0;
-  std::optional<std::uint64_t> m_badHeader;
-  std::optional<std::uint64_t> m_badHeaderFrame;
+  CMp3FrameWalk m_walk;
   // Decoder errors with the first one's start, which the filler's place may rule out.
   std::uint64_t m_decodeErrors = 0;
   std::optional<std::uint64_t> m_firstBadFrame;
